@@ -1,0 +1,165 @@
+// The handler's hot paths against floors measured in the same run, and a table of the ratios
+// against their targets. Exit status 1 when a target is missed.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "handler/err_handler.h"
+
+using namespace quenvar;
+
+namespace {
+
+std::string scratchFolder() {
+  static std::string folder = [] {
+    char tmpl[] = "/tmp/quenvar-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) std::abort();
+    return std::string(tmpl);
+  }();
+  return folder;
+}
+
+void appendBytes(const std::string& path, const std::string& bytes, int flags) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
+  if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+  ::close(fd);
+}
+
+void BM_PushPop(benchmark::State& state) {
+  clsErrHandler h;
+  const std::string name = "PostInvoice";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(h.Push(name));
+    benchmark::DoNotOptimize(h.Pop());
+  }
+}
+
+void BM_PushPopAtDepth(benchmark::State& state) {
+  clsErrHandler h;
+  const std::string name = "PostInvoice";
+  for (int64_t i = 0; i < state.range(0); ++i) h.Push(name);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(h.Push(name));
+    benchmark::DoNotOptimize(h.Pop());
+  }
+  while (h.StackDepth() > 0) h.Pop();
+}
+
+// Paired runs: the subject and its floor alternate in batches inside one benchmark, so drift in
+// the machine's load or the file system's state falls on both alike.
+template <class Subject, class Floor>
+void alternate(benchmark::State& state, int batch, Subject subject, Floor floor) {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration subjectTime{}, floorTime{};
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    for (int i = 0; i < batch; ++i) floor();
+    auto t1 = Clock::now();
+    for (int i = 0; i < batch; ++i) subject();
+    auto t2 = Clock::now();
+    floorTime += t1 - t0;
+    subjectTime += t2 - t1;
+  }
+  const double n = static_cast<double>(state.iterations()) * batch;
+  state.counters["subject_ns"] = std::chrono::duration<double, std::nano>(subjectTime).count() / n;
+  state.counters["floor_ns"] = std::chrono::duration<double, std::nano>(floorTime).count() / n;
+  state.counters["ratio"] = static_cast<double>(subjectTime.count()) / static_cast<double>(floorTime.count());
+}
+
+void BM_PushTracedVsFloor(benchmark::State& state) {
+  clsErrHandler h;
+  h.Destination(scratchFolder() + "/traced");
+  h.TraceExecution(true);
+  std::filesystem::create_directories(scratchFolder() + "/floor");
+  const std::string floorPath = scratchFolder() + "/floor/Trace.log";
+  const std::string name = "PostInvoice";
+  const std::string line = name + "\r\n";
+  alternate(
+      state, 32,
+      [&] {
+        benchmark::DoNotOptimize(h.Push(name));
+        benchmark::DoNotOptimize(h.Pop());
+      },
+      [&] { appendBytes(floorPath, line, O_APPEND); });
+}
+
+void pushClientStack(clsErrHandler& h) {
+  for (int i = 1; i <= 20; ++i) h.Push("Procedure" + std::to_string(i));
+  for (int i = 1; i <= 10; ++i) h.AddParam("Argument" + std::to_string(i), "Long", Variant(int32_t{i * 1000}));
+}
+
+void BM_HandleErrorVsFloor(benchmark::State& state) {
+  clsErrHandler h;
+  h.Destination(scratchFolder() + "/handled");
+  pushClientStack(h);
+  h.HandleError("Subscript out of range", 9, 120, "Posting failed");
+  // The floor writes the very bytes the handler writes.
+  const std::string bytes = h.ErrorLogDisplay() + "\r\n";
+  std::filesystem::create_directories(scratchFolder() + "/handled-floor");
+  const std::string floorPath = scratchFolder() + "/handled-floor/Error.log";
+  alternate(
+      state, 1,
+      [&] {
+        pushClientStack(h);
+        benchmark::DoNotOptimize(h.HandleError("Subscript out of range", 9, 120, "Posting failed"));
+      },
+      [&] { appendBytes(floorPath, bytes, O_TRUNC); });
+}
+
+BENCHMARK(BM_PushPop);
+BENCHMARK(BM_PushPopAtDepth)->Arg(10)->Arg(1000000);
+BENCHMARK(BM_PushTracedVsFloor);
+BENCHMARK(BM_HandleErrorVsFloor);
+
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> ns, ratio;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      ns[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (auto it = r.counters.find("ratio"); it != r.counters.end()) ratio[r.benchmark_name()] = it->second;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+  auto& ns = collector.ns;
+  auto& ratio = collector.ratio;
+  struct Row {
+    const char* what;
+    double figure;
+    const char* unit;
+    double target;
+  };
+  const Row rows[] = {
+      {"Push+Pop pair, tracing off", ns["BM_PushPop"], "ns", 50},
+      {"Push (tracing on) / open-append-close floor", ratio["BM_PushTracedVsFloor"], "x", 1.15},
+      {"HandleError (20 deep, 10 params) / Error.log write floor", ratio["BM_HandleErrorVsFloor"], "x", 3},
+      {"Push at depth 1,000,000 / Push at depth 10",
+       ns["BM_PushPopAtDepth/1000000"] / ns["BM_PushPopAtDepth/10"], "x", 1.5},
+  };
+  bool allMet = true;
+  std::printf("\n%-58s %10s %8s  %s\n", "benchmark", "figure", "target", "met");
+  for (const Row& r : rows) {
+    bool met = r.figure > 0 && r.figure <= r.target;
+    allMet = allMet && met;
+    std::printf("%-58s %8.2f%-2s %6.2f%-2s  %s\n", r.what, r.figure, r.unit, r.target, r.unit, met ? "yes" : "NO");
+  }
+  std::filesystem::remove_all(scratchFolder());
+  return allMet ? 0 : 1;
+}

@@ -1,0 +1,24 @@
+#include "core/object.h"
+
+#include "core/automation_error.h"
+
+namespace quenvar {
+
+Variant Object::defaultValue() { raiseNoSuchMember("(default)"); }
+
+Variant get(const ObjectRef& object, std::string_view member) { return call(object, member); }
+
+Variant call(const ObjectRef& object, std::string_view member, std::span<const Variant> args) {
+  if (!object) raiseObjectNotSet();
+  return object->invoke(member, args);
+}
+
+ObjectRef getObject(const ObjectRef& object, std::string_view member) {
+  Variant v = get(object, member);
+  if (!v.isObject()) raiseTypeMismatch();
+  ObjectRef o = v.asObject();
+  if (!o) raiseObjectNotSet();
+  return o;
+}
+
+}  // namespace quenvar

@@ -1,0 +1,31 @@
+#pragma once
+// An automation object used by member name only: the client's application object and
+// connection reach the logic this way, whatever their origin (COM dispatch, native C++).
+
+#include <span>
+#include <string_view>
+
+#include "core/variant.h"
+
+namespace quenvar {
+
+class Object {
+ public:
+  virtual ~Object() = default;
+
+  // Reads a property or calls a method named `member` (letter case ignored). A member the
+  // object lacks raises AutomationError (438 for a native object).
+  virtual Variant invoke(std::string_view member, std::span<const Variant> args) = 0;
+
+  // The default member's value. Objects without one raise 438.
+  virtual Variant defaultValue();
+};
+
+// A property read on a reference that may be unset (91 then).
+Variant get(const ObjectRef& object, std::string_view member);
+// A method call or an indexed property read.
+Variant call(const ObjectRef& object, std::string_view member, std::span<const Variant> args = {});
+// get() for a member whose value must itself be an object.
+ObjectRef getObject(const ObjectRef& object, std::string_view member);
+
+}  // namespace quenvar

@@ -1,0 +1,25 @@
+#pragma once
+// Text is UTF-8 inside the component; these are the few operations the logic needs on it.
+
+#include <string>
+#include <string_view>
+
+namespace quenvar {
+
+inline constexpr std::string_view kCrLf = "\r\n";
+inline constexpr char kTab = '\t';
+
+// ASCII letter case folding: member names and the platform test compare this way.
+std::string toUpperAscii(std::string_view s);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+bool containsIgnoreCase(std::string_view haystack, std::string_view needle);
+
+struct CaseInsensitiveLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+
+std::string_view trimBlanks(std::string_view s);
+std::string_view trimTrailingBlanks(std::string_view s);
+
+}  // namespace quenvar

@@ -1,0 +1,78 @@
+#include "core/automation_error.h"
+#include "core/steps.h"
+#include "core/thread_state.h"
+#include "handler/err_handler.h"
+#include "handler/procedures.h"
+#include "platform/platform.h"
+
+namespace quenvar {
+
+namespace {
+
+using ParamTable = std::vector<std::shared_ptr<Procedures>>;
+
+// Keeps the objects of the remaining slots and releases those cut off.
+void resizeProcParams(int32_t upperBound) {
+  auto& table = threadState().procParams;
+  if (!table) table.emplace();
+  table->resize(static_cast<size_t>(upperBound) + 1);
+}
+
+std::shared_ptr<Procedures>& procParamsSlot(int64_t index) {
+  auto& table = threadState().procParams;
+  if (!table || index < 0 || index >= static_cast<int64_t>(table->size())) raiseSubscript();
+  auto& slot = (*table)[static_cast<size_t>(index)];
+  if (!slot) slot = std::make_shared<Procedures>();
+  return slot;
+}
+
+}  // namespace
+
+int32_t clsErrHandler::Push(const std::string& strProc) {
+  try {
+    if (m_lngStackDepth == INT32_MAX) raiseOverflow();
+    ++m_lngStackDepth;
+    m_strStack.resize(static_cast<size_t>(m_lngStackDepth) + 1);
+    resizeProcParams(m_lngStackDepth);
+    m_strStack[static_cast<size_t>(m_lngStackDepth)] = strProc;
+    if (m_bolTraceExecution) writeTraceLine(strProc);
+    return 0;
+  } catch (...) {
+    return currentFailure().number();
+  }
+}
+
+int32_t clsErrHandler::Pop() {
+  try {
+    if (m_strStack.size() == 1) return 0;
+    if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
+    m_strStack[static_cast<size_t>(m_lngStackDepth)].clear();
+    m_strStack.resize(m_lngStackDepth > 0 ? static_cast<size_t>(m_lngStackDepth) : 1);
+    auto& table = threadState().procParams;
+    if (!table || static_cast<size_t>(m_lngStackDepth) >= table->size()) raiseSubscript();
+    (*table)[static_cast<size_t>(m_lngStackDepth)].reset();
+    if (m_lngStackDepth > 0) --m_lngStackDepth;
+    resizeProcParams(m_lngStackDepth);
+    return 0;
+  } catch (...) {
+    return currentFailure().number();
+  }
+}
+
+void clsErrHandler::AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal) {
+  procParamsSlot(m_lngStackDepth)->Add(sParam, sType, vVal);
+}
+
+std::string clsErrHandler::ShowParam() {
+  // Hold the list: reading an object value may call back into the stack.
+  std::shared_ptr<Procedures> list = procParamsSlot(static_cast<int64_t>(m_strStack.size()) - 1);
+  return platform_.locale->text(list->ReadParams(*platform_.locale));
+}
+
+VariantArray clsErrHandler::CallStack() const {
+  VariantArray names;
+  names.items.assign(m_strStack.begin(), m_strStack.end());
+  return names;
+}
+
+}  // namespace quenvar

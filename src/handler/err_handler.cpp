@@ -1,0 +1,76 @@
+#include "handler/err_handler.h"
+
+#include "core/automation_error.h"
+#include "core/text.h"
+#include "platform/platform.h"
+#include "sysinfo/sys_obj.h"
+
+namespace quenvar {
+
+clsErrHandler::clsErrHandler(Platform& platform) : platform_(platform) {}
+clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
+clsErrHandler::~clsErrHandler() = default;
+
+void clsErrHandler::Cn(const ObjectRef& connection) {
+  Variant cs = get(connection, "connectionstring");
+  if (const std::string* s = cs.string(); s && s->empty())
+    throw AutomationError(err::kConnectionClosed,
+                          "ADO connection must be open before passing to the Error Object",
+                          err::kOwnSource);
+  m_objCn = connection;
+}
+
+std::string clsErrHandler::ADOVersion() const { return platform_.locale->text(get(m_objCn, "Version")); }
+
+void clsErrHandler::AppObject(const ObjectRef& application) {
+  m_objAppObject = application;
+  const LocaleText& text = *platform_.locale;
+  std::string subject = text.text(get(application, "ProductName"));
+  subject += " " + text.text(get(application, "Major"));
+  subject += "." + text.text(get(application, "Minor"));
+  subject += "." + text.text(get(application, "Revision"));
+  m_strSubject = subject + " Application Error";
+}
+
+void clsErrHandler::Destination(const std::string& value) {
+  std::string path = value;
+  std::string_view test = trimTrailingBlanks(value);
+  if (!test.empty() && (test.back() == '\\' || test.back() == '/')) {
+    std::string_view trimmed = trimBlanks(value);
+    path = std::string(trimmed.substr(0, trimmed.size() - 1));
+  }
+  m_strDestination = path;
+  if (!platform_.files->exists(path)) platform_.files->createFolder(path);
+}
+
+std::shared_ptr<SysObj> clsErrHandler::SysObject() {
+  if (!m_objSysObj) m_objSysObj = std::make_shared<SysObj>(*platform_.os, *platform_.locale);
+  return m_objSysObj;
+}
+
+std::string clsErrHandler::defaultFolder() const {
+  if (m_objAppObject) return platform_.locale->text(get(m_objAppObject, "Path"));
+  return platform_.module->folder();
+}
+
+std::string clsErrHandler::logPath(const char* fileName) const {
+  return m_strDestination + platform_.files->separator() + fileName;
+}
+
+uint32_t clsErrHandler::advise(std::shared_ptr<HandlerEvents> sink) {
+  if (!sink) raiseObjectNotSet();
+  m_sinks.emplace_back(m_nextCookie, std::move(sink));
+  return m_nextCookie++;
+}
+
+bool clsErrHandler::unadvise(uint32_t cookie) {
+  for (auto it = m_sinks.begin(); it != m_sinks.end(); ++it) {
+    if (it->first == cookie) {
+      m_sinks.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace quenvar

@@ -1,0 +1,132 @@
+#pragma once
+// The handler object a client creates once and calls from its procedures and error traps.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/object.h"
+#include "core/variant.h"
+#include "handler/handler_events.h"
+
+namespace quenvar {
+
+struct Platform;
+class Procedures;
+class Steps;
+class SysObj;
+
+class clsErrHandler {
+ public:
+  explicit clsErrHandler(Platform& platform);
+  clsErrHandler();
+  ~clsErrHandler();
+  clsErrHandler(const clsErrHandler&) = delete;
+  clsErrHandler& operator=(const clsErrHandler&) = delete;
+
+  // Configuration.
+  const std::string& CurrentOperation() const { return m_strCurrentOperation; }
+  void CurrentOperation(std::string value) { m_strCurrentOperation = std::move(value); }
+  const std::string& Destination() const { return m_strDestination; }
+  void Destination(const std::string& value);
+  ObjectRef Cn() const { return m_objCn; }
+  void Cn(const ObjectRef& connection);
+  std::string ADOVersion() const;
+  ObjectRef AppObject() const { return m_objAppObject; }
+  void AppObject(const ObjectRef& application);
+  void UseInterface(bool value) { m_bolUseInterface = value; }
+  void TraceExecution(bool value);
+  bool LogEvent() const { return m_bolLogEvent; }
+  void LogEvent(bool value) { m_bolLogEvent = value; }
+  bool ShowAppInfo() const { return m_bolShowAppInfo; }
+  void ShowAppInfo(bool value) { m_bolShowAppInfo = value; }
+  bool ShowSysInfo() const { return m_bolShowSysInfo; }
+  void ShowSysInfo(bool value) { m_bolShowSysInfo = value; }
+  bool ShowDBInfo() const { return m_bolShowDBInfo; }
+  void ShowDBInfo(bool value) { m_bolShowDBInfo = value; }
+  std::shared_ptr<SysObj> SysObject();
+
+  // Results of the last HandleError.
+  int32_t ErrNum() const { return m_lngErrNum; }
+  const std::string& ErrDesc() const { return m_strErrDesc; }
+  std::string ErrLine() const { return std::to_string(m_intErrLine); }
+  const std::string& ProcName() const { return m_strProcName; }
+  Variant CustomErrMessage() const { return Variant(m_strCustomErrMessage); }
+  std::string ErrorType() const { return std::to_string(m_lngErrorType); }
+  const std::string& ErrorLogDisplay() const { return m_strErrorLogDisplay; }
+  const std::string& AppLogDisplay() const { return m_strAppLogDisplay; }
+  const std::string& SysLogDisplay() const { return m_strSysLogDisplay; }
+  const std::string& DbLogDisplay() const { return m_strDbLogDisplay; }
+  const std::string& MailSubject() const { return m_strSubject; }
+
+  // The procedure stack.
+  int32_t Push(const std::string& strProc);
+  int32_t Pop();
+  void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
+  std::string ShowParam();
+  VariantArray CallStack() const;
+  int32_t StackDepth() const { return m_lngStackDepth; }
+
+  // Returns 0, or the number of the failure that stopped it.
+  int32_t HandleError(const std::string& vstrErrDesc, double vdblErrNum, int32_t vintErrLine = 0,
+                      const std::string& strCustomErrorMessage = {});
+  // 1 opens Error.log, 2 Trace.log, in the text editor; other modes do nothing.
+  void ShowErrorLog(int16_t Mode);
+
+  // Event sinks, called in the order they were advised. Returns a cookie for unadvise.
+  uint32_t advise(std::shared_ptr<HandlerEvents> sink);
+  bool unadvise(uint32_t cookie);
+
+ private:
+  void writeTraceLine(const std::string& strProc);
+  std::string defaultFolder() const;
+  std::string logPath(const char* fileName) const;
+  void CollectDBErrors();
+  void buildSections(Steps& step, const std::string& headingWord, const SysObj& sys);
+  void writeErrorLog(Steps& step);
+  void WriteEventLogEntry(const std::string& message, int16_t type, int32_t id);
+  void raiseBeforeHandlerCalled(bool& cancel);
+  void raiseAfterHandlerCalled();
+  void handOffToDialog(Steps& step);
+  int32_t handleError(const std::string& desc, double num, int32_t line, const std::string& custom);
+
+  Platform& platform_;
+
+  std::string m_strCurrentOperation;
+  std::string m_strDestination;
+  ObjectRef m_objCn;
+  ObjectRef m_objAppObject;
+  bool m_bolUseInterface = false;
+  bool m_bolTraceExecution = false;
+  bool m_bolLogEvent = false;
+  bool m_bolShowAppInfo = false;
+  bool m_bolShowSysInfo = false;
+  bool m_bolShowDBInfo = false;
+  std::string m_strEmailAddress;
+  std::string m_strToName;
+  std::string m_strSubject;
+
+  std::shared_ptr<SysObj> m_objSysObj;
+  std::vector<std::string> m_strStack{2};
+  int32_t m_lngStackDepth = 0;
+  std::string m_strTraceFile;
+  std::string m_traceLine;  // reused: tracing stays at the cost of the file system calls
+
+  int32_t m_lngErrNum = 0;
+  std::string m_strErrDesc;
+  int16_t m_intErrLine = 0;
+  std::string m_strProcName;
+  std::string m_strCustomErrMessage;
+  int32_t m_lngErrorType = 0;
+  std::string m_strErrorLogDisplay;
+  std::string m_strAppLogDisplay;
+  std::string m_strSysLogDisplay;
+  std::string m_strDbLogDisplay;
+
+  std::vector<std::pair<uint32_t, std::shared_ptr<HandlerEvents>>> m_sinks;
+  uint32_t m_nextCookie = 1;
+  bool m_bolHandling = false;
+};
+
+}  // namespace quenvar

@@ -1,0 +1,31 @@
+#pragma once
+// The operating-system records the system facts are computed from, asked afresh each time.
+
+#include <cstdint>
+#include <string>
+
+namespace quenvar {
+
+struct VersionRecord {
+  bool ok = false;
+  int32_t major = 0, minor = 0, build = 0, platformId = 0;
+  std::string servicePack;
+  // Platform identifiers beyond the Windows ones name themselves.
+  std::string platformName;
+};
+
+struct MemoryRecord {
+  uint64_t totalPhysical = 0, availablePhysical = 0, totalVirtual = 0, availableVirtual = 0;
+};
+
+class OsFacts {
+ public:
+  virtual ~OsFacts() = default;
+  virtual VersionRecord version() = 0;
+  virtual int32_t processorType() = 0;
+  virtual MemoryRecord memory() = 0;
+  // The platform text whose systems keep an event log this build writes to.
+  virtual std::string eventLogPlatform() = 0;
+};
+
+}  // namespace quenvar

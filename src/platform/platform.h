@@ -1,0 +1,34 @@
+#pragma once
+// The services a handler uses. Each binary's composition root fills one with its backends;
+// tests fill one with fakes.
+
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/file_system.h"
+#include "platform/launcher.h"
+#include "platform/locale_text.h"
+#include "platform/message_box.h"
+#include "platform/module_info.h"
+#include "platform/os_facts.h"
+#include "platform/settings_store.h"
+#include "platform/window_system.h"
+
+namespace quenvar {
+
+struct Platform {
+  FileSystem* files;
+  Clock* clock;
+  LocaleText* locale;
+  SettingsStore* settings;
+  EventLog* eventLog;
+  Launcher* launcher;
+  MessageBox* messageBox;
+  OsFacts* os;
+  ModuleInfo* module;
+  WindowSystem* windows;
+};
+
+// The backends of this build.
+Platform& defaultPlatform();
+
+}  // namespace quenvar

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/module_info.h"
+
+namespace quenvar {
+
+// The file this code was loaded from: libquenvar.so, or the program it is linked into.
+class DladdrModuleInfo : public ModuleInfo {
+ public:
+  std::string folder() override;
+  std::string name() override;
+
+  // "libquenvar.so.1" gives "quenvar", "demo" gives "demo".
+  static std::string moduleName(std::string_view fileName);
+};
+
+}  // namespace quenvar

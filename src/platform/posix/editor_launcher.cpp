@@ -1,0 +1,106 @@
+#include "platform/posix/editor_launcher.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "core/automation_error.h"
+
+extern char** environ;
+
+namespace quenvar {
+
+namespace {
+
+std::vector<std::string> words(std::string_view s) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    const size_t start = i;
+    while (i < s.size() && s[i] != ' ' && s[i] != '\t') ++i;
+    if (i > start) out.emplace_back(s.substr(start, i - start));
+  }
+  return out;
+}
+
+// The reaper thread runs this library's code for as long as the editor stays open; the
+// host unloading the library meanwhile would pull that code from under it.
+void keepLibraryLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&keepLibraryLoaded), &info) != 0 && info.dli_fname != nullptr &&
+        info.dli_fname[0] != '\0')
+      (void)::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  });
+}
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    ::posix_spawnattr_init(&attributes_);
+    // The editor starts as a freshly launched program would, not with the host's blocked or
+    // ignored signals.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attributes_, &none);
+    ::posix_spawnattr_setsigdefault(&attributes_, &all);
+    ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
+}  // namespace
+
+std::vector<std::string> EditorLauncher::editorCommand() {
+  for (const char* name : {"VISUAL", "EDITOR"}) {
+    const char* value = ::getenv(name);
+    if (value == nullptr) continue;
+    // A variable holding nothing but blanks names no program either.
+    if (std::vector<std::string> command = words(value); !command.empty()) return command;
+  }
+  return {"xdg-open"};
+}
+
+void EditorLauncher::openInEditor(const std::string& path) {
+  std::vector<std::string> command = editorCommand();
+  command.push_back(path);
+  std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  keepLibraryLoaded();
+  const SpawnAttributes attributes;
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ) != 0)
+    throw AutomationError(err::kFileNotFound, "File not found: " + command.front());
+
+  // Not waited for, but collected when it ends so no zombie stays behind.
+  try {
+    std::thread([pid] {
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a thread the child stays a zombie until the host exits; the editor is open
+    // all the same, which is what was asked for.
+  }
+}
+
+}  // namespace quenvar

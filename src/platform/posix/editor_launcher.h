@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/launcher.h"
+
+namespace quenvar {
+
+// The user's editor from $VISUAL, else $EDITOR, else the desktop's opener for the file.
+class EditorLauncher : public Launcher {
+ public:
+  void openInEditor(const std::string& path) override;
+
+  // The program and its leading arguments; the variables are split on blanks, never through a shell.
+  static std::vector<std::string> editorCommand();
+};
+
+}  // namespace quenvar

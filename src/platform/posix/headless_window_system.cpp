@@ -1,0 +1,21 @@
+#include "platform/posix/headless_window_system.h"
+
+#include "core/automation_error.h"
+
+namespace quenvar {
+
+void HeadlessDialogHost::assign(std::string_view member, const Variant& value) {
+  if (auto it = members_.find(member); it != members_.end()) it->second = value;
+  else members_.emplace(std::string(member), value);
+}
+
+void HeadlessDialogHost::showModal() {
+  throw AutomationError(err::kInvalidCall, "No window system is available to show the dialog");
+}
+
+HeadlessDialogHost& HeadlessWindowSystem::errorDialog() {
+  thread_local HeadlessDialogHost host;
+  return host;
+}
+
+}  // namespace quenvar

@@ -1,0 +1,342 @@
+#include "platform/posix/ini_settings_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "core/text.h"
+#include "platform/posix/posix_errors.h"
+
+namespace quenvar {
+
+namespace ini {
+namespace {
+
+enum class Kind { Other, Section, BrokenSection, Entry };
+
+struct Line {
+  std::string_view raw;
+  Kind kind = Kind::Other;
+  std::string name;  // the section or the key, unescaped
+  std::string_view value;  // still escaped
+};
+
+std::string unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    switch (const char c = s[++i]) {
+      case 'r': out += '\r'; break;
+      case 'n': out += '\n'; break;
+      case '0': out += '\0'; break;
+      default: out += c;  // "\\", and "\=" "\]" "\[" that keep a name from reading as syntax
+    }
+  }
+  return out;
+}
+
+// `special` are the characters that would end the field or change the line's meaning.
+std::string escape(std::string_view s, std::string_view special) {
+  std::string out;
+  out.reserve(s.size() + 8);
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (special.find(c) != std::string_view::npos) out += '\\';
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string escapeKey(std::string_view key) {
+  std::string out = escape(key, "=");
+  // A key must not read as a section header or a comment.
+  if (!out.empty() && (out[0] == '[' || out[0] == ';' || out[0] == '#')) out.insert(0, 1, '\\');
+  return out;
+}
+
+std::string entryLine(std::string_view key, std::string_view value) {
+  return escapeKey(key) + "=" + escape(value, "");
+}
+
+size_t findUnescaped(std::string_view s, char wanted, size_t from) {
+  for (size_t i = from; i < s.size(); ++i) {
+    if (s[i] == '\\') ++i;
+    else if (s[i] == wanted) return i;
+  }
+  return std::string_view::npos;
+}
+
+Line parse(std::string_view raw) {
+  Line line;
+  line.raw = raw;
+  std::string_view text = raw;
+  // Tolerates a file saved with CR LF endings; a CR of our own is always escaped.
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (text.empty() || text[0] == ';' || text[0] == '#') return line;
+  if (text[0] == '[') {
+    const size_t close = findUnescaped(text, ']', 1);
+    if (close == std::string_view::npos) {
+      line.kind = Kind::BrokenSection;
+    } else {
+      line.kind = Kind::Section;
+      line.name = unescape(text.substr(1, close - 1));
+    }
+    return line;
+  }
+  const size_t eq = findUnescaped(text, '=', 0);
+  if (eq == std::string_view::npos) return line;
+  line.kind = Kind::Entry;
+  line.name = unescape(text.substr(0, eq));
+  line.value = text.substr(eq + 1);
+  return line;
+}
+
+std::vector<Line> parseAll(std::string_view content) {
+  std::vector<Line> lines;
+  while (!content.empty()) {
+    const size_t nl = content.find('\n');
+    lines.push_back(parse(content.substr(0, nl)));
+    if (nl == std::string_view::npos) break;
+    content.remove_prefix(nl + 1);
+  }
+  return lines;
+}
+
+bool isBlank(std::string_view raw) {
+  return trimBlanks(raw.ends_with('\r') ? raw.substr(0, raw.size() - 1) : raw).empty();
+}
+
+}  // namespace
+
+std::optional<std::string> find(std::string_view content, std::string_view section, std::string_view key) {
+  std::optional<std::string> found;
+  bool inSection = false;
+  while (!content.empty()) {
+    const size_t nl = content.find('\n');
+    const Line line = parse(content.substr(0, nl));
+    if (line.kind == Kind::Section) inSection = equalsIgnoreCase(line.name, section);
+    else if (line.kind == Kind::BrokenSection) inSection = false;
+    else if (line.kind == Kind::Entry && inSection && equalsIgnoreCase(line.name, key)) found = unescape(line.value);
+    if (nl == std::string_view::npos) break;
+    content.remove_prefix(nl + 1);
+  }
+  return found;
+}
+
+std::optional<std::string> update(std::string_view content, std::string_view section, std::string_view key,
+                                  const std::optional<std::string>& value) {
+  const std::vector<Line> lines = parseAll(content);
+  std::vector<bool> isMatch(lines.size());
+  size_t lastMatch = std::string_view::npos;
+  size_t insertAt = std::string_view::npos;  // after the last owned line of the last matching section
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    if (line.kind == Kind::Section) inSection = equalsIgnoreCase(line.name, section);
+    else if (line.kind == Kind::BrokenSection) inSection = false;
+    if (!inSection) continue;
+    if (line.kind == Kind::Entry && equalsIgnoreCase(line.name, key)) {
+      isMatch[i] = true;
+      lastMatch = i;
+    }
+    if (!isBlank(line.raw)) insertAt = i + 1;
+  }
+  const bool found = lastMatch != std::string_view::npos;
+  if (!value && !found) return std::nullopt;
+
+  std::string out;
+  out.reserve(content.size() + key.size() + (value ? value->size() : 0) + section.size() + 16);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    // Earlier repeats go too, so the key cannot reappear when this one is removed later.
+    if (!isMatch[i]) {
+      out += lines[i].raw;
+      out += '\n';
+    } else if (value && i == lastMatch) {
+      // As the registry does, a value written again keeps the spelling it was created with.
+      out += entryLine(lines[i].name, *value) + "\n";
+    }
+    if (value && !found && i + 1 == insertAt) out += entryLine(key, *value) + "\n";
+  }
+  if (value && !found && insertAt == std::string_view::npos) {
+    if (!out.empty() && !isBlank(lines.back().raw)) out += '\n';
+    out += '[';
+    out += escape(section, "]");
+    out += "]\n";
+    out += entryLine(key, *value);
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace ini
+
+namespace {
+
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool validAppName(const std::string& app) {
+  return !app.empty() && app != "." && app != ".." && app.find('/') == std::string::npos &&
+         app.find('\0') == std::string::npos;
+}
+
+std::string homeFolder() {
+  if (const char* home = ::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  std::vector<char> buffer(4096);
+  struct passwd entry {};
+  struct passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
+      result->pw_dir != nullptr && *result->pw_dir != '\0')
+    return result->pw_dir;
+  throw AutomationError(err::kPathNotFound, "Path not found");
+}
+
+// Missing and unreachable files read as empty: nothing has been saved yet.
+std::string readFile(const std::string& path) {
+  Descriptor file;
+  do {
+    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (file.fd < 0 && errno == EINTR);
+  if (file.fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    posix::raisePathError(errno, path);
+  }
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      posix::raisePathError(errno, path);
+    }
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  return content;
+}
+
+void writeAll(int fd, std::string_view data, const std::string& path) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      posix::raisePathError(errno, path);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+void createFolders(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string prefix = folder.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) posix::raisePathError(errno, prefix);
+    if (slash == std::string::npos) break;
+  }
+}
+
+// Replaces the file in one step, so a reader without the lock sees the old or the new whole.
+void replaceFile(const std::string& folder, const std::string& path, std::string_view content) {
+  std::string temporary = path + ".XXXXXX";
+  Descriptor file;
+  file.fd = ::mkstemp(temporary.data());
+  if (file.fd < 0) posix::raisePathError(errno, temporary);
+  ::fcntl(file.fd, F_SETFD, FD_CLOEXEC);
+  try {
+    writeAll(file.fd, content, temporary);
+    if (::fsync(file.fd) != 0) posix::raisePathError(errno, temporary);
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::close(fd) != 0 && errno != EINTR) posix::raisePathError(errno, temporary);
+    if (::rename(temporary.c_str(), path.c_str()) != 0) posix::raisePathError(errno, path);
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  // The rename itself lasts only once the folder is on disk; a failure here loses nothing yet.
+  Descriptor dir;
+  dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir.fd >= 0) ::fsync(dir.fd);
+}
+
+}  // namespace
+
+std::string IniSettingsStore::appFolder(const std::string& app) const {
+  std::string root;
+  if (root_) {
+    root = *root_;
+  } else if (const char* xdg = ::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    root = xdg;  // a relative value is invalid and to be ignored
+  } else {
+    root = homeFolder() + "/.config";
+  }
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root + "/" + app;
+}
+
+std::string IniSettingsStore::filePath(const std::string& app) const { return appFolder(app) + "/settings.ini"; }
+
+std::optional<std::string> IniSettingsStore::get(const std::string& app, const std::string& section,
+                                                 const std::string& key) {
+  if (!validAppName(app)) return std::nullopt;
+  return ini::find(readFile(filePath(app)), section, key);
+}
+
+void IniSettingsStore::save(const std::string& app, const std::string& section, const std::string& key,
+                            const std::string& value) {
+  change(app, section, key, value);
+}
+
+void IniSettingsStore::remove(const std::string& app, const std::string& section, const std::string& key) {
+  change(app, section, key, std::nullopt);
+}
+
+void IniSettingsStore::change(const std::string& app, const std::string& section, const std::string& key,
+                              const std::optional<std::string>& value) {
+  if (!validAppName(app)) throw AutomationError(err::kBadFileName, "Bad file name or number");
+  const std::string folder = appFolder(app);
+  const std::string path = folder + "/settings.ini";
+  // Removing what is not there must not leave folders behind.
+  if (!value && !ini::find(readFile(path), section, key)) return;
+  createFolders(folder);
+
+  // A separate lock file: the settings file itself is replaced, so a lock on it would not hold.
+  const std::string lockPath = path + ".lock";
+  Descriptor lock;
+  do {
+    lock.fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  } while (lock.fd < 0 && errno == EINTR);
+  if (lock.fd < 0) posix::raisePathError(errno, lockPath);
+  int locked;
+  do {
+    locked = ::flock(lock.fd, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) posix::raisePathError(errno, lockPath);
+
+  // Re-read under the lock: another writer may have changed the file since any earlier read.
+  if (const auto updated = ini::update(readFile(path), section, key, value))
+    replaceFile(folder, path, *updated);
+}  // closing the lock file releases the lock
+
+}  // namespace quenvar

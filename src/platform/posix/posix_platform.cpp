@@ -1,0 +1,31 @@
+#include "platform/platform.h"
+#include "platform/posix/dladdr_module_info.h"
+#include "platform/posix/editor_launcher.h"
+#include "platform/posix/headless_window_system.h"
+#include "platform/posix/ini_settings_store.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_locale_text.h"
+#include "platform/posix/posix_os_facts.h"
+#include "platform/posix/stderr_message_box.h"
+#include "platform/posix/syslog_event_log.h"
+
+namespace quenvar {
+
+Platform& defaultPlatform() {
+  static PosixFileSystem files;
+  static PosixClock clock;
+  static PosixLocaleText locale;
+  static IniSettingsStore settings;
+  static SyslogEventLog eventLog;
+  static EditorLauncher launcher;
+  static StderrMessageBox messageBox;
+  static PosixOsFacts os;
+  static DladdrModuleInfo module;
+  static HeadlessWindowSystem windows;
+  static Platform platform{&files,    &clock,      &locale, &settings, &eventLog,
+                           &launcher, &messageBox, &os,     &module,   &windows};
+  return platform;
+}
+
+}  // namespace quenvar

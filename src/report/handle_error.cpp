@@ -1,0 +1,98 @@
+#include "core/automation_error.h"
+#include "core/component.h"
+#include "core/steps.h"
+#include "core/text.h"
+#include "handler/err_handler.h"
+#include "platform/platform.h"
+#include "sysinfo/sys_obj.h"
+
+namespace quenvar {
+
+int32_t clsErrHandler::HandleError(const std::string& vstrErrDesc, double vdblErrNum,
+                                   int32_t vintErrLine, const std::string& strCustomErrorMessage) {
+  // A call from inside one of its own events would rebuild the report and unwind the stack
+  // under the outer call: refuse it and leave everything to the outer call.
+  if (m_bolHandling) return err::kHandlerBusy;
+  m_bolHandling = true;
+  int32_t result = handleError(vstrErrDesc, vdblErrNum, vintErrLine, strCustomErrorMessage);
+  m_bolHandling = false;
+  return result;
+}
+
+int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t line,
+                                   const std::string& custom) {
+  Steps step;
+  try {
+    m_intErrLine = narrowToInteger(line);
+    m_strCustomErrMessage = custom;
+    m_lngErrNum = roundToLong(num);
+    m_strErrDesc = desc;
+    if (num == 0) return 0;
+
+    CollectDBErrors();
+    if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
+    m_strProcName = m_strStack[static_cast<size_t>(m_lngStackDepth)];
+
+    bool cancel = false;
+    raiseBeforeHandlerCalled(cancel);
+
+    const SysObj sys(*platform_.os, *platform_.locale);
+    if (!cancel) {
+      step.continuePastFailure();
+      buildSections(step, m_lngErrorType != 0 ? " Database" : " Application", sys);
+      step([&] {
+        if (m_strDestination.empty()) m_strDestination = defaultFolder();
+      });
+      writeErrorLog(step);
+    }
+    step([&] {
+      if (m_bolLogEvent &&
+          toUpperAscii(sys.PlatForm()) == toUpperAscii(platform_.os->eventLogPlatform()))
+        WriteEventLogEntry("Error from " + platform_.module->name() + "\r" + m_strErrorLogDisplay, 1, 1003);
+    });
+    if (m_bolUseInterface) handOffToDialog(step);
+    step([&] { raiseAfterHandlerCalled(); });
+    const size_t upperBound = m_strStack.size() - 1;
+    for (size_t i = 0; i <= upperBound; ++i) step([&] { (void)Pop(); });
+    return 0;
+  } catch (...) {
+    return currentFailure().number();
+  }
+}
+
+void clsErrHandler::raiseBeforeHandlerCalled(bool& cancel) {
+  // A copy: a sink may unadvise while it runs.
+  auto sinks = m_sinks;
+  for (auto& [cookie, sink] : sinks) sink->BeforeHandlerCalled(cancel);
+}
+
+void clsErrHandler::raiseAfterHandlerCalled() {
+  auto sinks = m_sinks;
+  for (auto& [cookie, sink] : sinks) sink->AfterHandlerCalled();
+}
+
+void clsErrHandler::handOffToDialog(Steps& step) {
+  WindowSystem& windows = *platform_.windows;
+  auto assign = [&](std::string_view member, Variant value) {
+    step([&] { windows.errorDialog().assign(member, value); });
+  };
+  assign("m_dblErrNum", static_cast<double>(m_lngErrNum));
+  assign("m_strDestination", m_strDestination);
+  assign("m_strErrDetail", m_strErrorLogDisplay);
+  assign("m_bolTraceExecution", m_bolTraceExecution);
+  assign("ShowAppInfo", m_bolShowAppInfo);
+  assign("ShowDBInfo", m_bolShowDBInfo);
+  assign("ShowSysInfo", m_bolShowSysInfo);
+  assign("AppLog", m_strAppLogDisplay);
+  assign("SysLog", m_strSysLogDisplay);
+  assign("DbLog", m_strDbLogDisplay);
+  assign("m_strEmailAddress", m_strEmailAddress);
+  assign("m_strSubject", m_strSubject);
+  assign("m_strEmailDetailAPI", std::string());
+  assign("m_strEmailDetailAPI2", std::string());
+  assign("m_strToName", m_strToName);
+  step([&] { windows.errorDialog().refresh(); });
+  step([&] { windows.errorDialog().showModal(); });
+}
+
+}  // namespace quenvar

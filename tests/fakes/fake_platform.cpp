@@ -1,0 +1,134 @@
+#include "fakes/fake_platform.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace quenvar::fake {
+
+namespace {
+[[noreturn]] void fail(const std::string& path) {
+  throw AutomationError(err::kPathFileAccess, "Path/File access error: " + path);
+}
+
+std::string parentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+class File : public OpenFile {
+ public:
+  File(FileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) { ++fs_.openHandles; }
+  ~File() override {
+    if (!closed_) --fs_.openHandles;
+  }
+  void write(std::string_view text) override {
+    if (fs_.failWrite.count(path_)) fail(path_);
+    fs_.files[path_] += text;
+  }
+  void close() override {
+    if (closed_) return;
+    if (fs_.failClose.count(path_)) fail(path_);
+    closed_ = true;
+    --fs_.openHandles;
+  }
+
+ private:
+  FileSystem& fs_;
+  std::string path_;
+  bool closed_ = false;
+};
+}  // namespace
+
+void FileSystem::createFolder(const std::string& path) {
+  if (failCreate.count(path) || path.empty() || exists(path) || !folders.count(parentOf(path)))
+    throw AutomationError(err::kPathNotFound, "Path not found: " + path);
+  folders.insert(path);
+}
+
+void FileSystem::deleteFile(const std::string& path) {
+  if (failDelete.count(path)) fail(path);
+  if (!files.erase(path)) throw AutomationError(err::kFileNotFound, "File not found: " + path);
+}
+
+std::unique_ptr<OpenFile> FileSystem::open(const std::string& path, Mode mode) {
+  if (failOpen.count(path) || !folders.count(parentOf(path))) fail(path);
+  if (mode == Mode::Truncate || !files.count(path)) files[path].clear();
+  return std::make_unique<File>(*this, path);
+}
+
+std::string LocaleText::groupedInteger(int64_t value) const {
+  if (value == 0) return {};
+  std::string digits = std::to_string(value < 0 ? -(value + 1) + 1ULL : static_cast<uint64_t>(value));
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return value < 0 ? "-" + out : out;
+}
+
+std::string LocaleText::dateTimeText(const LocalTime& t) const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buf;
+}
+
+std::string LocaleText::numberText(double value) const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15G", value);
+  return buf;
+}
+
+std::string LocaleText::currencyText(Currency value) const { return numberText(static_cast<double>(value.scaled) / 10000); }
+
+std::string LocaleText::dateText(Date value) const { return dateTimeText(toLocalTime(value)); }
+
+std::optional<std::string> SettingsStore::get(const std::string& a, const std::string& s, const std::string& k) {
+  auto it = values.find({a, s, k});
+  if (it == values.end()) return std::nullopt;
+  return it->second;
+}
+void SettingsStore::save(const std::string& a, const std::string& s, const std::string& k, const std::string& v) {
+  values[{a, s, k}] = v;
+}
+void SettingsStore::remove(const std::string& a, const std::string& s, const std::string& k) {
+  values.erase({a, s, k});
+}
+
+uint32_t EventLog::report(const EventRecord& record) {
+  if (failWith != 0) return failWith;
+  records.push_back(record);
+  return 0;
+}
+
+void Launcher::openInEditor(const std::string& path) {
+  if (fail) throw AutomationError(err::kFileNotFound, "File not found: editor");
+  opened.push_back(path);
+}
+
+int MessageBox::show(const std::string& text, const std::string& title, int style) {
+  shown.push_back({text, title, style});
+  return kAnsweredOk;
+}
+
+void ErrorDialogHost::assign(std::string_view member, const Variant& value) {
+  if (failMembers.count(std::string(member)))
+    throw AutomationError(err::kNoSuchMember, "assignment refused: " + std::string(member));
+  assigned.emplace_back(std::string(member), value);
+}
+
+void ErrorDialogHost::showModal() {
+  if (failShow) throw AutomationError(err::kInvalidCall, "No window system");
+  ++shows;
+  if (onShow) onShow();
+}
+
+const Variant* ErrorDialogHost::value(std::string_view member) const {
+  for (auto it = assigned.rbegin(); it != assigned.rend(); ++it)
+    if (it->first == member) return &it->second;
+  return nullptr;
+}
+
+}  // namespace quenvar::fake

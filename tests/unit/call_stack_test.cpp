@@ -1,0 +1,144 @@
+#include "handler/procedures.h"
+#include "test_support.h"
+
+namespace quenvar {
+namespace {
+
+using namespace test;
+using Names = std::vector<std::string>;
+
+TEST(CallStack, PushAndPopKeepTheNameTableInStep) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    EXPECT_EQ(names(h.CallStack()), (Names{"", ""}));
+    EXPECT_EQ(h.Push("A"), 0);
+    EXPECT_EQ(h.Push("B"), 0);
+    EXPECT_EQ(names(h.CallStack()), (Names{"", "A", "B"}));
+    EXPECT_EQ(h.StackDepth(), 2);
+    EXPECT_EQ(h.Pop(), 0);
+    EXPECT_EQ(names(h.CallStack()), (Names{"", "A"}));
+    EXPECT_EQ(h.Pop(), 0);
+    EXPECT_EQ(names(h.CallStack()), (Names{""}));
+    EXPECT_EQ(h.Pop(), 0);
+    EXPECT_EQ(names(h.CallStack()), (Names{""}));
+    EXPECT_EQ(h.StackDepth(), 0);
+    EXPECT_EQ(h.Push(""), 0) << "any name is accepted";
+  });
+}
+
+TEST(CallStack, ParameterTableExistsOnlyAfterTheThreadsFirstPush) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    EXPECT_EQ(failureNumber([&] { h.AddParam("x", "Long", Variant(int32_t{1})); }), err::kSubscript);
+    EXPECT_EQ(failureNumber([&] { h.ShowParam(); }), err::kSubscript);
+    EXPECT_EQ(h.Pop(), err::kSubscript);
+    EXPECT_EQ(names(h.CallStack()), (Names{""}));
+    EXPECT_EQ(h.StackDepth(), 0);
+
+    // Back at depth 0 after a push, slot 0 takes parameters until it is released.
+    h.Push("A");
+    h.Pop();
+    h.AddParam("Stray", "String", Variant("s"));
+    EXPECT_EQ(h.ShowParam(), "\r\n1st Param:\r\nName: \tStray\r\nType : \tString\r\nValue: \ts\r\n");
+  });
+}
+
+TEST(CallStack, ParameterTextListsEveryParameter) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    h.Push("Calc");
+    EXPECT_EQ(h.ShowParam(), "\r\n");
+    h.AddParam("CustomerId", "Long", Variant(int32_t{42}));
+    h.AddParam("Name", "String", Variant("Smith"));
+    EXPECT_EQ(h.ShowParam(),
+              "\r\n1st Param:\r\nName: \tCustomerId\r\nType : \tLong\r\nValue: \t42\r\n"
+              "\r\n2nd Param:\r\nName: \tName\r\nType : \tString\r\nValue: \tSmith\r\n");
+  });
+}
+
+TEST(CallStack, ValuesWithoutTextFormOrDefaultMember) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    h.Push("P");
+    h.AddParam("List", "Variant()", Variant(VariantArray{0, {Variant(1.0)}}));
+    h.AddParam("After", "Integer", Variant(int16_t{3}));
+    EXPECT_EQ(h.ShowParam(),
+              "\r\n1st Param:\r\nName: \tList\r\nType : \tVariant()\r\nValue: \t-----\r\n"
+              "\r\n2nd Param:\r\nName: \tAfter\r\nType : \tInteger\r\nValue: \t3\r\n");
+
+    h.Push("Q");
+    h.AddParam("Form", "Object", Variant(ObjectRef(object())));
+    h.AddParam("Later", "Long", Variant(int32_t{1}));
+    EXPECT_EQ(h.ShowParam(), "") << "an object without default member empties the whole entry";
+  });
+}
+
+TEST(CallStack, ObjectsAreReadWhenShownStringsWhenAdded) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    h.Push("P");
+    auto counter = object();
+    int32_t current = 1;
+    counter->setDefault([&](std::span<const Variant>) { return Variant(current); });
+    std::string text = "before";
+    h.AddParam("Counter", "Object", Variant(ObjectRef(counter)));
+    h.AddParam("Text", "String", Variant(text));
+    current = 2;
+    text = "after";
+    EXPECT_NE(h.ShowParam().find("Value: \t2\r\n"), std::string::npos);
+    EXPECT_NE(h.ShowParam().find("Value: \tbefore\r\n"), std::string::npos);
+  });
+}
+
+TEST(CallStack, OrdinalsAndLongLists) {
+  const std::pair<uint64_t, const char*> cases[] = {
+      {1, "st"}, {2, "nd"}, {3, "rd"}, {4, "th"}, {11, "th"}, {12, "th"}, {13, "th"},
+      {21, "st"}, {22, "nd"}, {23, "rd"}, {111, "th"}, {112, "th"}, {32768, "th"}, {40001, "st"}};
+  for (auto [i, suffix] : cases) EXPECT_STREQ(Procedures::GetOrdinalSuffix(i), suffix) << i;
+
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    h.Push("Bulk");
+    // Past a 16-bit counter's range: every parameter keeps its own number.
+    for (int32_t i = 1; i <= 32770; ++i) h.AddParam("p", "Long", Variant(i));
+    std::string text = h.ShowParam();
+    EXPECT_NE(text.find("\r\n12th Param:\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n22nd Param:\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n32768th Param:\r\nName: \tp\r\nType : \tLong\r\nValue: \t32768\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(text.ends_with("\r\n32770th Param:\r\nName: \tp\r\nType : \tLong\r\nValue: \t32770\r\n"));
+  });
+}
+
+TEST(CallStack, HandlersOfOneThreadShareParametersThreadsDoNot) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler first(s.platform), second(s.platform);
+    first.Push("Outer");
+    first.AddParam("Shared", "Long", Variant(int32_t{7}));
+    second.Push("Other");
+    EXPECT_NE(second.ShowParam().find("Name: \tShared"), std::string::npos);
+
+    first.Push("Inner");
+    first.AddParam("Key", "Long", Variant(int32_t{8}));
+    // The second handler's Pop shrinks the shared table to its own depth of 0.
+    EXPECT_EQ(second.Pop(), 0);
+    EXPECT_EQ(failureNumber([&] { first.ShowParam(); }), err::kSubscript);
+    EXPECT_EQ(first.Pop(), err::kSubscript);
+
+    onFreshThread([] {
+      fake::Services other;
+      clsErrHandler h(other.platform);
+      EXPECT_EQ(failureNumber([&] { h.AddParam("x", "Long", Variant(int32_t{1})); }), err::kSubscript);
+    });
+  });
+}
+
+}  // namespace
+}  // namespace quenvar

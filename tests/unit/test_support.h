@@ -1,0 +1,36 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "client_objects.h"
+#include "fakes/fake_platform.h"
+#include "handler/err_handler.h"
+
+namespace quenvar::test {
+
+// The automation error number a call raised, or 0.
+inline int32_t failureNumber(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+inline std::vector<std::string> names(const VariantArray& a) {
+  std::vector<std::string> out;
+  for (const Variant& v : a.items) out.push_back(*v.string());
+  return out;
+}
+
+// A handler over fake services, with the log folder of a typical client present.
+struct HandlerFixture : ::testing::Test {
+  fake::Services services;
+  clsErrHandler handler{services.platform};
+  HandlerFixture() { services.files.folders.insert("/logs"); }
+};
+
+}  // namespace quenvar::test
