@@ -10,7 +10,8 @@ struct EventRecord {
   uint16_t type = 0;
   uint16_t category = 0;
   uint32_t id = 0;
-  // One insertion string; the backend attaches its bytes with the terminating zero as raw data.
+  // One insertion string. Where the log keeps raw data, the backend attaches the text as written,
+  // with its terminating zero.
   std::string text;
 };
 

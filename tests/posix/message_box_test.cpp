@@ -13,17 +13,13 @@ namespace {
 
 TEST(StderrMessageBox, WritesTitleAndTextAsOneLine) {
   std::ostringstream out;
-  StderrMessageBox box(out);
-  EXPECT_EQ(box.show("Error.log was not found", "Quenvar", MessageBox::kCritical), MessageBox::kAnsweredOk);
+  EXPECT_EQ(StderrMessageBox(out).show("Error.log was not found", "Quenvar", MessageBox::kCritical),
+            MessageBox::kAnsweredOk);
   EXPECT_EQ(out.str(), "Quenvar: Error.log was not found\n");
-}
 
-TEST(StderrMessageBox, GoesToStandardErrorByDefault) {
+  // By default to the real standard error.
   testing::TempFolder dir;
-  const std::string captured = dir / "stderr";
-  const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ASSERT_GE(file, 0);
-  std::cerr.flush();
+  const int file = ::open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int saved = ::dup(2);
   ::dup2(file, 2);
   const int answer = StderrMessageBox().show("text", "title", MessageBox::kOk);
@@ -31,7 +27,7 @@ TEST(StderrMessageBox, GoesToStandardErrorByDefault) {
   ::close(saved);
   ::close(file);
   EXPECT_EQ(answer, MessageBox::kAnsweredOk);
-  EXPECT_EQ(testing::readAll(captured), "title: text\n");
+  EXPECT_EQ(testing::readAll(dir / "stderr"), "title: text\n");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <ctime>
 
-#include "platform/posix/dladdr_module_info.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/syslog_event_log.h"

@@ -1,7 +1,6 @@
 #include "platform/posix/dladdr_module_info.h"
 
 #include <dlfcn.h>
-#include <limits.h>
 #include <stdlib.h>
 
 #include <memory>

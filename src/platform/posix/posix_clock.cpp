@@ -7,16 +7,16 @@ namespace quenvar {
 LocalTime PosixClock::localNow() {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  struct tm parts {};
+  struct tm fields {};
   // Without time-zone data the time is still worth reporting, in UTC.
-  if (::localtime_r(&now.tv_sec, &parts) == nullptr) ::gmtime_r(&now.tv_sec, &parts);
+  if (::localtime_r(&now.tv_sec, &fields) == nullptr) ::gmtime_r(&now.tv_sec, &fields);
   LocalTime t;
-  t.year = parts.tm_year + 1900;
-  t.month = parts.tm_mon + 1;
-  t.day = parts.tm_mday;
-  t.hour = parts.tm_hour;
-  t.minute = parts.tm_min;
-  t.second = parts.tm_sec;
+  t.year = fields.tm_year + 1900;
+  t.month = fields.tm_mon + 1;
+  t.day = fields.tm_mday;
+  t.hour = fields.tm_hour;
+  t.minute = fields.tm_min;
+  t.second = fields.tm_sec;
   return t;
 }
 

@@ -128,24 +128,24 @@ std::string PosixLocaleText::currencyText(Currency value) const {
 }
 
 std::string PosixLocaleText::dateTimeText(const LocalTime& time) const {
-  return calendarText(time, Parts::Both);
+  return calendarText(time, Shown::Both);
 }
 
 std::string PosixLocaleText::dateText(Date value) const {
   const LocalTime time = toLocalTime(value);
   // As the runtime's general date form: day zero shows as a time, midnight as a date.
-  if (time.year == 1899 && time.month == 12 && time.day == 30) return calendarText(time, Parts::Time);
-  if (time.hour == 0 && time.minute == 0 && time.second == 0) return calendarText(time, Parts::Date);
-  return calendarText(time, Parts::Both);
+  if (time.year == 1899 && time.month == 12 && time.day == 30) return calendarText(time, Shown::Time);
+  if (time.hour == 0 && time.minute == 0 && time.second == 0) return calendarText(time, Shown::Date);
+  return calendarText(time, Shown::Both);
 }
 
-std::string PosixLocaleText::calendarText(const LocalTime& time, Parts parts) const {
+std::string PosixLocaleText::calendarText(const LocalTime& time, Shown shown) const {
   if (isoDates_) {
     char buffer[96];
     int n;
-    if (parts == Parts::Date) {
+    if (shown == Shown::Date) {
       n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", time.year, time.month, time.day);
-    } else if (parts == Parts::Time) {
+    } else if (shown == Shown::Time) {
       n = std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", time.hour, time.minute, time.second);
     } else {
       n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
@@ -162,7 +162,7 @@ std::string PosixLocaleText::calendarText(const LocalTime& time, Parts parts) co
   tm.tm_sec = time.second;
   tm.tm_wday = weekday(time);
   tm.tm_isdst = -1;
-  const std::wstring_view pattern = parts == Parts::Date ? L"%x" : parts == Parts::Time ? L"%X" : L"%x %X";
+  const std::wstring_view pattern = shown == Shown::Date ? L"%x" : shown == Shown::Time ? L"%X" : L"%x %X";
   std::wostringstream out;
   out.imbue(locale_);
   std::use_facet<std::time_put<wchar_t>>(locale_).put(std::ostreambuf_iterator<wchar_t>(out), out, L' ',

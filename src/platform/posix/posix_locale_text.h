@@ -21,8 +21,8 @@ class PosixLocaleText : public LocaleText {
   std::string dateText(Date value) const override;
 
  private:
-  enum class Parts { Date, Time, Both };
-  std::string calendarText(const LocalTime& time, Parts parts) const;
+  enum class Shown { Date, Time, Both };
+  std::string calendarText(const LocalTime& time, Shown shown) const;
 
   std::locale locale_;
   // As UTF-8: a locale's separator may be a character beyond ASCII (a narrow no-break space).
