@@ -2,7 +2,7 @@
 # Installs what building and testing need on a fresh Debian 12 machine (run as root).
 set -euo pipefail
 
-packages=(g++ cmake ninja-build ccache pkg-config libgtest-dev libgmock-dev libbenchmark-dev python3)
+packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev libbenchmark-dev)
 
 missing=()
 for p in "${packages[@]}"; do

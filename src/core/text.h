@@ -7,7 +7,6 @@
 namespace quenvar {
 
 inline constexpr std::string_view kCrLf = "\r\n";
-inline constexpr char kTab = '\t';
 
 // ASCII letter case folding: member names and the platform test compare this way.
 std::string toUpperAscii(std::string_view s);
