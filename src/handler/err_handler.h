@@ -47,6 +47,18 @@ class clsErrHandler {
   void ShowDBInfo(bool value) { m_bolShowDBInfo = value; }
   std::shared_ptr<SysObj> SysObject();
 
+  // E-mail: the recipient belongs to this handler, the sender and server to the thread, the
+  // route and the settings switch to the user's settings store.
+  void EmailAddress(const std::string& value);
+  void ToName(const std::string& value) { m_strToName = value; }
+  void FromName(const std::string& value);
+  void FromEmailAddress(const std::string& value);
+  void SMTPMailServer(const std::string& value);
+  int32_t EmailType() const;
+  void EmailType(int32_t value);
+  bool EmailSettings() const;
+  void EmailSettings(bool value);
+
   // Results of the last HandleError.
   int32_t ErrNum() const { return m_lngErrNum; }
   const std::string& ErrDesc() const { return m_strErrDesc; }

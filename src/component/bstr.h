@@ -1,0 +1,40 @@
+#pragma once
+// BSTR at the boundary, UTF-8 inside.
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <string_view>
+
+namespace quenvar::com {
+
+std::string fromBstr(BSTR text);
+// A new BSTR the caller owns; raises out of memory (7) when allocation fails.
+BSTR toBstr(std::string_view text);
+
+// Owns one BSTR.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(std::string_view text) : b_(toBstr(text)) {}
+  ~Bstr() { SysFreeString(b_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  BSTR get() const { return b_; }
+  BSTR* out() {
+    SysFreeString(b_);
+    b_ = nullptr;
+    return &b_;
+  }
+  BSTR release() {
+    BSTR b = b_;
+    b_ = nullptr;
+    return b;
+  }
+
+ private:
+  BSTR b_ = nullptr;
+};
+
+}  // namespace quenvar::com

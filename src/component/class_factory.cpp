@@ -1,0 +1,48 @@
+#include "class_factory.h"
+
+#include "err_handler_com.h"
+#include "module.h"
+
+namespace quenvar::com {
+
+namespace {
+
+class Factory : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  // The factory lives as long as the DLL; a reference held by a client counts as a lock.
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    lockServer(true);
+    return 2;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    lockServer(false);
+    return 1;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return createErrHandler(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    lockServer(lock != FALSE);
+    return S_OK;
+  }
+};
+
+}  // namespace
+
+IClassFactory& errHandlerFactory() {
+  static Factory factory;
+  return factory;
+}
+
+}  // namespace quenvar::com

@@ -1,0 +1,97 @@
+#pragma once
+// The one COM object template: reference counting tied to the module's object count,
+// error-information support, and an IDispatch driven by the type library for the primary
+// dual interface. A class lists the further interfaces it answers in queryInterface.
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <atomic>
+
+#include "dispatch_invoke.h"
+#include "module.h"
+
+namespace quenvar::com {
+
+template <class Primary, const IID* PrimaryIid>
+class ComObject : public Primary, public ISupportErrorInfo {
+ public:
+  ComObject() { objectCreated(); }
+  virtual ~ComObject() {
+    if (typeInfo_) typeInfo_->Release();
+    if (vtableInfo_) vtableInfo_->Release();
+    objectDestroyed();
+  }
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == *PrimaryIid) {
+      *out = static_cast<Primary*>(this);
+    } else if (iid == IID_ISupportErrorInfo) {
+      *out = static_cast<ISupportErrorInfo*>(this);
+    } else {
+      *out = queryExtra(iid);
+    }
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  // ISupportErrorInfo
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+    return iid == *PrimaryIid ? S_OK : S_FALSE;
+  }
+
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    if (!dispatchInfo()) return TYPE_E_ELEMENTNOTFOUND;
+    typeInfo_->AddRef();
+    *out = typeInfo_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (!dispatchInfo()) return TYPE_E_ELEMENTNOTFOUND;
+    return DispGetIDsOfNames(typeInfo_, names, count, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argError) override {
+    if (!vtableInfo_) vtableInfo_ = vtableTypeInfoOf(*PrimaryIid);
+    if (!vtableInfo_) return TYPE_E_ELEMENTNOTFOUND;
+    return invokeByTypeInfo(vtableInfo_, static_cast<Primary*>(this), id, flags, params, result, exception,
+                            argError);
+  }
+
+ protected:
+  // Further interfaces of the class (already cast); nullptr when not supported.
+  virtual void* queryExtra(REFIID) { return nullptr; }
+
+ private:
+  ITypeInfo* dispatchInfo() {
+    if (!typeInfo_) typeInfo_ = typeInfoOf(*PrimaryIid);
+    return typeInfo_;
+  }
+
+  std::atomic<ULONG> refs_{1};
+  ITypeInfo* typeInfo_ = nullptr;
+  ITypeInfo* vtableInfo_ = nullptr;
+};
+
+}  // namespace quenvar::com

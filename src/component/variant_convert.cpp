@@ -1,0 +1,137 @@
+#include "variant_convert.h"
+
+#include "bstr.h"
+#include "core/automation_error.h"
+#include "dispatch_object.h"
+
+namespace quenvar::com {
+
+namespace {
+
+Variant fromSafeArray(SAFEARRAY* array) {
+  if (!array || SafeArrayGetDim(array) != 1) raiseTypeMismatch();
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  VARTYPE vt = VT_EMPTY;
+  if (FAILED(SafeArrayGetVartype(array, &vt))) raiseTypeMismatch();
+  VariantArray out;
+  out.lowerBound = lower;
+  for (LONG i = lower; i <= upper; ++i) {
+    VARIANT element;
+    VariantInit(&element);
+    if (vt == VT_VARIANT) {
+      if (FAILED(SafeArrayGetElement(array, &i, &element))) raiseSubscript();
+    } else {
+      // A typed array: read the element into a variant of that type.
+      element.vt = vt;
+      if (FAILED(SafeArrayGetElement(array, &i, &element.llVal))) raiseSubscript();
+    }
+    out.items.push_back(fromVariant(element));
+    VariantClear(&element);
+  }
+  return Variant(std::move(out));
+}
+
+}  // namespace
+
+Variant fromVariant(const VARIANT& in) {
+  const VARIANT* v = &in;
+  while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
+  VARIANT deref;
+  VariantInit(&deref);
+  if (v->vt & VT_BYREF) {
+    if (FAILED(VariantCopyInd(&deref, const_cast<VARIANT*>(v)))) raiseTypeMismatch();
+    v = &deref;
+  }
+  struct Clear {
+    VARIANT* v;
+    ~Clear() { VariantClear(v); }
+  } clear{&deref};
+
+  if (v->vt & VT_ARRAY) return fromSafeArray(v->parray);
+  switch (v->vt) {
+    case VT_EMPTY: return Variant();
+    case VT_NULL: return Variant::null();
+    case VT_BOOL: return Variant(v->boolVal != VARIANT_FALSE);
+    case VT_I2: return Variant(static_cast<int16_t>(v->iVal));
+    case VT_I4: return Variant(static_cast<int32_t>(v->lVal));
+    case VT_R8: return Variant(v->dblVal);
+    case VT_CY: return Variant(Currency{v->cyVal.int64});
+    case VT_DATE: return Variant(Date{v->date});
+    case VT_BSTR: return Variant(fromBstr(v->bstrVal));
+    case VT_ERROR: return Variant(ErrorValue{static_cast<int32_t>(v->scode)});
+    case VT_DISPATCH: return Variant(v->pdispVal ? wrapDispatch(v->pdispVal) : ObjectRef());
+    case VT_UNKNOWN: {
+      if (!v->punkVal) return Variant(ObjectRef());
+      IDispatch* d = nullptr;
+      if (FAILED(v->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) raiseTypeMismatch();
+      ObjectRef o = wrapDispatch(d);
+      d->Release();
+      return Variant(o);
+    }
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_INT: {
+      VARIANT l;
+      VariantInit(&l);
+      if (FAILED(VariantChangeType(&l, const_cast<VARIANT*>(v), 0, VT_I4))) raiseTypeMismatch();
+      return Variant(static_cast<int32_t>(l.lVal));
+    }
+    default: {
+      // Wider or unusual numbers (UI4, I8, R4, DECIMAL…) read as a Double.
+      VARIANT d;
+      VariantInit(&d);
+      if (FAILED(VariantChangeType(&d, const_cast<VARIANT*>(v), 0, VT_R8))) raiseTypeMismatch();
+      return Variant(d.dblVal);
+    }
+  }
+}
+
+void toVariant(const Variant& value, VARIANT* out) {
+  VariantInit(out);
+  switch (value.type()) {
+    case Variant::Type::Empty: return;
+    case Variant::Type::Null: out->vt = VT_NULL; return;
+    case Variant::Type::Boolean: out->vt = VT_BOOL; out->boolVal = *value.boolean() ? VARIANT_TRUE : VARIANT_FALSE; return;
+    case Variant::Type::Integer: out->vt = VT_I2; out->iVal = *value.integer(); return;
+    case Variant::Type::Long: out->vt = VT_I4; out->lVal = *value.longValue(); return;
+    case Variant::Type::Double: out->vt = VT_R8; out->dblVal = *value.doubleValue(); return;
+    case Variant::Type::Currency: out->vt = VT_CY; out->cyVal.int64 = value.currency()->scaled; return;
+    case Variant::Type::Date: out->vt = VT_DATE; out->date = value.date()->serial; return;
+    case Variant::Type::String: out->bstrVal = toBstr(*value.string()); out->vt = VT_BSTR; return;
+    case Variant::Type::Error: out->vt = VT_ERROR; out->scode = value.error()->code; return;
+    case Variant::Type::Object: {
+      IDispatch* d = value.asObject() ? dispatchOf(*value.asObject()) : nullptr;
+      if (value.asObject() && !d) raiseTypeMismatch();
+      if (d) d->AddRef();
+      out->vt = VT_DISPATCH;
+      out->pdispVal = d;
+      return;
+    }
+    case Variant::Type::Array: {
+      const VariantArray& a = *value.array();
+      SAFEARRAYBOUND bound{static_cast<ULONG>(a.items.size()), a.lowerBound};
+      SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+      if (!array) throw AutomationError(7, "Out of memory");
+      for (size_t i = 0; i < a.items.size(); ++i) {
+        VARIANT element;
+        try {
+          toVariant(a.items[i], &element);
+        } catch (...) {
+          SafeArrayDestroy(array);
+          throw;
+        }
+        LONG index = a.lowerBound + static_cast<LONG>(i);
+        SafeArrayPutElement(array, &index, &element);
+        VariantClear(&element);
+      }
+      out->vt = VT_ARRAY | VT_VARIANT;
+      out->parray = array;
+      return;
+    }
+  }
+}
+
+}  // namespace quenvar::com

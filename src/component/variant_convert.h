@@ -1,0 +1,16 @@
+#pragma once
+// VARIANT at the boundary, Variant inside.
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "core/variant.h"
+
+namespace quenvar::com {
+
+// Copies; references are followed, objects wrapped for use by name.
+Variant fromVariant(const VARIANT& v);
+// Fills `out` (initialised by the caller); objects must come from the COM side.
+void toVariant(const Variant& value, VARIANT* out);
+
+}  // namespace quenvar::com
