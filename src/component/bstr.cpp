@@ -7,7 +7,14 @@ namespace quenvar::com {
 
 std::string fromBstr(BSTR text) {
   if (!text) return {};
-  return win32::narrow(std::wstring_view(text, SysStringLen(text)));
+  const UINT length = SysStringLen(text);
+  // Procedure and parameter names are nearly always ASCII: copy those without a conversion call.
+  std::string ascii(length, '\0');
+  for (UINT i = 0; i < length; ++i) {
+    if (text[i] >= 0x80) return win32::narrow(std::wstring_view(text, length));
+    ascii[i] = static_cast<char>(text[i]);
+  }
+  return ascii;
 }
 
 BSTR toBstr(std::string_view text) {

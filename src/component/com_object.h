@@ -19,7 +19,6 @@ class ComObject : public Primary, public ISupportErrorInfo {
   ComObject() { objectCreated(); }
   virtual ~ComObject() {
     if (typeInfo_) typeInfo_->Release();
-    if (vtableInfo_) vtableInfo_->Release();
     objectDestroyed();
   }
   ComObject(const ComObject&) = delete;
@@ -68,15 +67,14 @@ class ComObject : public Primary, public ISupportErrorInfo {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    if (!dispatchInfo()) return TYPE_E_ELEMENTNOTFOUND;
-    return DispGetIDsOfNames(typeInfo_, names, count, ids);
+    const DispatchTable* t = table();
+    return t ? t->idsOfNames(names, count, ids) : TYPE_E_ELEMENTNOTFOUND;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argError) override {
-    if (!vtableInfo_) vtableInfo_ = vtableTypeInfoOf(*PrimaryIid);
-    if (!vtableInfo_) return TYPE_E_ELEMENTNOTFOUND;
-    return invokeByTypeInfo(vtableInfo_, static_cast<Primary*>(this), id, flags, params, result, exception,
-                            argError);
+    const DispatchTable* t = table();
+    if (!t) return TYPE_E_ELEMENTNOTFOUND;
+    return t->invoke(static_cast<Primary*>(this), id, flags, params, result, exception, argError);
   }
 
  protected:
@@ -88,10 +86,20 @@ class ComObject : public Primary, public ISupportErrorInfo {
     if (!typeInfo_) typeInfo_ = typeInfoOf(*PrimaryIid);
     return typeInfo_;
   }
+  // One table per interface, read from the type library on first use.
+  static const DispatchTable* table() {
+    static const DispatchTable* t = []() -> const DispatchTable* {
+      ITypeInfo* info = vtableTypeInfoOf(*PrimaryIid);
+      if (!info) return nullptr;
+      auto* built = new DispatchTable(info);
+      info->Release();
+      return built;
+    }();
+    return t;
+  }
 
   std::atomic<ULONG> refs_{1};
   ITypeInfo* typeInfo_ = nullptr;
-  ITypeInfo* vtableInfo_ = nullptr;
 };
 
 }  // namespace quenvar::com

@@ -1,58 +1,11 @@
 #include "dispatch_invoke.h"
 
-#include <vector>
+#include <cwchar>
+#include <memory>
 
 namespace quenvar::com {
 
 namespace {
-
-struct FuncDesc {
-  ITypeInfo* owner;
-  FUNCDESC* desc = nullptr;
-  ~FuncDesc() {
-    if (desc) owner->ReleaseFuncDesc(desc);
-  }
-};
-
-bool matches(INVOKEKIND kind, WORD flags) {
-  switch (kind) {
-    case INVOKE_FUNC: return flags & DISPATCH_METHOD;
-    case INVOKE_PROPERTYGET: return flags & DISPATCH_PROPERTYGET;
-    // A property put takes either form: clients write both `h.Cn = c` and `Set h.Cn = c`.
-    case INVOKE_PROPERTYPUT:
-    case INVOKE_PROPERTYPUTREF: return flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
-  }
-  return false;
-}
-
-HRESULT findFunction(ITypeInfo* ti, DISPID id, WORD flags, FuncDesc& out) {
-  TYPEATTR* attr = nullptr;
-  HRESULT hr = ti->GetTypeAttr(&attr);
-  if (FAILED(hr)) return hr;
-  const WORD count = attr->cFuncs;
-  ti->ReleaseTypeAttr(attr);
-  bool idFound = false;
-  for (UINT i = 0; i < count; ++i) {
-    FUNCDESC* fd = nullptr;
-    if (FAILED(ti->GetFuncDesc(i, &fd))) continue;
-    if (fd->memid == id) {
-      idFound = true;
-      if (matches(fd->invkind, flags)) {
-        out.owner = ti;
-        out.desc = fd;
-        return S_OK;
-      }
-    }
-    ti->ReleaseFuncDesc(fd);
-  }
-  return idFound ? DISP_E_MEMBERNOTFOUND : DISP_E_MEMBERNOTFOUND;
-}
-
-// The automation type a parameter carries, and whether it is passed by reference.
-struct ParamType {
-  VARTYPE vt = VT_EMPTY;
-  bool byRef = false;
-};
 
 // VT_USERDEFINED read through: enums are 32-bit integers, interfaces are objects.
 VARTYPE resolve(ITypeInfo* ti, const TYPEDESC& td) {
@@ -71,20 +24,47 @@ VARTYPE resolve(ITypeInfo* ti, const TYPEDESC& td) {
   return vt;
 }
 
-ParamType paramType(ITypeInfo* ti, const TYPEDESC& td) {
-  if (td.vt != VT_PTR) return {resolve(ti, td) == VT_UNKNOWN ? VARTYPE(VT_DISPATCH) : resolve(ti, td), false};
+DispatchTable::Param paramOf(ITypeInfo* ti, const ELEMDESC& e) {
+  DispatchTable::Param p;
+  p.optional = e.paramdesc.wParamFlags & PARAMFLAG_FOPT;
+  const TYPEDESC& td = e.tdesc;
+  if (td.vt != VT_PTR) {
+    VARTYPE vt = resolve(ti, td);
+    p.vt = vt == VT_UNKNOWN ? VARTYPE(VT_DISPATCH) : vt;
+    return p;
+  }
   const TYPEDESC& inner = *td.lptdesc;
   // T** of an interface is an object passed by reference; T* of one is the object itself.
-  if (inner.vt == VT_PTR) return {VT_DISPATCH, true};
+  if (inner.vt == VT_PTR) {
+    p.vt = VT_DISPATCH;
+    p.byRef = true;
+    return p;
+  }
   const VARTYPE vt = resolve(ti, inner);
-  if (vt == VT_UNKNOWN && inner.vt == VT_USERDEFINED) return {VT_DISPATCH, false};
-  return {vt, true};
+  if (vt == VT_UNKNOWN) {
+    p.vt = VT_DISPATCH;
+    return p;
+  }
+  p.vt = vt;
+  p.byRef = true;
+  return p;
 }
 
-// One argument prepared for the call: its value and what the vtable expects.
+bool matches(INVOKEKIND kind, WORD flags) {
+  switch (kind) {
+    case INVOKE_FUNC: return flags & DISPATCH_METHOD;
+    case INVOKE_PROPERTYGET: return flags & DISPATCH_PROPERTYGET;
+    // A property put takes either form: clients write both `h.Cn = c` and `Set h.Cn = c`.
+    case INVOKE_PROPERTYPUT:
+    case INVOKE_PROPERTYPUTREF: return flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+  }
+  return false;
+}
+
+// One argument prepared for the call: its value and the slot the vtable receives.
 struct Argument {
   VARIANT value;
-  VARIANT slot;  // what DispCallFunc passes: the value itself, or a reference to it
+  VARIANT slot;  // the value itself, or a reference to it
   Argument() {
     VariantInit(&value);
     VariantInit(&slot);
@@ -94,38 +74,39 @@ struct Argument {
   Argument& operator=(const Argument&) = delete;
 };
 
-bool isMissing(const VARIANT* v) {
+const VARIANT* deref(const VARIANT* v) {
   while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
+  return v;
+}
+
+bool isMissing(const VARIANT* v) {
+  v = deref(v);
   return v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND;
 }
 
-// Points `slot` at the storage of `value` for a by-reference parameter.
 void refer(VARIANT& slot, VARIANT& value, VARTYPE vt) {
   slot.vt = VT_BYREF | vt;
   if (vt == VT_VARIANT) slot.pvarVal = &value;
   else slot.byref = &value.llVal;
 }
 
-HRESULT prepare(Argument& arg, const VARIANT* source, ParamType type, bool missing) {
-  if (type.vt == VT_VARIANT) {
-    if (missing) {
+HRESULT prepare(Argument& arg, const VARIANT* source, const DispatchTable::Param& type) {
+  const bool missing = !source || isMissing(source);
+  if (missing) {
+    if (type.vt == VT_VARIANT) {
       arg.value.vt = VT_ERROR;
       arg.value.scode = DISP_E_PARAMNOTFOUND;
     } else {
-      const VARIANT* v = source;
-      while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
-      HRESULT hr = VariantCopyInd(&arg.value, const_cast<VARIANT*>(v));
-      if (FAILED(hr)) return hr;
+      // An omitted typed argument arrives as its type's zero.
+      arg.value.vt = type.vt;
+      arg.value.llVal = 0;
     }
-  } else if (missing) {
-    // An omitted typed argument arrives as its type's zero.
-    arg.value.vt = type.vt;
-    arg.value.llVal = 0;
   } else {
-    const VARIANT* v = source;
-    while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
+    const VARIANT* v = deref(source);
     HRESULT hr;
-    if (type.vt == VT_DISPATCH && (v->vt == VT_EMPTY || v->vt == VT_NULL)) {
+    if (type.vt == VT_VARIANT) {
+      hr = VariantCopyInd(&arg.value, const_cast<VARIANT*>(v));
+    } else if (type.vt == VT_DISPATCH && (v->vt == VT_EMPTY || v->vt == VT_NULL)) {
       arg.value.vt = VT_DISPATCH;
       arg.value.pdispVal = nullptr;
       hr = S_OK;
@@ -135,70 +116,121 @@ HRESULT prepare(Argument& arg, const VARIANT* source, ParamType type, bool missi
     if (FAILED(hr)) return hr;
   }
   if (type.byRef) refer(arg.slot, arg.value, type.vt);
-  else arg.slot = arg.value;  // a shallow view; ownership stays with value
+  else arg.slot = arg.value;  // a shallow view; the value keeps ownership
   return S_OK;
 }
 
 }  // namespace
 
-HRESULT invokeByTypeInfo(ITypeInfo* ti, void* self, DISPID id, WORD flags, DISPPARAMS* params,
-                         VARIANT* result, EXCEPINFO* exception, UINT* argError) {
-  if (!params) return E_INVALIDARG;
-  FuncDesc fd{ti};
-  HRESULT hr = findFunction(ti, id, flags, fd);
-  if (FAILED(hr)) return hr;
-  const FUNCDESC& f = *fd.desc;
+bool DispatchTable::NoCase::operator()(const std::wstring& a, const std::wstring& b) const {
+  return _wcsicmp(a.c_str(), b.c_str()) < 0;
+}
 
-  // Positional arguments, last first; a property put's value comes as the named argument.
+DispatchTable::DispatchTable(ITypeInfo* ti) {
+  TYPEATTR* attr = nullptr;
+  if (FAILED(ti->GetTypeAttr(&attr))) return;
+  const WORD count = attr->cFuncs;
+  ti->ReleaseTypeAttr(attr);
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* f = nullptr;
+    if (FAILED(ti->GetFuncDesc(i, &f))) continue;
+    Entry e;
+    e.id = f->memid;
+    e.kind = f->invkind;
+    e.vtableOffset = f->oVft;
+    for (SHORT p = 0; p < f->cParams; ++p) {
+      const ELEMDESC& d = f->lprgelemdescParam[p];
+      if (d.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
+        e.hasResult = true;
+        e.result = paramOf(ti, d);
+      } else {
+        e.params.push_back(paramOf(ti, d));
+      }
+    }
+    BSTR name = nullptr;
+    UINT got = 0;
+    if (SUCCEEDED(ti->GetNames(f->memid, &name, 1, &got)) && got == 1) {
+      names_.emplace(name, f->memid);
+      SysFreeString(name);
+    }
+    ti->ReleaseFuncDesc(f);
+    entries_.push_back(std::move(e));
+  }
+}
+
+HRESULT DispatchTable::idsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const {
+  if (!names || !ids) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (UINT i = 0; i < count; ++i) {
+    ids[i] = DISPID_UNKNOWN;
+    // Only the member name is known: no argument is taken by name.
+    if (i > 0) {
+      hr = DISP_E_UNKNOWNNAME;
+      continue;
+    }
+    auto it = names_.find(names[i]);
+    if (it == names_.end()) hr = DISP_E_UNKNOWNNAME;
+    else ids[i] = it->second;
+  }
+  return hr;
+}
+
+const DispatchTable::Entry* DispatchTable::find(DISPID id, WORD flags) const {
+  for (const Entry& e : entries_)
+    if (e.id == id && matches(e.kind, flags)) return &e;
+  return nullptr;
+}
+
+HRESULT DispatchTable::invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                              EXCEPINFO* exception, UINT* argError) const {
+  if (!params) return E_INVALIDARG;
+  const Entry* entry = find(id, flags);
+  if (!entry) return DISP_E_MEMBERNOTFOUND;
+
+  // Positional arguments come last first; a property put's value is the named argument.
   const UINT named = params->cNamedArgs;
   if (named > 1 || (named == 1 && params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) return DISP_E_NONAMEDARGS;
-
-  int retvalIndex = -1;
-  for (int i = 0; i < f.cParams; ++i)
-    if (f.lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL) retvalIndex = i;
-  const int formal = retvalIndex >= 0 ? retvalIndex : f.cParams;
-  const int given = static_cast<int>(params->cArgs);
+  const size_t formal = entry->params.size();
+  const size_t given = params->cArgs;
   if (given > formal) return DISP_E_BADPARAMCOUNT;
 
-  std::vector<Argument> args(static_cast<size_t>(f.cParams));
-  std::vector<VARTYPE> types(args.size());
-  std::vector<VARIANTARG*> slots(args.size());
-  for (int i = 0; i < formal; ++i) {
-    const ELEMDESC& e = f.lprgelemdescParam[i];
-    const ParamType type = paramType(ti, e.tdesc);
+  const size_t total = formal + (entry->hasResult ? 1 : 0);
+  std::unique_ptr<Argument[]> args(new Argument[total]);
+  VARTYPE types[16];
+  VARIANTARG* slots[16];
+  if (total > 16) return DISP_E_BADPARAMCOUNT;
+  for (size_t i = 0; i < formal; ++i) {
     const VARIANT* source = nullptr;
     if (named == 1 && i == formal - 1) source = &params->rgvarg[0];
-    else if (i < given - static_cast<int>(named)) source = &params->rgvarg[given - 1 - i];
-    const bool missing = !source || isMissing(source);
-    if (missing && !(e.paramdesc.wParamFlags & PARAMFLAG_FOPT)) return DISP_E_PARAMNOTFOUND;
-    hr = prepare(args[i], source, type, missing);
-    if (FAILED(hr)) {
+    else if (i + named < given) source = &params->rgvarg[given - 1 - i];
+    if ((!source || isMissing(source)) && !entry->params[i].optional) return DISP_E_PARAMNOTFOUND;
+    if (FAILED(prepare(args[i], source, entry->params[i]))) {
       if (argError) *argError = static_cast<UINT>(given - 1 - i);
       return DISP_E_TYPEMISMATCH;
     }
     types[i] = args[i].slot.vt;
     slots[i] = &args[i].slot;
   }
-  if (retvalIndex >= 0) {
-    const ParamType type = paramType(ti, f.lprgelemdescParam[retvalIndex].tdesc);
-    Argument& r = args[static_cast<size_t>(retvalIndex)];
-    r.value.vt = type.vt;
-    r.value.llVal = 0;
-    refer(r.slot, r.value, type.vt);
-    types[retvalIndex] = r.slot.vt;
-    slots[retvalIndex] = &r.slot;
-    if (type.vt == VT_VARIANT) VariantInit(&r.value);
+  if (entry->hasResult) {
+    Argument& r = args[formal];
+    if (entry->result.vt != VT_VARIANT) {
+      r.value.vt = entry->result.vt;
+      r.value.llVal = 0;
+    }
+    refer(r.slot, r.value, entry->result.vt);
+    types[formal] = r.slot.vt;
+    slots[formal] = &r.slot;
   }
 
   VARIANT returned;
   VariantInit(&returned);
   // VT_ERROR: the 32-bit status itself (some implementations refuse VT_HRESULT as a return type).
-  hr = DispCallFunc(self, f.oVft, CC_STDCALL, VT_ERROR, static_cast<UINT>(f.cParams), types.data(),
-                    slots.data(), &returned);
+  HRESULT hr = DispCallFunc(self, static_cast<ULONG_PTR>(entry->vtableOffset), CC_STDCALL, VT_ERROR,
+                            static_cast<UINT>(total), types, slots, &returned);
   if (FAILED(hr)) return hr;
-  const HRESULT callResult = returned.scode;
-  if (FAILED(callResult)) {
-    if (!exception) return callResult;
+  const HRESULT status = returned.scode;
+  if (FAILED(status)) {
+    if (!exception) return status;
     *exception = EXCEPINFO{};
     IErrorInfo* info = nullptr;
     if (GetErrorInfo(0, &info) == S_OK && info) {
@@ -208,15 +240,12 @@ HRESULT invokeByTypeInfo(ITypeInfo* ti, void* self, DISPID id, WORD flags, DISPP
       info->GetHelpContext(&exception->dwHelpContext);
       info->Release();
     }
-    exception->scode = callResult;
+    exception->scode = status;
     return DISP_E_EXCEPTION;
   }
-  if (retvalIndex >= 0) {
-    Argument& r = args[static_cast<size_t>(retvalIndex)];
-    if (result) {
-      *result = r.value;  // ownership moves to the caller
-      VariantInit(&r.value);
-    }
+  if (entry->hasResult && result) {
+    *result = args[formal].value;  // ownership moves to the caller
+    VariantInit(&args[formal].value);
   }
   return S_OK;
 }

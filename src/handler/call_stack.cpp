@@ -12,14 +12,14 @@ namespace {
 using ParamTable = std::vector<std::shared_ptr<Procedures>>;
 
 // Keeps the objects of the remaining slots and releases those cut off.
-void resizeProcParams(int32_t upperBound) {
-  auto& table = threadState().procParams;
+void resizeProcParams(ThreadState& state, int32_t upperBound) {
+  auto& table = state.procParams;
   if (!table) table.emplace();
   table->resize(static_cast<size_t>(upperBound) + 1);
 }
 
-std::shared_ptr<Procedures>& procParamsSlot(int64_t index) {
-  auto& table = threadState().procParams;
+std::shared_ptr<Procedures>& procParamsSlot(ThreadState& state, int64_t index) {
+  auto& table = state.procParams;
   if (!table || index < 0 || index >= static_cast<int64_t>(table->size())) raiseSubscript();
   auto& slot = (*table)[static_cast<size_t>(index)];
   if (!slot) slot = std::make_shared<Procedures>();
@@ -33,7 +33,7 @@ int32_t clsErrHandler::Push(const std::string& strProc) {
     if (m_lngStackDepth == INT32_MAX) raiseOverflow();
     ++m_lngStackDepth;
     m_strStack.resize(static_cast<size_t>(m_lngStackDepth) + 1);
-    resizeProcParams(m_lngStackDepth);
+    resizeProcParams(m_threadState, m_lngStackDepth);
     m_strStack[static_cast<size_t>(m_lngStackDepth)] = strProc;
     if (m_bolTraceExecution) writeTraceLine(strProc);
     return 0;
@@ -48,11 +48,11 @@ int32_t clsErrHandler::Pop() {
     if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
     m_strStack[static_cast<size_t>(m_lngStackDepth)].clear();
     m_strStack.resize(m_lngStackDepth > 0 ? static_cast<size_t>(m_lngStackDepth) : 1);
-    auto& table = threadState().procParams;
+    auto& table = m_threadState.procParams;
     if (!table || static_cast<size_t>(m_lngStackDepth) >= table->size()) raiseSubscript();
     (*table)[static_cast<size_t>(m_lngStackDepth)].reset();
     if (m_lngStackDepth > 0) --m_lngStackDepth;
-    resizeProcParams(m_lngStackDepth);
+    resizeProcParams(m_threadState, m_lngStackDepth);
     return 0;
   } catch (...) {
     return currentFailure().number();
@@ -60,12 +60,12 @@ int32_t clsErrHandler::Pop() {
 }
 
 void clsErrHandler::AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal) {
-  procParamsSlot(m_lngStackDepth)->Add(sParam, sType, vVal);
+  procParamsSlot(m_threadState, m_lngStackDepth)->Add(sParam, sType, vVal);
 }
 
 std::string clsErrHandler::ShowParam() {
   // Hold the list: reading an object value may call back into the stack.
-  std::shared_ptr<Procedures> list = procParamsSlot(static_cast<int64_t>(m_strStack.size()) - 1);
+  std::shared_ptr<Procedures> list = procParamsSlot(m_threadState, static_cast<int64_t>(m_strStack.size()) - 1);
   return platform_.locale->text(list->ReadParams(*platform_.locale));
 }
 

@@ -16,11 +16,11 @@ std::string withoutMailto(std::string text) {
 }  // namespace
 
 void clsErrHandler::EmailAddress(const std::string& value) { m_strEmailAddress = withoutMailto(value); }
-void clsErrHandler::FromName(const std::string& value) { threadState().fromName = value; }
-void clsErrHandler::FromEmailAddress(const std::string& value) { threadState().fromEmail = withoutMailto(value); }
+void clsErrHandler::FromName(const std::string& value) { m_threadState.fromName = value; }
+void clsErrHandler::FromEmailAddress(const std::string& value) { m_threadState.fromEmail = withoutMailto(value); }
 
 void clsErrHandler::SMTPMailServer(const std::string& value) {
-  threadState().mailServer = value;
+  m_threadState.mailServer = value;
   platform_.settings->save(settings::kApplication, settings::kSection, settings::kMailServer, value);
 }
 

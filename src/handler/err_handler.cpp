@@ -2,12 +2,13 @@
 
 #include "core/automation_error.h"
 #include "core/text.h"
+#include "core/thread_state.h"
 #include "platform/platform.h"
 #include "sysinfo/sys_obj.h"
 
 namespace quenvar {
 
-clsErrHandler::clsErrHandler(Platform& platform) : platform_(platform) {}
+clsErrHandler::clsErrHandler(Platform& platform) : platform_(platform), m_threadState(threadState()) {}
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
 clsErrHandler::~clsErrHandler() = default;
 

@@ -15,6 +15,7 @@ namespace quenvar {
 struct Platform;
 class Procedures;
 class Steps;
+struct ThreadState;
 class SysObj;
 
 class clsErrHandler {
@@ -104,6 +105,8 @@ class clsErrHandler {
   int32_t handleError(const std::string& desc, double num, int32_t line, const std::string& custom);
 
   Platform& platform_;
+  // The creating thread's shared state: a handler is used on the thread that made it.
+  ThreadState& m_threadState;
 
   std::string m_strCurrentOperation;
   std::string m_strDestination;
