@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# The main job: a client program handles an error through the component and prints the report.
+# The main job: builds Quenvar.dll, registers it in a private Wine prefix and runs the demo
+# client application, a script that pushes procedures with parameters, hits a database error
+# and hands it to the component. Prints the report and where Error.log was written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target quenvar_demo
-folder="$(mktemp -d)/logs"
-build/native/demo/quenvar_demo "$folder" --trace "$@"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target Quenvar
+
+work="$(mktemp -d)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+trap 'wineserver -k 2>/dev/null || true' EXIT
+mkdir -p "$work/logs"
+echo "--- creating a Wine prefix and registering Quenvar.dll"
+wine wineboot -i >"$work/wineboot.log" 2>&1
+wine regsvr32 /s "Z:$PWD/build/win32/Quenvar.dll" >"$work/regsvr32.log" 2>&1
+echo "--- the client handles an error"
+set +e
+wine cscript //nologo "Z:$PWD/demo/wine/demo_client.vbs" "Z:$work/logs" >"$work/demo.out" 2>&1
+status=$?
+set -e
+cat "$work/demo.out"
 echo
-echo "--- $folder/Error.log and Trace.log were written:"
-ls -l "$folder"
+echo "--- Error.log and Trace.log written by the component in $work/logs:"
+ls -l "$work/logs"
+grep -q "HandleError returned 0" "$work/demo.out" && exit "$status"
+echo "the demo client did not finish" >&2
+exit 1

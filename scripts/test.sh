@@ -1,23 +1,33 @@
 #!/usr/bin/env bash
-# Every test: the unit and backend suites, again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the demo client as an end-to-end run.
+# Every test: the native unit and backend suites, the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the native demo end to end, then Quenvar.dll for both
+# architectures under Wine (backend tests, script suites, C++ COM clients), registration of
+# both architectures side by side, and the main job.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
-for preset in native native-asan; do
+for preset in native native-asan win32 win64; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
 
-echo "=== demo client"
+echo "=== native demo client"
 folder="$(mktemp -d)/logs"
 build/native/demo/quenvar_demo "$folder" --trace >"$folder.out"
 grep -q "Orders Database Error Information" "$folder.out"
 grep -q "Password : \*\*\*\*\*\*\*\*" "$folder.out"
 if grep -q "s3cret" "$folder.out" "$folder/Error.log"; then echo "password leaked"; exit 1; fi
 test "$(cat "$folder/Trace.log")" = "$(printf 'Main\r\nLoadInvoices\r\nPostInvoice\r')"
+
+echo "=== both architectures registered side by side"
+tests/com/both_architectures.sh build/win32 build/win64
+
+echo "=== main job"
+scripts/demo.sh >"$folder.demo" 2>&1 || { cat "$folder.demo"; exit 1; }
+grep -q "Orders Database Error Information" "$folder.demo"
+grep -q "HandleError returned 0" "$folder.demo"
 echo "all tests passed"

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "class_factory.h"
+#include "platform/win32/win32_thread_state.h"
 #include "quenvar.h"
 
 namespace quenvar::com {
@@ -64,9 +65,16 @@ ITypeInfo* vtableTypeInfoOf(REFIID iid) {
 
 using namespace quenvar::com;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_instance = instance;
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH: g_instance = instance; break;
+    case DLL_THREAD_DETACH: quenvar::win32::releaseThreadState(); break;
+    // Unloaded by FreeLibrary: free every thread's state. At process exit the other threads are
+    // already gone and nothing needs freeing.
+    case DLL_PROCESS_DETACH:
+      if (!reserved) quenvar::win32::releaseAllThreadStates();
+      break;
+    default: break;
   }
   return TRUE;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // State that exists once per thread and is shared by every handler object of that thread
-// (the objects of one apartment), never across threads.
+// (the objects of one apartment), never across threads. Where it is kept is the platform's
+// business: a DLL must free it at thread detach rather than rely on its runtime's thread_local.
 
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 namespace quenvar {
 
 class Procedures;
+class ErrorDialogHost;
 
 struct ThreadState {
   // Parameter lists of the stack entries, by stack index. No table at all until the first
@@ -20,6 +22,9 @@ struct ThreadState {
   std::string mailServer;
   std::string fromName;
   std::string fromEmail;
+
+  // The thread's error dialog, created on first use and reused.
+  std::shared_ptr<ErrorDialogHost> errorDialog;
 };
 
 ThreadState& threadState();

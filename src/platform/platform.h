@@ -22,7 +22,7 @@ struct Platform {
   SettingsStore* settings;
   EventLog* eventLog;
   Launcher* launcher;
-  MessageBox* messageBox;
+  MessageBoxService* messageBox;
   OsFacts* os;
   ModuleInfo* module;
   WindowSystem* windows;

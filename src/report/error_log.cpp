@@ -26,7 +26,7 @@ void clsErrHandler::ShowErrorLog(int16_t Mode) {
   }
   const std::string path = logPath(fileName);
   if (!platform_.files->fileExists(path)) {
-    platform_.messageBox->show(missing, title, MessageBox::kOk);
+    platform_.messageBox->show(missing, title, MessageBoxService::kOk);
     return;
   }
   platform_.launcher->openInEditor(path);
@@ -35,7 +35,7 @@ void clsErrHandler::ShowErrorLog(int16_t Mode) {
 void clsErrHandler::WriteEventLogEntry(const std::string& message, int16_t type, int32_t id) {
   EventRecord record{kComponentTitle, static_cast<uint16_t>(type), 0, static_cast<uint32_t>(id), message};
   if (uint32_t code = platform_.eventLog->report(record); code != 0)
-    platform_.messageBox->show(std::to_string(code), kComponentTitle, MessageBox::kOk);
+    platform_.messageBox->show(std::to_string(code), kComponentTitle, MessageBoxService::kOk);
 }
 
 }  // namespace quenvar

@@ -108,7 +108,7 @@ void Launcher::openInEditor(const std::string& path) {
   opened.push_back(path);
 }
 
-int MessageBox::show(const std::string& text, const std::string& title, int style) {
+int MessageBoxService::show(const std::string& text, const std::string& title, int style) {
   shown.push_back({text, title, style});
   return kAnsweredOk;
 }

@@ -73,7 +73,7 @@ class Launcher : public quenvar::Launcher {
   void openInEditor(const std::string& path) override;
 };
 
-class MessageBox : public quenvar::MessageBox {
+class MessageBoxService : public quenvar::MessageBoxService {
  public:
   struct Shown {
     std::string text, title;
@@ -137,7 +137,7 @@ struct Services {
   SettingsStore settings;
   EventLog eventLog;
   Launcher launcher;
-  MessageBox messageBox;
+  MessageBoxService messageBox;
   OsFacts os;
   ModuleInfo module;
   WindowSystem windows;

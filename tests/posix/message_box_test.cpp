@@ -13,8 +13,8 @@ namespace {
 
 TEST(StderrMessageBox, WritesTitleAndTextAsOneLine) {
   std::ostringstream out;
-  EXPECT_EQ(StderrMessageBox(out).show("Error.log was not found", "Quenvar", MessageBox::kCritical),
-            MessageBox::kAnsweredOk);
+  EXPECT_EQ(StderrMessageBox(out).show("Error.log was not found", "Quenvar", MessageBoxService::kCritical),
+            MessageBoxService::kAnsweredOk);
   EXPECT_EQ(out.str(), "Quenvar: Error.log was not found\n");
 
   // By default to the real standard error.
@@ -22,11 +22,11 @@ TEST(StderrMessageBox, WritesTitleAndTextAsOneLine) {
   const int file = ::open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int saved = ::dup(2);
   ::dup2(file, 2);
-  const int answer = StderrMessageBox().show("text", "title", MessageBox::kOk);
+  const int answer = StderrMessageBox().show("text", "title", MessageBoxService::kOk);
   ::dup2(saved, 2);
   ::close(saved);
   ::close(file);
-  EXPECT_EQ(answer, MessageBox::kAnsweredOk);
+  EXPECT_EQ(answer, MessageBoxService::kAnsweredOk);
   EXPECT_EQ(testing::readAll(dir / "stderr"), "title: text\n");
 }
 

@@ -1,7 +1,7 @@
 #include "platform/platform.h"
 #include "platform/posix/dladdr_module_info.h"
 #include "platform/posix/editor_launcher.h"
-#include "platform/posix/headless_window_system.h"
+#include "platform/headless_window_system.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"

@@ -7,7 +7,7 @@
 namespace quenvar {
 
 // Without a window system the message goes where a user running the program sees it.
-class StderrMessageBox : public MessageBox {
+class StderrMessageBox : public MessageBoxService {
  public:
   explicit StderrMessageBox(std::ostream& out = std::cerr) : out_(out) {}
   int show(const std::string& text, const std::string& title, int style) override;

@@ -1,4 +1,6 @@
 #pragma once
+// The window system of a build that cannot show the dialog yet: each thread's host keeps what
+// the handler hands over; showing it fails as a step.
 
 #include <map>
 #include <string>
@@ -8,7 +10,6 @@
 
 namespace quenvar {
 
-// Keeps what the handler hands over, for a renderer to come; showing it is not possible yet.
 class HeadlessDialogHost : public ErrorDialogHost {
  public:
   void assign(std::string_view member, const Variant& value) override;
@@ -24,7 +25,7 @@ class HeadlessDialogHost : public ErrorDialogHost {
 
 class HeadlessWindowSystem : public WindowSystem {
  public:
-  // One per thread, as each thread has its own dialog.
+  // One per thread, kept with the thread's other shared state.
   HeadlessDialogHost& errorDialog() override;
 };
 

@@ -1,4 +1,4 @@
-#include "platform/posix/headless_window_system.h"
+#include "platform/headless_window_system.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
-#include "platform/posix/headless_window_system.h"
+#include "platform/headless_window_system.h"
 
 #include "core/automation_error.h"
+#include "core/thread_state.h"
 
 namespace quenvar {
 
@@ -14,8 +15,9 @@ void HeadlessDialogHost::showModal() {
 }
 
 HeadlessDialogHost& HeadlessWindowSystem::errorDialog() {
-  thread_local HeadlessDialogHost host;
-  return host;
+  auto& host = threadState().errorDialog;
+  if (!host) host = std::make_shared<HeadlessDialogHost>();
+  return static_cast<HeadlessDialogHost&>(*host);
 }
 
 }  // namespace quenvar

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/os_facts.h"
+
+namespace quenvar {
+
+class Win32OsFacts : public OsFacts {
+ public:
+  VersionRecord version() override;
+  int32_t processorType() override;
+  MemoryRecord memory() override;
+  std::string eventLogPlatform() override { return "WinNT"; }
+};
+
+}  // namespace quenvar

@@ -1,0 +1,83 @@
+#!/bin/sh
+# Both DLLs registered side by side in one prefix: each script host reaches its own, and
+# unregistering one leaves the other working, shared ProgID included.
+#
+#   both_architectures.sh <win32 build dir> <win64 build dir>
+set -u
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 <win32 build dir> <win64 build dir>" >&2
+  exit 2
+fi
+dll32=$(cd "$1" && pwd)/Quenvar.dll
+dll64=$(cd "$2" && pwd)/Quenvar.dll
+for dll in "$dll32" "$dll64"; do
+  [ -f "$dll" ] || { echo "$0: no $dll" >&2; exit 2; }
+done
+
+wine32=/usr/lib/wine/wine
+[ -x "$wine32" ] || wine32=/usr/bin/wine
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-both.XXXXXX") || exit 2
+WINEPREFIX=$work/prefix
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+unset DISPLAY
+trap '"$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+# Wine's background services keep inherited pipes open: every output goes to a file.
+run() {
+  "$@" >"$work/out" 2>"$work/err" </dev/null
+}
+
+cat >"$work/stack.vbs" <<'EOF'
+Set h = CreateObject("Quenvar.clsErrHandler")
+pushed = h.Push("Main")
+depth = UBound(h.CallStack)
+popped = h.Pop()
+If pushed = 0 And popped = 0 And depth = 1 And UBound(h.CallStack) = 0 Then WScript.Echo "OK"
+EOF
+script="Z:$work/stack.vbs"
+
+# script_works <loader>: the script host of that loader's architecture prints OK.
+script_works() {
+  run "$1" cscript.exe //nologo "$script"
+  tr -d '\r' <"$work/out" | grep -qx OK
+}
+
+# progid_present [/reg:64]
+progid_present() {
+  run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@"
+}
+
+run "$wine64" wineboot -i || { cat "$work/err" >&2; exit 1; }
+
+run "$wine32" regsvr32 /s "Z:$dll32" || fail "32-bit registration"
+run "$wine64" regsvr32 /s "Z:$dll64" || fail "64-bit registration"
+script_works "$wine32" || fail "32-bit script host after registration: $(cat "$work/out" "$work/err")"
+script_works "$wine64" || fail "64-bit script host after registration: $(cat "$work/out" "$work/err")"
+
+run "$wine32" regsvr32 /u /s "Z:$dll32" || fail "32-bit unregistration"
+script_works "$wine32" && fail "32-bit script host still creates the handler after unregistration"
+script_works "$wine64" || fail "64-bit script host after 32-bit unregistration: $(cat "$work/out" "$work/err")"
+progid_present || fail "ProgID gone from the 32-bit view while the 64-bit DLL is registered"
+progid_present /reg:64 || fail "ProgID gone from the 64-bit view while the 64-bit DLL is registered"
+
+run "$wine64" regsvr32 /u /s "Z:$dll64" || fail "64-bit unregistration"
+script_works "$wine64" && fail "64-bit script host still creates the handler after unregistration"
+progid_present && fail "ProgID left behind after both unregistrations"
+progid_present /reg:64 && fail "ProgID left behind in the 64-bit view after both unregistrations"
+
+[ "$failures" -eq 0 ] && echo "both architectures: OK"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,46 @@
+#!/bin/sh
+# Runs one script suite through the script host in the test prefix.
+#
+#   run-script.sh <suite> [arguments...]
+#
+# The suite gets a fresh scratch folder (first argument, as Z:\...) under the current directory,
+# which is the build directory under CTest. A script stopped by a runtime error still exits 0
+# without printing its result line: success needs both that line and exit code 0.
+set -u
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 <suite> [arguments...]" >&2
+  exit 2
+fi
+suite=$1
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+script=$here/$suite.vbs
+if [ ! -r "$script" ]; then
+  echo "$0: no suite $script" >&2
+  exit 2
+fi
+
+windows() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+scratch=$PWD/scratch/${QUENVAR_ARCH:-win32}/$suite
+rm -rf "$scratch"
+mkdir -p "$scratch" || exit 2
+out=$scratch.out
+
+"$here/../../wine/wine-run.sh" --arch "${QUENVAR_ARCH:-win32}" cscript.exe //nologo \
+  "$(windows "$script")" "$(windows "$scratch")" "$@" >"$out" 2>&1
+status=$?
+cat "$out"
+
+last=$(tr -d '\r' <"$out" | grep -v '^[[:space:]]*$' | tail -n 1)
+case "$last" in
+  "RESULT $suite: 0 failures") ;;
+  "RESULT $suite: "*) exit 1 ;;
+  *) echo "$0: $suite did not end with its result line: it stopped early" >&2; exit 1 ;;
+esac
+if [ "$status" -ne 0 ]; then
+  echo "$0: $suite exited with $status" >&2
+  exit 1
+fi
+exit 0

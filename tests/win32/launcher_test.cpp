@@ -1,0 +1,91 @@
+#include "platform/win32/win32_launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "win32_test_support.h"
+
+#include <tlhelp32.h>
+
+namespace quenvar {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TempFolder;
+
+std::wstring ownProgram() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
+bool eventuallyExists(const std::string& path) {
+  for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;) {
+    if (::GetFileAttributesW(win32::widen(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+// Ends the programs this process started under that name, so none outlives the test.
+int endChildren(const wchar_t* name) {
+  int ended = 0;
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId() || ::lstrcmpiW(entry.szExeFile, name) != 0) continue;
+    if (const HANDLE child = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+      ::TerminateProcess(child, 0);
+      ::WaitForSingleObject(child, 5000);
+      ::CloseHandle(child);
+      ++ended;
+    }
+  }
+  ::CloseHandle(snapshot);
+  return ended;
+}
+
+// This test program started again as the "editor": it records the command line it was given
+// (see main), which must be the program, one blank and the path exactly as passed.
+TEST(Win32Launcher, RunsTheProgramWithThePathAppendedAsIs) {
+  TempFolder dir;
+  const std::string record = dir / "command line.txt";
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", win32::widen(record).c_str()));
+  const std::string program = "\"" + win32::narrow(ownProgram()) + "\" --record-command-line";
+  const std::string path = dir / "Error log \xE2\x82\xAC.txt";
+
+  Win32Launcher(program).openInEditor(path);
+  ::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", nullptr);
+  ASSERT_TRUE(eventuallyExists(record)) << "the program never ran";
+  EXPECT_EQ(testing::readBytes(record), program + " " + path);
+}
+
+TEST(Win32Launcher, AProgramThatCannotStartRaisesFileNotFound) {
+  TempFolder dir;
+  try {
+    Win32Launcher("quenvar-no-such-editor.exe").openInEditor(dir / "f.txt");
+    ADD_FAILURE() << "nothing could have started";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), err::kFileNotFound);
+    EXPECT_EQ(e.description(), "File not found");
+  }
+}
+
+// The plain-text editor itself starts, though without a display it may not get to show a window.
+TEST(Win32Launcher, StartsThePlainTextEditorWithoutWaiting) {
+  TempFolder dir;
+  const std::string path = dir / "Error.log";
+  testing::writeBytes(path, "report\r\n");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_NO_THROW(Win32Launcher().openInEditor(path));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  std::this_thread::sleep_for(200ms);
+  std::cout << "Editors still open and ended by the test: " << endChildren(L"notepad.exe") << "\n";
+}
+
+}  // namespace
+}  // namespace quenvar

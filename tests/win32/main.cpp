@@ -1,0 +1,37 @@
+// GoogleTest's main, plus the one role this program plays for the launcher test: a stand-in
+// editor that writes the command line it was started with to the file named in
+// QUENVAR_LAUNCH_RECORD.
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+#include "platform/win32/utf.h"
+#include "platform/win32/windows_api.h"
+
+namespace {
+
+int recordCommandLine() {
+  wchar_t record[32768];
+  const DWORD length = ::GetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", record, 32768);
+  if (length == 0 || length >= 32768) return 2;
+  const std::wstring target(record, length);
+  const std::wstring partial = target + L".partial";
+  const std::string text = quenvar::win32::narrow(::GetCommandLineW());
+  const HANDLE file = ::CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 3;
+  DWORD written = 0;
+  const BOOL wrote = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::CloseHandle(file);
+  // Renamed into place whole, so the waiting test never reads half of it.
+  return wrote && ::MoveFileW(partial.c_str(), target.c_str()) ? 0 : 4;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string_view(argv[1]) == "--record-command-line") return recordCommandLine();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
