@@ -29,9 +29,11 @@ mkdir -p "$scratch" || exit 2
 out=$scratch.out
 
 "$here/../../wine/wine-run.sh" --arch "${QUENVAR_ARCH:-win32}" cscript.exe //nologo \
-  "$(windows "$script")" "$(windows "$scratch")" "$@" >"$out" 2>&1
+  "$(windows "$script")" "$(windows "$scratch")" "$@" >"$out" 2>"$out.err"
 status=$?
 cat "$out"
+# Wine's own messages go to standard error; the result line is judged on standard output alone.
+cat "$out.err" >&2
 
 last=$(tr -d '\r' <"$out" | grep -v '^[[:space:]]*$' | tail -n 1)
 case "$last" in
