@@ -28,8 +28,11 @@ rm -rf "$scratch"
 mkdir -p "$scratch" || exit 2
 out=$scratch.out
 
+# The host has no include: the shared checks go in front of the suite. CR LF as the host expects.
+program=$scratch.vbs
+cat "$here/prelude.vbs" "$script" | sed 's/\r*$/\r/' >"$program" || exit 2
 "$here/../../wine/wine-run.sh" --arch "${QUENVAR_ARCH:-win32}" cscript.exe //nologo \
-  "$(windows "$script")" "$(windows "$scratch")" "$@" >"$out" 2>"$out.err"
+  "$(windows "$program")" "$(windows "$scratch")" "$@" >"$out" 2>"$out.err"
 status=$?
 cat "$out"
 # Wine's own messages go to standard error; the result line is judged on standard output alone.
