@@ -22,6 +22,8 @@ struct ThreadState {
   std::string mailServer;
   std::string fromName;
   std::string fromEmail;
+  // The latest complete SMTP reply not yet matched; a later session still sees it.
+  std::string smtpReply;
 
   // The thread's error dialog, created on first use and reused.
   std::shared_ptr<ErrorDialogHost> errorDialog;

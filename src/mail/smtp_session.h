@@ -1,0 +1,52 @@
+#pragma once
+// One SMTP dialogue engine, shared by every owner that sends the error report by mail.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/message_box.h"
+#include "platform/socket.h"
+
+namespace quenvar {
+
+struct MailServices {
+  Socket& socket;
+  MessagePump& pump;
+  SteadyClock& clock;
+  MailHost& host;
+  MessageBoxService& messageBox;
+};
+
+class SmtpSession {
+ public:
+  static constexpr double kReplyLimitSeconds = 50;
+  static constexpr double kPumpSliceSeconds = 0.1;
+  static constexpr size_t kReplyCap = 64 * 1024;
+
+  // `heldReply` is the latest complete server reply not yet matched; the owners pass the
+  // thread's, so it outlives a session.
+  SmtpSession(MailServices services, std::string& heldReply, uint16_t port = 25);
+  ~SmtpSession();
+  SmtpSession(const SmtpSession&) = delete;
+  SmtpSession& operator=(const SmtpSession&) = delete;
+
+  void SendEmail(const std::string& MailServerName, const std::string& FromName,
+                 const std::string& FromEmailAddress, const std::string& ToName,
+                 const std::string& ToEMailAddress, const std::string& EmailSubject,
+                 const std::string& EmailBodyofMessage);
+
+  // False when the held reply carries `ResponseCode`; true when the session has to give up
+  // (the user has been told why).
+  bool WaitFor(const std::string& ResponseCode);
+
+ private:
+  void received(std::string_view data);
+
+  MailServices services_;
+  std::string& held_;
+  uint16_t port_;
+  std::string partial_;   // the reply arriving, capped
+  std::string lineHead_;  // the first octets of its current line
+};
+
+}  // namespace quenvar

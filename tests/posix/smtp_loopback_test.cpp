@@ -1,0 +1,145 @@
+// The session and the POSIX socket against a real SMTP server on loopback (aiosmtpd, storing
+// what it accepts in a Maildir), read back with Python's own mail parser.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "core/automation_error.h"
+#include "mail/smtp_session.h"
+#include "platform/posix/posix_socket.h"
+#include "temp_folder.h"
+
+extern char** environ;
+
+namespace quenvar {
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+int run(const std::string& command) { return std::system(command.c_str()); }
+
+uint16_t freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+class Server {
+ public:
+  Server(const std::string& maildir, uint16_t port) {
+    const std::string listen = "127.0.0.1:" + std::to_string(port);
+    const char* argv[] = {kPython, "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
+                          "aiosmtpd.handlers.Mailbox", maildir.c_str(), nullptr};
+    if (::posix_spawn(&pid_, kPython, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = -1;
+  }
+  ~Server() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct Messages : MessageBoxService {
+  std::vector<std::string> shown;
+  int show(const std::string& text, const std::string&, int) override {
+    shown.push_back(text);
+    return kAnsweredOk;
+  }
+};
+
+bool accepting(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+TEST(SmtpLoopback, ReportArrivesIntactAtARealServer) {
+  if (run(std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null") != 0)
+    GTEST_SKIP() << "python3-aiosmtpd is not installed";
+  testing::TempFolder dir;
+  const std::string maildir = dir / "maildir";
+  const uint16_t port = freePort();
+  Server server(maildir, port);
+  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
+  ASSERT_TRUE(accepting(port));
+
+  const std::string longLine = [] {
+    std::string s;
+    for (int i = 0; i < 2000; ++i) s += static_cast<char>('a' + i % 26);
+    return s;
+  }();
+  const std::string body = "Error 1042 in PostInvoice\n.\n..two dots\r\n" + longLine + "\nGr\xc3\xb6\xc3\x9f" "e\n";
+  PosixSocket socket;
+  PosixSteadyClock clock;
+  PosixMailHost host;
+  Messages box;
+  std::string held;
+  SmtpSession session({socket, socket, clock, host, box}, held, port);
+  session.SendEmail("127.0.0.1", "Order Desk", "orders@example.com", "Operations", "ops@example.com",
+                    "Fehler: B\xc3\xbc" "cher", body);
+  ASSERT_EQ(box.shown.size(), 1u);
+  EXPECT_EQ(box.shown[0], "Composed Error Email in SMTP.");
+  EXPECT_EQ(socket.state(), Socket::State::Closed);
+
+  // The stored message as a mail reader sees it: one field per line, then the decoded body.
+  const std::string script =
+      "import email, email.header, email.utils, mailbox, sys\n"
+      "m = next(iter(mailbox.Maildir(sys.argv[1], create=False)))\n"
+      "s = str(email.header.make_header(email.header.decode_header(m['Subject'])))\n"
+      "d = email.utils.parsedate_to_datetime(m['Date'])\n"
+      "out = [s, repr(email.utils.parseaddr(m['From'])), repr(email.utils.parseaddr(m['To'])),\n"
+      "       str(d.tzinfo is not None), m.get_content_charset() or '']\n"
+      "open(sys.argv[2], 'wb').write(('\\n'.join(out) + '\\n').encode() + m.get_payload(decode=True))\n";
+  testing::writeAll(dir / "read.py", script);
+  ASSERT_EQ(run(std::string(kPython) + " " + (dir / "read.py") + " " + maildir + " " + (dir / "out")), 0);
+  std::istringstream out(testing::readAll(dir / "out"));
+  std::string line;
+  std::vector<std::string> lines;
+  while (std::getline(out, line)) lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
+
+  const std::vector<std::string> expected{
+      "Fehler: B\xc3\xbc" "cher", "('Order Desk', 'orders@example.com')", "('Operations', 'ops@example.com')",
+      "True", "utf-8", "Error 1042 in PostInvoice", ".", "..two dots",
+      // A line over the wire limit arrives in pieces of at most 998 octets, nothing lost.
+      longLine.substr(0, 998), longLine.substr(998, 998), longLine.substr(1996),
+      "Gr\xc3\xb6\xc3\x9f" "e", ""};
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(SmtpLoopback, RefusedConnectionIsAnAutomationError) {
+  PosixSocket socket;
+  try {
+    socket.connect("127.0.0.1", freePort());
+    // Loopback may refuse only once the attempt is under way: then the socket just closes.
+    for (int i = 0; i < 20 && socket.state() == Socket::State::Open; ++i) socket.runOnce(0.1);
+    EXPECT_EQ(socket.state(), Socket::State::Closed);
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), 10061);
+  }
+  EXPECT_THROW(socket.connect("", 25), AutomationError) << "no name, no lookup";
+}
+
+}  // namespace
+}  // namespace quenvar
