@@ -1,0 +1,52 @@
+#pragma once
+// TCP over Winsock 2. The socket's readiness arrives as an event object, so one wait covers it
+// and the thread's window messages: the windows stay responsive while a session waits.
+
+#include <cstdint>
+
+#include "platform/socket.h"
+
+namespace quenvar {
+
+class Win32Socket : public Socket, public MessagePump {
+ public:
+  Win32Socket();
+  ~Win32Socket() override;
+  Win32Socket(const Win32Socket&) = delete;
+  Win32Socket& operator=(const Win32Socket&) = delete;
+
+  State state() const override { return socket_ == kNone ? State::Closed : State::Open; }
+  void close() override;
+  void connect(const std::string& host, uint16_t port) override;
+  void send(std::string_view bytes) override;
+  void onData(DataSink sink) override { sink_ = std::move(sink); }
+  void runOnce(double timeoutSeconds) override;
+
+ private:
+  // SOCKET and HANDLE, kept opaque so that includers need no Winsock headers.
+  static constexpr uintptr_t kNone = ~uintptr_t{0};
+  bool collectEvents();
+  void handlePending();
+  void drain();
+
+  bool started_ = false;
+  uintptr_t socket_ = kNone;
+  void* event_ = nullptr;
+  bool connecting_ = false;
+  long pending_ = 0;  // network events read from Winsock but not yet handled
+  int connectError_ = 0;
+  DataSink sink_;
+};
+
+class Win32SteadyClock : public SteadyClock {
+ public:
+  double seconds() override;
+};
+
+class Win32MailHost : public MailHost {
+ public:
+  std::string hostName() override;
+  ZonedTime zonedNow() override;
+};
+
+}  // namespace quenvar
