@@ -29,6 +29,18 @@ class DispatchObject : public Object {
     return call(dispid(member), member, args);
   }
   Variant defaultValue() override { return call(DISPID_VALUE, "(default)", {}); }
+  void put(std::string_view member, const Variant& value) override {
+    VARIANT arg;
+    toVariant(value, &arg);
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &named, 1, 1};
+    EXCEPINFO info{};
+    UINT argErr = 0;
+    HRESULT hr = dispatch_->Invoke(dispid(member), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
+                                   nullptr, &info, &argErr);
+    VariantClear(&arg);
+    if (FAILED(hr)) raise(hr, info, member);
+  }
   IDispatch* dispatch() const { return dispatch_; }
 
  private:

@@ -32,6 +32,12 @@ Variant DynamicObject::invoke(std::string_view member, std::span<const Variant> 
   return m(args);
 }
 
+void DynamicObject::put(std::string_view member, const Variant& value) {
+  auto it = members_.find(member);
+  if (it == members_.end()) raiseNoSuchMember(member);
+  it->second = [value](std::span<const Variant>) { return value; };
+}
+
 Variant DynamicObject::defaultValue() {
   if (!default_) return Object::defaultValue();
   Member m = default_;

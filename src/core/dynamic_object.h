@@ -24,6 +24,8 @@ class DynamicObject : public Object {
 
   Variant invoke(std::string_view member, std::span<const Variant> args) override;
   Variant defaultValue() override;
+  // An existing member becomes the assigned value, as a property bag's would.
+  void put(std::string_view member, const Variant& value) override;
 
  private:
   std::map<std::string, Member, CaseInsensitiveLess> members_;

@@ -6,6 +6,13 @@ namespace quenvar {
 
 Variant Object::defaultValue() { raiseNoSuchMember("(default)"); }
 
+void Object::put(std::string_view member, const Variant&) { raiseNoSuchMember(member); }
+
+void put(const ObjectRef& object, std::string_view member, const Variant& value) {
+  if (!object) raiseObjectNotSet();
+  object->put(member, value);
+}
+
 Variant get(const ObjectRef& object, std::string_view member) { return call(object, member); }
 
 Variant call(const ObjectRef& object, std::string_view member, std::span<const Variant> args) {

@@ -19,12 +19,17 @@ class Object {
 
   // The default member's value. Objects without one raise 438.
   virtual Variant defaultValue();
+
+  // Assigns a property. Objects that cannot take assignments raise 438.
+  virtual void put(std::string_view member, const Variant& value);
 };
 
 // A property read on a reference that may be unset (91 then).
 Variant get(const ObjectRef& object, std::string_view member);
 // A method call or an indexed property read.
 Variant call(const ObjectRef& object, std::string_view member, std::span<const Variant> args = {});
+// A property assignment on a reference that may be unset (91 then).
+void put(const ObjectRef& object, std::string_view member, const Variant& value);
 // get() for a member whose value must itself be an object.
 ObjectRef getObject(const ObjectRef& object, std::string_view member);
 

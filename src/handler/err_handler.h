@@ -59,6 +59,10 @@ class clsErrHandler {
   void EmailType(int32_t value);
   bool EmailSettings() const;
   void EmailSettings(bool value);
+  // Shows the e-mail settings dialog modally; its failures go to the caller.
+  void ChangeEmailSettings();
+  // Puts the text on the clipboard and mails it as the user's settings say; never fails.
+  void TransmitMail(const std::string& lbxErrMessage) noexcept;
 
   // Results of the last HandleError.
   int32_t ErrNum() const { return m_lngErrNum; }

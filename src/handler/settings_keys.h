@@ -10,6 +10,8 @@ inline const std::string kSection = "ErrHandler";
 inline const std::string kMailServer = "SMTPMailServer";
 inline const std::string kEmailType = "EmailType";
 inline const std::string kEmailSettings = "EmailSettings";
+inline const std::string kShowEmlScre = "ShowEmlScre";
+inline const std::string kEmailFlag = "EmailFlag";
 
 // A stored Boolean as the runtime reads text: "True"/"False" in any letter case, or a number
 // (0 is False); anything else is a type mismatch.

@@ -14,6 +14,10 @@ void HeadlessDialogHost::showModal() {
   throw AutomationError(err::kInvalidCall, "No window system is available to show the dialog");
 }
 
+void HeadlessWindowSystem::showEmailSettings(EmailSettingsDialog&) {
+  throw AutomationError(err::kInvalidCall, "No window system is available to show the dialog");
+}
+
 HeadlessDialogHost& HeadlessWindowSystem::errorDialog() {
   auto& host = threadState().errorDialog;
   if (!host) host = std::make_shared<HeadlessDialogHost>();

@@ -27,6 +27,7 @@ class HeadlessWindowSystem : public WindowSystem {
  public:
   // One per thread, kept with the thread's other shared state.
   HeadlessDialogHost& errorDialog() override;
+  void showEmailSettings(EmailSettingsDialog& dialog) override;
 };
 
 }  // namespace quenvar

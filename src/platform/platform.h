@@ -2,15 +2,20 @@
 // The services a handler uses. Each binary's composition root fills one with its backends;
 // tests fill one with fakes.
 
+#include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "platform/launcher.h"
 #include "platform/locale_text.h"
+#include "platform/mail_client_automation.h"
 #include "platform/message_box.h"
 #include "platform/module_info.h"
+#include "platform/mouse_pointer.h"
+#include "platform/network.h"
 #include "platform/os_facts.h"
 #include "platform/settings_store.h"
+#include "platform/shell_launcher.h"
 #include "platform/window_system.h"
 
 namespace quenvar {
@@ -26,6 +31,11 @@ struct Platform {
   OsFacts* os;
   ModuleInfo* module;
   WindowSystem* windows;
+  Clipboard* clipboard;
+  MousePointer* pointer;  // screen-wide
+  ShellLauncher* shell;
+  MailClientAutomation* mailClient;
+  Network* network;
 };
 
 // The backends of this build.

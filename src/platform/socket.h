@@ -33,6 +33,9 @@ class MessagePump {
   virtual void runOnce(double timeoutSeconds) = 0;
 };
 
+// A connection that is its own event source, as a session's owner hands it over.
+class PumpedSocket : public Socket, public MessagePump {};
+
 class SteadyClock {
  public:
   virtual ~SteadyClock() = default;

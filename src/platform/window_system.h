@@ -17,11 +17,16 @@ class ErrorDialogHost {
   virtual void showModal() = 0;
 };
 
+class EmailSettingsDialog;
+
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
   // The thread's single dialog instance, created on first use.
   virtual ErrorDialogHost& errorDialog() = 0;
+  // Shows the e-mail settings dialog modally, without an owner: runs its load step, feeds it the
+  // user's actions and returns once it has unloaded (a close box unloads it too).
+  virtual void showEmailSettings(EmailSettingsDialog& dialog) = 0;
 };
 
 }  // namespace quenvar

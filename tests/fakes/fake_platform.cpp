@@ -86,11 +86,13 @@ std::string LocaleText::currencyText(Currency value) const { return numberText(s
 std::string LocaleText::dateText(Date value) const { return dateTimeText(toLocalTime(value)); }
 
 std::optional<std::string> SettingsStore::get(const std::string& a, const std::string& s, const std::string& k) {
+  if (failGet) throw AutomationError(err::kPathFileAccess, "settings store unreadable");
   auto it = values.find({a, s, k});
   if (it == values.end()) return std::nullopt;
   return it->second;
 }
 void SettingsStore::save(const std::string& a, const std::string& s, const std::string& k, const std::string& v) {
+  if (failSave) throw AutomationError(err::kPathFileAccess, "settings store unwritable");
   values[{a, s, k}] = v;
 }
 void SettingsStore::remove(const std::string& a, const std::string& s, const std::string& k) {
@@ -129,6 +131,68 @@ const Variant* ErrorDialogHost::value(std::string_view member) const {
   for (auto it = assigned.rbegin(); it != assigned.rend(); ++it)
     if (it->first == member) return &it->second;
   return nullptr;
+}
+
+std::optional<std::string> SettingsStore::mail(const std::string& key) const {
+  auto it = values.find({"Palvenor", "ErrHandler", key});
+  if (it == values.end()) return std::nullopt;
+  return it->second;
+}
+
+void SettingsStore::setMail(const std::string& key, const std::string& value) {
+  values[{"Palvenor", "ErrHandler", key}] = value;
+}
+
+void WindowSystem::showEmailSettings(EmailSettingsDialog& d) {
+  if (failEmailShow) throw AutomationError(err::kInvalidCall, "No window system");
+  ++emailShows;
+  d.Form_Load();
+  if (emailUser) emailUser(d);
+  if (d.loaded) d.Form_Unload();
+}
+
+void Clipboard::setText(const std::string& t) {
+  if (fail) throw AutomationError(err::kInvalidCall, "clipboard busy");
+  text = t;
+}
+
+int64_t ShellLauncher::open(const std::string& file, const std::string& parameters, const std::string& folder) {
+  calls.push_back({file, parameters, folder});
+  if (answers.empty()) return 42;
+  const int64_t answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+ObjectRef MailClientAutomation::create() {
+  if (!make) throw AutomationError(err::kCantCreateObject, "ActiveX component can't create object");
+  return make();
+}
+
+namespace {
+// A connection of its own over the shared scripted server, counted when discarded.
+class ServerSocket : public PumpedSocket {
+ public:
+  ServerSocket(ScriptedServer& server, int& discarded) : server_(server), discarded_(discarded) {}
+  ~ServerSocket() override { ++discarded_; }
+  ServerSocket(const ServerSocket&) = delete;
+  ServerSocket& operator=(const ServerSocket&) = delete;
+  State state() const override { return server_.state(); }
+  void close() override { server_.close(); }
+  void connect(const std::string& host, uint16_t port) override { server_.connect(host, port); }
+  void send(std::string_view bytes) override { server_.send(bytes); }
+  void onData(DataSink sink) override { server_.onData(std::move(sink)); }
+  void runOnce(double timeout) override { server_.runOnce(timeout); }
+
+ private:
+  ScriptedServer& server_;
+  int& discarded_;
+};
+}  // namespace
+
+std::unique_ptr<PumpedSocket> Network::openSocket() {
+  ++opened;
+  return std::make_unique<ServerSocket>(server, discarded);
 }
 
 }  // namespace quenvar::fake

@@ -2,7 +2,9 @@
 // In-memory stand-ins for every platform service, with failure injection, so the logic's tests
 // run fast and deterministically.
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <map>
 #include <optional>
 #include <set>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "core/automation_error.h"
+#include "dialogs/email_settings.h"
 #include "platform/platform.h"
 
 namespace quenvar::fake {
@@ -54,6 +57,10 @@ class LocaleText : public quenvar::LocaleText {
 class SettingsStore : public quenvar::SettingsStore {
  public:
   std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
+  bool failGet = false, failSave = false;  // error 75 on every read / write
+  // The value stored under application "Palvenor", section "ErrHandler".
+  std::optional<std::string> mail(const std::string& key) const;
+  void setMail(const std::string& key, const std::string& value);
   std::optional<std::string> get(const std::string& a, const std::string& s, const std::string& k) override;
   void save(const std::string& a, const std::string& s, const std::string& k, const std::string& v) override;
   void remove(const std::string& a, const std::string& s, const std::string& k) override;
@@ -127,6 +134,100 @@ class WindowSystem : public quenvar::WindowSystem {
  public:
   ErrorDialogHost dialog;
   quenvar::ErrorDialogHost& errorDialog() override { return dialog; }
+
+  // The scripted user of the e-mail settings dialog; leaving it open means the close box.
+  std::function<void(EmailSettingsDialog&)> emailUser;
+  int emailShows = 0;
+  bool failEmailShow = false;
+  void showEmailSettings(EmailSettingsDialog& dialog) override;
+};
+
+class Clipboard : public quenvar::Clipboard {
+ public:
+  std::string text = "(earlier content)";
+  bool fail = false;
+  void setText(const std::string& t) override;
+};
+
+class MousePointer : public quenvar::MousePointer {
+ public:
+  std::vector<int> history;
+  int value() const { return history.empty() ? kDefault : history.back(); }
+  void set(int v) override { history.push_back(v); }
+};
+
+class ShellLauncher : public quenvar::ShellLauncher {
+ public:
+  struct Call {
+    std::string file, parameters, folder;
+  };
+  std::vector<Call> calls;
+  std::deque<int64_t> answers;  // then 42 for every further call
+  int64_t open(const std::string& file, const std::string& parameters, const std::string& folder) override;
+};
+
+// Without `make`, there is no mail client: 429 as on a machine without Outlook.
+class MailClientAutomation : public quenvar::MailClientAutomation {
+ public:
+  std::function<ObjectRef()> make;
+  ObjectRef create() override;
+};
+
+// A scripted server behind a fake connection: each command's reply arrives, chunk by chunk, one
+// chunk per pump turn; every turn advances the fake clock by the time it was given.
+struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
+  using Chunks = std::vector<std::string>;
+  std::map<std::string, Chunks> script{{"connect", {"220 ready\r\n"}}, {"HELO", {"250 hi\r\n"}},
+                                       {"MAIL", {"250 ok\r\n"}},       {"RCPT", {"250 ok\r\n"}},
+                                       {"DATA", {"354 go\r\n"}},       {".", {"250 queued\r\n"}},
+                                       {"QUIT", {"221 bye\r\n"}}};
+  std::deque<std::string> incoming;
+  std::vector<std::string> log;  // "connect host:port", "close" and every send
+  State st = State::Closed;
+  bool inData = false;
+  double now = 1000;
+  DataSink sink;
+
+  void reply(const std::string& key) {
+    if (auto it = script.find(key); it != script.end()) incoming.insert(incoming.end(), it->second.begin(), it->second.end());
+  }
+  State state() const override { return st; }
+  void close() override { st = State::Closed, log.push_back("close"); }
+  void connect(const std::string& host, uint16_t port) override {
+    st = State::Open, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
+  }
+  void send(std::string_view bytes) override {
+    log.emplace_back(bytes);
+    if (inData) {
+      if (bytes == ".\r\n") inData = false, reply(".");
+      return;
+    }
+    const std::string verb(bytes.substr(0, bytes.find_first_of(" \r")));
+    inData = verb == "DATA";
+    reply(verb);
+  }
+  void onData(DataSink s) override { sink = std::move(s); }
+  void runOnce(double timeout) override {
+    now += timeout;
+    if (incoming.empty()) return;
+    std::string chunk = std::move(incoming.front());
+    incoming.pop_front();
+    sink(chunk);
+  }
+  double seconds() override { return now; }
+  std::string hostName() override { return "build7\r\n"; }
+  ZonedTime zonedNow() override { return {2002, 1, 7, 14, 5, 9, 1, 60}; }
+};
+
+
+// Every socket it opens is a connection to the one scripted server.
+class Network : public quenvar::Network {
+ public:
+  ScriptedServer server;
+  int opened = 0, discarded = 0;
+  std::unique_ptr<PumpedSocket> openSocket() override;
+  SteadyClock& clock() override { return server; }
+  MailHost& host() override { return server; }
 };
 
 // Every service faked, wired into one Platform.
@@ -141,8 +242,13 @@ struct Services {
   OsFacts os;
   ModuleInfo module;
   WindowSystem windows;
-  Platform platform{&files, &clock, &locale, &settings, &eventLog,
-                    &launcher, &messageBox, &os, &module, &windows};
+  Clipboard clipboard;
+  MousePointer pointer;
+  ShellLauncher shell;
+  MailClientAutomation mailClient;
+  Network network;
+  Platform platform{&files,  &clock,   &locale,    &settings, &eventLog, &launcher,   &messageBox, &os,
+                    &module, &windows, &clipboard, &pointer,  &shell,    &mailClient, &network};
 };
 
 }  // namespace quenvar::fake

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "core/automation_error.h"
+
 #include <cmath>
 #include <ctime>
+#include <cstdlib>
+#include <string>
 
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_mail_services.h"
 #include "platform/posix/syslog_event_log.h"
 
 namespace quenvar {
@@ -20,6 +25,28 @@ TEST(PosixPlatform, EveryServiceIsFilledWithItsBackend) {
   EXPECT_NE(dynamic_cast<PosixFileSystem*>(p.files), nullptr);
   EXPECT_NE(dynamic_cast<SyslogEventLog*>(p.eventLog), nullptr);
   EXPECT_EQ(p.module->name(), "quenvar");
+  EXPECT_TRUE(p.clipboard && p.pointer && p.shell && p.mailClient && p.network);
+  EXPECT_NE(dynamic_cast<PosixSocket*>(p.network->openSocket().get()), nullptr);
+}
+
+TEST(PosixMailServices, StandInsAndLauncherAnswers) {
+  InProcessClipboard clipboard;
+  clipboard.setText("a");
+  clipboard.setText("b");
+  EXPECT_EQ(clipboard.text(), "b");
+  try {
+    NoMailClientAutomation().create();
+    ADD_FAILURE();
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), 429);
+  }
+  // Without xdg-open on the search path the launcher answers "file not found".
+  const char* saved = ::getenv("PATH");
+  const std::string path = saved ? saved : "";
+  ::setenv("PATH", "/nonexistent", 1);
+  const int64_t missing = XdgShellLauncher().open("mailto:a@b", "", "");
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(missing, 2);
 }
 
 TEST(PosixClock, ReadsTheLocalWallClock) {

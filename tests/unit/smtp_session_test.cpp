@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
-#include <map>
 
 #include "fakes/fake_platform.h"
 #include "mail/mail_text.h"
@@ -14,50 +12,7 @@ namespace {
 
 using Chunks = std::vector<std::string>;
 
-// A scripted server behind a fake connection: each command's reply arrives, chunk by chunk, one
-// chunk per pump turn; every turn advances the fake clock by the time it was given.
-struct FakeNet : Socket, MessagePump, SteadyClock, MailHost {
-  std::map<std::string, Chunks> script{{"connect", {"220 ready\r\n"}}, {"HELO", {"250 hi\r\n"}},
-                                       {"MAIL", {"250 ok\r\n"}},       {"RCPT", {"250 ok\r\n"}},
-                                       {"DATA", {"354 go\r\n"}},       {".", {"250 queued\r\n"}},
-                                       {"QUIT", {"221 bye\r\n"}}};
-  std::deque<std::string> incoming;
-  std::vector<std::string> log;  // "connect host:port", "close" and every send
-  State st = State::Closed;
-  bool inData = false;
-  double now = 1000;
-  DataSink sink;
-
-  void reply(const std::string& key) {
-    if (auto it = script.find(key); it != script.end()) incoming.insert(incoming.end(), it->second.begin(), it->second.end());
-  }
-  State state() const override { return st; }
-  void close() override { st = State::Closed, log.push_back("close"); }
-  void connect(const std::string& host, uint16_t port) override {
-    st = State::Open, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
-  }
-  void send(std::string_view bytes) override {
-    log.emplace_back(bytes);
-    if (inData) {
-      if (bytes == ".\r\n") inData = false, reply(".");
-      return;
-    }
-    const std::string verb(bytes.substr(0, bytes.find_first_of(" \r")));
-    inData = verb == "DATA";
-    reply(verb);
-  }
-  void onData(DataSink s) override { sink = std::move(s); }
-  void runOnce(double timeout) override {
-    now += timeout;
-    if (incoming.empty()) return;
-    std::string chunk = std::move(incoming.front());
-    incoming.pop_front();
-    sink(chunk);
-  }
-  double seconds() override { return now; }
-  std::string hostName() override { return "build7\r\n"; }
-  ZonedTime zonedNow() override { return {2002, 1, 7, 14, 5, 9, 1, 60}; }
-};
+using FakeNet = fake::ScriptedServer;
 
 struct Smtp : ::testing::Test {
   FakeNet net;

@@ -77,9 +77,7 @@ std::vector<std::string> EditorLauncher::editorCommand() {
   return {"xdg-open"};
 }
 
-void EditorLauncher::openInEditor(const std::string& path) {
-  std::vector<std::string> command = editorCommand();
-  command.push_back(path);
+int spawnDetached(std::vector<std::string> command) {
   std::vector<char*> argv;
   argv.reserve(command.size() + 1);
   for (std::string& word : command) argv.push_back(word.data());
@@ -88,8 +86,8 @@ void EditorLauncher::openInEditor(const std::string& path) {
   keepLibraryLoaded();
   const SpawnAttributes attributes;
   pid_t pid = 0;
-  if (::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ) != 0)
-    throw AutomationError(err::kFileNotFound, "File not found: " + command.front());
+  if (const int error = ::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ); error != 0)
+    return error;
 
   // Not waited for, but collected when it ends so no zombie stays behind.
   try {
@@ -98,9 +96,17 @@ void EditorLauncher::openInEditor(const std::string& path) {
       }
     }).detach();
   } catch (const std::system_error&) {
-    // Without a thread the child stays a zombie until the host exits; the editor is open
+    // Without a thread the child stays a zombie until the host exits; the program is running
     // all the same, which is what was asked for.
   }
+  return 0;
+}
+
+void EditorLauncher::openInEditor(const std::string& path) {
+  std::vector<std::string> command = editorCommand();
+  command.push_back(path);
+  const std::string program = command.front();
+  if (spawnDetached(std::move(command)) != 0) throw AutomationError(err::kFileNotFound, "File not found: " + program);
 }
 
 }  // namespace quenvar

@@ -7,6 +7,10 @@
 
 namespace quenvar {
 
+// Starts `command` (program, then arguments) without a shell and without waiting; the child is
+// reaped when it ends. Returns 0, or the errno of a failed start.
+int spawnDetached(std::vector<std::string> command);
+
 // The user's editor from $VISUAL, else $EDITOR, else the desktop's opener for the file.
 class EditorLauncher : public Launcher {
  public:

@@ -6,6 +6,7 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_locale_text.h"
+#include "platform/posix/posix_mail_services.h"
 #include "platform/posix/posix_os_facts.h"
 #include "platform/posix/stderr_message_box.h"
 #include "platform/posix/syslog_event_log.h"
@@ -23,8 +24,13 @@ Platform& defaultPlatform() {
   static PosixOsFacts os;
   static DladdrModuleInfo module;
   static HeadlessWindowSystem windows;
-  static Platform platform{&files,    &clock,      &locale, &settings, &eventLog,
-                           &launcher, &messageBox, &os,     &module,   &windows};
+  static InProcessClipboard clipboard;
+  static RecordedMousePointer pointer;
+  static XdgShellLauncher shell;
+  static NoMailClientAutomation mailClient;
+  static PosixNetwork network;
+  static Platform platform{&files,      &clock,   &locale,    &settings, &eventLog,  &launcher, &messageBox, &os,
+                           &module,     &windows, &clipboard, &pointer,  &shell,     &mailClient, &network};
   return platform;
 }
 

@@ -6,7 +6,7 @@
 
 namespace quenvar {
 
-class PosixSocket : public Socket, public MessagePump {
+class PosixSocket : public PumpedSocket {
  public:
   PosixSocket() = default;
   ~PosixSocket() override;

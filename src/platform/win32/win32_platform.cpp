@@ -23,8 +23,9 @@ Platform& defaultPlatform() {
   static Win32OsFacts os;
   static Win32ModuleInfo module;
   static HeadlessWindowSystem windows;
-  static Platform platform{&files,    &clock,      &locale, &settings, &eventLog,
-                           &launcher, &messageBox, &os,     &module,   &windows};
+  // e-mail backends come with the e-mail work on Windows
+  static Platform platform{&files,   &clock,   &locale,  &settings, &eventLog, &launcher, &messageBox, &os,
+                           &module,  &windows, nullptr,  nullptr,   nullptr,   nullptr,   nullptr};
   return platform;
 }
 

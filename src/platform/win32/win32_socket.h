@@ -8,7 +8,7 @@
 
 namespace quenvar {
 
-class Win32Socket : public Socket, public MessagePump {
+class Win32Socket : public PumpedSocket {
  public:
   Win32Socket();
   ~Win32Socket() override;
