@@ -137,9 +137,12 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
     return run([&] { handler_.EmailSettings(v != VARIANT_FALSE); });
   }
   HRESULT STDMETHODCALLTYPE ChangeEmailSettings() override {
-    return run([] { throw AutomationError(err::kInvalidCall, "The e-mail settings dialog is not available yet"); });
+    return run([&] { handler_.ChangeEmailSettings(); });
   }
-  HRESULT STDMETHODCALLTYPE TransmitMail(BSTR) override { return S_OK; }
+  // The sending ends silently on any failure: only copying the text can fail here.
+  HRESULT STDMETHODCALLTYPE TransmitMail(BSTR lbxErrMessage) override {
+    return run([&] { handler_.TransmitMail(fromBstr(lbxErrMessage)); });
+  }
 
   // The stack and the handling.
   HRESULT STDMETHODCALLTYPE Push(BSTR* strProc, LONG* status) override {

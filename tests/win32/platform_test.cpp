@@ -10,6 +10,7 @@
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_launcher.h"
 #include "platform/win32/win32_locale_text.h"
+#include "platform/win32/win32_mail_services.h"
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_module_info.h"
 #include "platform/win32/win32_os_facts.h"
@@ -32,6 +33,10 @@ TEST(Win32Platform, EveryServiceIsFilledWithItsBackend) {
   EXPECT_NE(dynamic_cast<Win32OsFacts*>(p.os), nullptr);
   EXPECT_NE(dynamic_cast<Win32ModuleInfo*>(p.module), nullptr);
   EXPECT_NE(dynamic_cast<HeadlessWindowSystem*>(p.windows), nullptr);
+  EXPECT_NE(dynamic_cast<Win32Clipboard*>(p.clipboard), nullptr);
+  EXPECT_NE(dynamic_cast<Win32MousePointer*>(p.pointer), nullptr);
+  EXPECT_NE(dynamic_cast<Win32ShellLauncher*>(p.shell), nullptr);
+  EXPECT_NE(dynamic_cast<Win32Network*>(p.network), nullptr);
   EXPECT_EQ(p.files->separator(), '\\');
   EXPECT_EQ(p.module->name(), QUENVAR_TEST_PROGRAM_NAME);
 }

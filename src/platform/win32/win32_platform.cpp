@@ -5,6 +5,7 @@
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_launcher.h"
 #include "platform/win32/win32_locale_text.h"
+#include "platform/win32/win32_mail_services.h"
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_module_info.h"
 #include "platform/win32/win32_os_facts.h"
@@ -23,9 +24,13 @@ Platform& defaultPlatform() {
   static Win32OsFacts os;
   static Win32ModuleInfo module;
   static HeadlessWindowSystem windows;
-  // e-mail backends come with the e-mail work on Windows
-  static Platform platform{&files,   &clock,   &locale,  &settings, &eventLog, &launcher, &messageBox, &os,
-                           &module,  &windows, nullptr,  nullptr,   nullptr,   nullptr,   nullptr};
+  static Win32Clipboard clipboard;
+  static Win32MousePointer pointer;
+  static Win32ShellLauncher shell;
+  static Win32Network network;
+  // The mail client's automation needs the component's IDispatch adapter: the DLL installs it.
+  static Platform platform{&files,  &clock,   &locale,    &settings, &eventLog, &launcher, &messageBox, &os,
+                           &module, &windows, &clipboard, &pointer,  &shell,    nullptr,   &network};
   return platform;
 }
 

@@ -1,0 +1,16 @@
+#pragma once
+// The mail client's automation server, reached through COM and wrapped like a client's object.
+
+#include "platform/mail_client_automation.h"
+
+namespace quenvar::com {
+
+class OutlookAutomation : public MailClientAutomation {
+ public:
+  ObjectRef create() override;
+};
+
+// Gives the default platform this component's mail client automation; idempotent.
+void installMailClientAutomation();
+
+}  // namespace quenvar::com

@@ -1,0 +1,58 @@
+#include "platform/win32/win32_mail_services.h"
+
+#include <gtest/gtest.h>
+
+#include "win32_test_support.h"
+
+namespace quenvar {
+namespace {
+
+std::wstring clipboardText() {
+  std::wstring text;
+  if (!::OpenClipboard(nullptr)) return L"<not opened>";
+  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+      text = chars;
+      ::GlobalUnlock(data);
+    }
+  }
+  ::CloseClipboard();
+  return text;
+}
+
+TEST(Win32Clipboard, TheTextReadsBackAsUtf16) {
+  Win32Clipboard clipboard;
+  clipboard.setText("first");
+  clipboard.setText("Fehler \xC3\xA4\xE2\x82\xAC\r\nline two");
+  EXPECT_EQ(clipboardText(), L"Fehler \u00E4\u20AC\r\nline two");
+}
+
+TEST(Win32ShellLauncher, AMissingFileIsAFailure) {
+  EXPECT_LE(Win32ShellLauncher().open("C:\\no such folder\\missing.qvx", "", "C:\\"), ShellLauncher::kLastFailure);
+}
+
+TEST(Win32ShellLauncher, AMailtoLinkStartsItsHandler) {
+  const int64_t result = Win32ShellLauncher().open("mailto:ops@example.com?Subject=Quenvar%20test", "", "C:\\");
+  EXPECT_GT(result, ShellLauncher::kLastFailure);
+}
+
+TEST(Win32MousePointer, BusyAndBackToDefault) {
+  Win32MousePointer pointer;
+  pointer.set(MousePointer::kBusy);
+  EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_WAIT));
+  pointer.set(MousePointer::kDefault);
+  EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_ARROW));
+}
+
+TEST(Win32Network, GivesClosedSocketsOfItsOwn) {
+  Win32Network network;
+  auto a = network.openSocket(), b = network.openSocket();
+  ASSERT_NE(a, nullptr);
+  EXPECT_NE(a.get(), b.get());
+  EXPECT_EQ(a->state(), Socket::State::Closed);
+  EXPECT_GT(network.clock().seconds(), 0.0);
+  EXPECT_FALSE(network.host().hostName().empty());
+}
+
+}  // namespace
+}  // namespace quenvar
