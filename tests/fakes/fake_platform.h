@@ -181,20 +181,24 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
                                        {"MAIL", {"250 ok\r\n"}},       {"RCPT", {"250 ok\r\n"}},
                                        {"DATA", {"354 go\r\n"}},       {".", {"250 queued\r\n"}},
                                        {"QUIT", {"221 bye\r\n"}}};
+  // A chunk that makes the server hang up when its turn comes: the socket closes, "hang up" is
+  // logged, and nothing more is answered until the next connect.
+  static inline const std::string kHangUp = std::string("\0hang up", 8);
   std::deque<std::string> incoming;
-  std::vector<std::string> log;  // "connect host:port", "close" and every send
+  std::vector<std::string> log;  // "connect host:port", "close", "hang up" and every send
   State st = State::Closed;
-  bool inData = false;
+  bool inData = false, hungUp = false;
   double now = 1000;
   DataSink sink;
 
   void reply(const std::string& key) {
+    if (hungUp) return;
     if (auto it = script.find(key); it != script.end()) incoming.insert(incoming.end(), it->second.begin(), it->second.end());
   }
   State state() const override { return st; }
   void close() override { st = State::Closed, log.push_back("close"); }
   void connect(const std::string& host, uint16_t port) override {
-    st = State::Open, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
+    st = State::Open, hungUp = false, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
   }
   void send(std::string_view bytes) override {
     log.emplace_back(bytes);
@@ -212,7 +216,8 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
     if (incoming.empty()) return;
     std::string chunk = std::move(incoming.front());
     incoming.pop_front();
-    sink(chunk);
+    if (chunk != kHangUp) return sink(chunk);
+    incoming.clear(), st = State::Closed, hungUp = true, log.push_back("hang up");
   }
   double seconds() override { return now; }
   std::string hostName() override { return "build7\r\n"; }

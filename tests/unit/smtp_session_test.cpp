@@ -24,6 +24,27 @@ struct Smtp : ::testing::Test {
     session.SendEmail("mail.example.com", "Orders", "orders@example.com", "Ops", "ops@example.com", subject, body);
   }
   std::string lastMessage() const { return box.shown.empty() ? "" : box.shown.back().text; }
+  // A new server and no notices; the session stays wired to the connection.
+  void fresh() {
+    auto sink = std::move(net.sink);
+    net = {}, net.sink = std::move(sink), box.shown.clear(), held.clear();
+  }
+  // The log without the server's own hang-up, i.e. what the session did.
+  Chunks sent() const {
+    Chunks out;
+    for (const std::string& entry : net.log)
+      if (entry != "hang up") out.push_back(entry);
+    return out;
+  }
+  // One give-up notice, after more than the limit but not a pump slice per step beyond it.
+  void expectGaveUp(const std::string& message) {
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, message);
+    EXPECT_EQ(box.shown[0].title, "SMTP Timeout");
+    EXPECT_EQ(box.shown[0].style, 64);
+    EXPECT_GT(net.now - 1000, SmtpSession::kReplyLimitSeconds);
+    EXPECT_LT(net.now - 1000, SmtpSession::kReplyLimitSeconds + 1);
+  }
 };
 
 TEST_F(Smtp, HappyDialogueSendsExactlyTheseBytes) {
@@ -41,6 +62,40 @@ TEST_F(Smtp, HappyDialogueSendsExactlyTheseBytes) {
   EXPECT_EQ(box.shown[0].title, "Operation Successful");
   EXPECT_EQ(box.shown[0].style, 0);
   EXPECT_EQ(held, "");
+}
+
+// What a complete dialogue sends, step by step: the connect, then each step's sends.
+const std::vector<Chunks> kSteps = {
+    {"connect mail.example.com:2525"},
+    {"HELO build7\r\n"},
+    {"MAIL FROM:<orders@example.com>\r\n"},
+    {"RCPT TO:<ops@example.com>\r\n"},
+    {"DATA\r\n"},
+    {"From: Orders <orders@example.com>\r\nDate: Mon, 07 Jan 2002 14:05:09 +0100\r\n"
+     "X-Mailer: Error Object Mailer\r\nTo: Ops <ops@example.com>\r\nSubject: Error 1042\r\n\r\n",
+     "line1\r\nline2\r\n", ".\r\n"},
+    {"QUIT\r\n"},
+};
+// The script key answering each step.
+const char* const kKeys[] = {"connect", "HELO", "MAIL", "RCPT", "DATA", ".", "QUIT"};
+const char* const kCodes[] = {"220", "250", "250", "250", "354", "250", "221"};
+
+// The sends of steps 0..last, in order.
+Chunks stepsThrough(size_t last) {
+  Chunks out;
+  for (size_t i = 0; i <= last; ++i) out.insert(out.end(), kSteps[i].begin(), kSteps[i].end());
+  return out;
+}
+
+Chunks bytewise(const std::string& text) {
+  Chunks out;
+  for (char c : text) out.emplace_back(1, c);
+  return out;
+}
+
+const std::string kTimedOut = "SMTP Service error, Timed out while waiting for response";
+std::string improper(const std::string& code, const std::string& reply) {
+  return "SMTP Service error, Improper response Code, Code Should have been:" + code + "CodeRecieved" + reply;
 }
 
 TEST_F(Smtp, BlankSenderIsRefusedBeforeAnyConnection) {
@@ -150,6 +205,135 @@ TEST_F(Smtp, NonAsciiTextIsEncodedAndDeclared) {
   EXPECT_EQ(mail::mailbox("Smith, John", "j@x"), "\"Smith, John\" <j@x>");
   EXPECT_EQ(mail::dateField({2026, 12, 31, 23, 59, 0, 4, -330}), "Thu, 31 Dec 2026 23:59:00 -0530");
   EXPECT_EQ(mail::headerText(std::string(60, 'a') + "\xc3\xbc").find("?=\r\n =?utf-8?B?"), 70u) << "folded words";
+}
+
+TEST_F(Smtp, ByteAtATimeServerCompletes) {
+  for (size_t i = 0; i < std::size(kKeys); ++i) net.script[kKeys[i]] = bytewise(std::string(kCodes[i]) + " ok\r\n");
+  send();
+  EXPECT_EQ(lastMessage(), "Composed Error Email in SMTP.");
+  EXPECT_EQ(net.log, [] { auto all = stepsThrough(6); all.push_back("close"); return all; }());
+}
+
+// The server hangs up after answering step `i` (the next wait gets nothing) or instead of
+// answering it (this wait gets nothing): either way the session times out at the right wait
+// and never runs ahead of the dialogue.
+TEST_F(Smtp, HangUpAtEachStepTimesOutAtThatWait) {
+  for (size_t i = 0; i < std::size(kKeys); ++i)
+    for (bool answered : {true, false}) {
+      SCOPED_TRACE(std::string(kKeys[i]) + (answered ? " answered" : " unanswered"));
+      fresh();
+      net.script[kKeys[i]] = answered ? Chunks{std::string(kCodes[i]) + " ok\r\n", net.kHangUp} : Chunks{net.kHangUp};
+      send();
+      const bool last = answered && i + 1 == std::size(kKeys);
+      if (last) {  // nothing left to wait for: the dialogue is complete
+        EXPECT_EQ(lastMessage(), "Composed Error Email in SMTP.");
+        continue;
+      }
+      expectGaveUp(kTimedOut);
+      EXPECT_EQ(sent(), stepsThrough(answered ? i + 1 : i));
+      EXPECT_EQ(net.log.back(), "hang up") << "nothing sent after it";
+      EXPECT_EQ(net.st, Socket::State::Closed);
+    }
+}
+
+TEST_F(Smtp, HangUpMidReplyOrAfterAWrongOne) {
+  net.script["MAIL"] = {"25", net.kHangUp};
+  send();
+  expectGaveUp(kTimedOut);
+  EXPECT_EQ(sent(), stepsThrough(2));
+
+  fresh();
+  net.script["RCPT"] = {"451 try later\r\n", net.kHangUp};
+  send();
+  expectGaveUp(improper("250", "451 try later\r\n"));
+  EXPECT_EQ(sent(), stepsThrough(3));
+}
+
+// Each row: the step answered wrongly and its reply; the session gives up at that wait naming
+// the awaited code and the reply, having sent nothing beyond that step.
+TEST_F(Smtp, WrongCodeAtEachStepIsNamed) {
+  const std::pair<size_t, std::string> rows[] = {
+      {0, "421 closing\r\n"}, {1, "500 syntax\r\n"},  {2, "553 bad sender\r\n"}, {3, "251 forwarded\r\n"},
+      {4, "250 ok\r\n"},      {5, "552 too big\r\n"}, {6, "250 bye\r\n"},
+  };
+  for (const auto& [step, reply] : rows) {
+    SCOPED_TRACE(reply);
+    fresh();
+    net.script[kKeys[step]] = {reply};
+    send();
+    expectGaveUp(improper(kCodes[step], reply));
+    EXPECT_EQ(net.log, stepsThrough(step)) << "no close, no further command";
+    EXPECT_EQ(held, reply);
+  }
+}
+
+TEST_F(Smtp, RepliesThatMatch) {
+  const std::pair<std::string, Chunks> rows[] = {
+      {"a bare code", {"220\r\n"}},
+      {"a bare LF ending", {"220 ok\n"}},
+      {"noise and NULs before it, one read", {std::string("\0\1garbage\r\n220 ok\r\n", 19)}},
+      {"noise and NULs before it, two reads", {std::string("\0\1garbage\r\n", 11), "220 ok\r\n"}},
+  };
+  for (const auto& [what, greeting] : rows) {
+    SCOPED_TRACE(what);
+    fresh();
+    net.script["connect"] = greeting;
+    net.script["HELO"] = {"250\r\n"};
+    send();
+    EXPECT_EQ(lastMessage(), "Composed Error Email in SMTP.");
+  }
+}
+
+// A reply holds one slot: every complete reply replaces the one before, so a second reply in the
+// same read (or a stray blank line after the awaited one) hides the awaited reply.
+TEST_F(Smtp, LaterReplyInTheSameReadHidesTheAwaitedOne) {
+  net.incoming = {"250 a\r\n354 b\r\n"};
+  EXPECT_TRUE(session.WaitFor("250"));
+  EXPECT_EQ(lastMessage(), improper("250", "354 b\r\n"));
+  EXPECT_FALSE(session.WaitFor("354")) << "the later one is still held after giving up";
+
+  net.incoming = {"250 a\r\n\r\n"};
+  EXPECT_TRUE(session.WaitFor("250"));
+  EXPECT_EQ(lastMessage(), improper("250", "\r\n"));
+}
+
+TEST_F(Smtp, BodiesThatLookLikeTheEndOfData) {
+  for (const std::string body : {".", "a\n.\nb", "a\r\n.\r\n"}) {
+    fresh();
+    send("s", body);
+    ASSERT_EQ(lastMessage(), "Composed Error Email in SMTP.");
+    EXPECT_EQ(std::count(net.log.begin(), net.log.end(), ".\r\n"), 1) << "only the terminator";
+    EXPECT_EQ(net.log[6].find("\r\n.\r\n"), std::string::npos);
+  }
+  EXPECT_EQ(mail::bodyText("."), "..");
+  EXPECT_EQ(mail::bodyText(""), "");
+}
+
+TEST_F(Smtp, EightBitBodyIsDeclaredAndRecipientBreaksAreDropped) {
+  send("plain", "Gr\xc3\xbc\xc3\x9f" "e\n");
+  EXPECT_NE(net.log[5].find("\r\nSubject: plain\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"),
+            std::string::npos);
+  EXPECT_EQ(net.log[6], "Gr\xc3\xbc\xc3\x9f" "e\r\n\r\n");
+  session.SendEmail("m", "Orders", "o@x", "Ops\r\nBcc: evil", "t@x\r\n", "s", "b");
+  // Line breaks in the recipient's name or address join the text, never start a header or command.
+  const auto end = net.log.end();
+  EXPECT_EQ(*(end - 7), "RCPT TO:<t@x>\r\n");
+  EXPECT_NE((end - 5)->find("\r\nTo: \"OpsBcc: evil\" <t@x>\r\n"), std::string::npos);
+}
+
+// Disabled until the engine forgets, at connect, a reply held from an earlier connection: today
+// a stale "220" passes for the greeting and HELO goes to a server that has not greeted.
+// A reply never matched stays held, into the next session too: there the old "220 odd" passes
+// for the greeting of a server that never greets, so HELO goes out at once.
+TEST_F(Smtp, UnmatchedReplyStaysIntoTheNextSession) {
+  net.script["HELO"] = {"220 odd\r\n"};
+  send();
+  net.log.clear(), net.now = 1000, box.shown.clear();
+  net.script.erase("connect");
+  send();
+  EXPECT_EQ(net.log, (Chunks{"close", kSteps[0][0], kSteps[1][0]}));
+  ASSERT_EQ(box.shown.size(), 1u);
+  EXPECT_EQ(box.shown[0].text, "SMTP Service error, Improper response Code, Code Should have been:250CodeRecieved220 odd\r\n");
 }
 
 }  // namespace

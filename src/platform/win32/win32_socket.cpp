@@ -74,6 +74,10 @@ void Win32Socket::connect(const std::string& host, uint16_t port) {
       error = ::WSAGetLastError();
       continue;
     }
+    // The message goes out as several sends; without this the small last one waits for the
+    // server's delayed acknowledgement of the body.
+    const BOOL noDelay = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0 || ::WSAEventSelect(s, event_, kEvents) != 0 ||
         (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)) {

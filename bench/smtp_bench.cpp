@@ -1,0 +1,257 @@
+// The SMTP session against real servers on loopback: how little CPU it burns while a slow
+// server keeps it waiting, and how its throughput compares with Python's smtplib sending the
+// same message to the same server. Exit status 1 when a target is missed.
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mail/mail_text.h"
+#include "mail/smtp_session.h"
+#include "platform/posix/posix_socket.h"
+
+extern char** environ;
+
+using namespace quenvar;
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kHelper = QUENVAR_SMTP_BENCH_HELPER;
+constexpr const char* kSuccess = "Composed Error Email in SMTP.";
+constexpr int kRounds = 20;
+constexpr int kSendsPerBlock = 10;
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double cpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return s(u.ru_utime) + s(u.ru_stime);
+}
+
+// A child whose standard output we read; killed and reaped when it goes out of scope.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> args) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    out_ = pipeFds[0];
+  }
+  ~Child() {
+    if (out_ >= 0) ::close(out_);
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // One line of its output; empty when it ends without one.
+  std::string readLine() {
+    std::string line;
+    char c;
+    while (out_ >= 0 && ::read(out_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  // Its exit status, reaping it.
+  int wait() {
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+uint16_t freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = loopback(0);
+  socklen_t size = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+bool accepting(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in a = loopback(port);
+  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Remembers the last message instead of printing one per send.
+struct QuietBox : MessageBoxService {
+  std::string last;
+  int show(const std::string& text, const std::string&, int) override {
+    last = text;
+    return kAnsweredOk;
+  }
+};
+
+// About 10 KB, shaped like a handler report; no line starts with a dot, so smtplib's own
+// dot-stuffing leaves the prepared message exactly as our session puts it on the wire.
+std::string report() {
+  std::string r = "Error Information\n\nError 1042: Could not post the invoice.\nLine: 17\n\nCall stack:\n";
+  for (int i = 0; r.size() < 10'000; ++i)
+    r += "  PostInvoice" + std::to_string(i) + "(InvoiceId As Long = " + std::to_string(1000 + i) +
+         ", Customer As String = \"Northwind Traders\")\n";
+  return r;
+}
+
+struct Mail {
+  std::string subject = "Error 1042 in Orders";
+  std::string body = report();
+};
+
+// Sends one message; true when the session reported success.
+bool sendOnce(uint16_t port, const Mail& mail) {
+  PosixSocket socket;
+  PosixSteadyClock clock;
+  PosixMailHost host;
+  QuietBox box;
+  std::string held;
+  SmtpSession session({socket, socket, clock, host, box}, held, port);
+  session.SendEmail("127.0.0.1", "Order Desk", "orders@example.com", "Operations", "ops@example.com", mail.subject,
+                    mail.body);
+  return box.last == kSuccess;
+}
+
+// CPU share of this process, in percent, over one session with a server slow to answer.
+double cpuShareWhileWaiting(const Mail& mail) {
+  Child server({kPython, kHelper, "slow"});
+  const std::string port = server.readLine();
+  if (port.empty()) return -1;
+  const double wall0 = now(), cpu0 = cpuSeconds();
+  const bool ok = sendOnce(static_cast<uint16_t>(std::stoi(port)), mail);
+  const double cpu = cpuSeconds() - cpu0, wall = now() - wall0;
+  std::printf("slow server: %.2f s wall, %.2f ms CPU, %s\n", wall, cpu * 1e3, ok ? "sent" : "NOT sent");
+  return ok ? 100 * cpu / wall : -1;
+}
+
+// Seconds smtplib took for `count` sends, timed inside Python so start-up is not counted.
+double smtplibBlock(uint16_t port, int count, const std::string& messageFile) {
+  Child driver({kPython, kHelper, "smtplib", std::to_string(port), std::to_string(count), messageFile});
+  const std::string seconds = driver.readLine();
+  if (driver.wait() != 0 || seconds.empty()) return -1;
+  return std::stod(seconds);
+}
+
+double ourBlock(uint16_t port, int count, const Mail& mail) {
+  const double start = now();
+  for (int i = 0; i < count; ++i)
+    if (!sendOnce(port, mail)) return -1;
+  return now() - start;
+}
+
+// Median over rounds of ours/smtplib, blocks alternating which goes first so drift cancels.
+double ratioToSmtplib(const Mail& mail, const std::filesystem::path& dir) {
+  const uint16_t port = freePort();
+  Child server({kPython, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
+                "aiosmtpd.handlers.Mailbox", (dir / "maildir").string()});
+  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
+  if (!accepting(port)) return -1;
+
+  PosixMailHost host;
+  const mail::Composed composed = mail::compose(
+      {"Order Desk", "orders@example.com", "Operations", "ops@example.com", mail.subject, mail.body}, host.zonedNow());
+  const std::string messageFile = (dir / "message.eml").string();
+  std::ofstream(messageFile, std::ios::binary) << composed.headers << "\r\n" << composed.body;
+
+  if (ourBlock(port, 2, mail) < 0 || smtplibBlock(port, 2, messageFile) < 0) return -1;  // warm both
+  std::vector<double> ratios;
+  double oursTotal = 0, theirsTotal = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    double ours, theirs;
+    if (round % 2 == 0) {
+      ours = ourBlock(port, kSendsPerBlock, mail);
+      theirs = smtplibBlock(port, kSendsPerBlock, messageFile);
+    } else {
+      theirs = smtplibBlock(port, kSendsPerBlock, messageFile);
+      ours = ourBlock(port, kSendsPerBlock, mail);
+    }
+    if (ours <= 0 || theirs <= 0) return -1;
+    ratios.push_back(ours / theirs);
+    oursTotal += ours;
+    theirsTotal += theirs;
+  }
+  const int sends = kRounds * kSendsPerBlock;
+  std::printf("aiosmtpd: ours %.2f ms/send, smtplib %.2f ms/send (%d each, %zu-octet body)\n",
+              1e3 * oursTotal / sends, 1e3 * theirsTotal / sends, sends, composed.body.size());
+  std::nth_element(ratios.begin(), ratios.begin() + kRounds / 2, ratios.end());
+  return ratios[kRounds / 2];
+}
+
+}  // namespace
+
+int main() {
+  if (::access(kPython, X_OK) != 0 ||
+      std::system((std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null").c_str()) != 0) {
+    std::printf("SMTP benchmarks skipped: %s with aiosmtpd (python3-aiosmtpd) is not available\n", kPython);
+    return 0;
+  }
+  ::signal(SIGPIPE, SIG_IGN);  // a server that quits early must not end the run unreported
+  char tmpl[] = "/tmp/quenvar-smtp-bench-XXXXXX";
+  if (!::mkdtemp(tmpl)) return 1;
+  const std::filesystem::path dir = tmpl;
+  const Mail mail;
+
+  struct Row {
+    const char* what;
+    double figure;
+    const char* unit;
+    double target;
+  };
+  const Row rows[] = {
+      {"SMTP session CPU / wall, server answering after 1 s", cpuShareWhileWaiting(mail), "%", 2},
+      {"SMTP session / Python smtplib, same message, local aiosmtpd", ratioToSmtplib(mail, dir), "x", 1.2},
+  };
+  bool allMet = true;
+  std::printf("\n%-58s %10s %8s  %s\n", "benchmark", "figure", "target", "met");
+  for (const Row& r : rows) {
+    const bool met = r.figure >= 0 && r.figure <= r.target;  // negative: the measurement failed
+    allMet = allMet && met;
+    std::printf("%-58s %8.2f%-2s %6.2f%-2s  %s\n", r.what, r.figure, r.unit, r.target, r.unit, met ? "yes" : "NO");
+  }
+  std::filesystem::remove_all(dir);
+  return allMet ? 0 : 1;
+}
