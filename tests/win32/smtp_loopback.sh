@@ -5,32 +5,9 @@
 #   smtp_loopback.sh wine-run.sh quenvar_win32_tests.exe wineprefix
 set -u
 run=$1 program=$2 prefix=$3
-python=/usr/bin/python3
-if ! "$python" -c 'import aiosmtpd' 2>/dev/null; then
-  echo "python3-aiosmtpd is not installed: skipped"
-  exit 77
-fi
-dir=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-smtp.XXXXXX") || exit 2
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-fail() { echo "FAILED: $*"; exit 1; }
-
-port=$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$python" -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$dir/maildir" >"$dir/server.log" 2>&1 &
-pid=$!
-"$python" -c '
-import socket, sys, time
-for _ in range(100):
-    try:
-        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close(); sys.exit(0)
-    except OSError:
-        time.sleep(0.1)
-sys.exit(1)' "$port" || { cat "$dir/server.log"; fail "the server did not start"; }
+. "$(dirname "$0")/../wine/smtp_server.sh"
+port=$(free_port)
+start_smtp_server "$port"
 
 env -u DISPLAY QUENVAR_WINEPREFIX="$prefix" QUENVAR_SMTP_PORT="$port" \
   "$run" "$program" --gtest_filter=Win32SmtpLoopback.* >"$dir/out" 2>&1

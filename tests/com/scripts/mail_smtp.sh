@@ -1,41 +1,19 @@
 #!/bin/sh
 # Runs the mail suite against a real SMTP server on 127.0.0.1:25 (the port the component
-# always uses; a recent session may leave it in TIME_WAIT), then checks the stored message. Exit 77 (skipped) without python3-aiosmtpd or
+# always uses; a recent session may leave it in TIME_WAIT), then checks the stored message.
+# Exit 77 (skipped) without python3-aiosmtpd or
 # when port 25 cannot be had.
 #
 #   mail_smtp.sh <run-script.sh>
 set -u
 run=$1
-python=/usr/bin/python3
 port=25
-if ! "$python" -c 'import aiosmtpd' 2>/dev/null; then
-  echo "python3-aiosmtpd is not installed: skipped"
-  exit 77
-fi
+. "$(dirname "$0")/../../wine/smtp_server.sh"
 if ! "$python" -c 'import socket, sys; s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("127.0.0.1", int(sys.argv[1])))' "$port" 2>/dev/null; then
   echo "port $port is taken or needs privileges: skipped"
   exit 77
 fi
-dir=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-mail.XXXXXX") || exit 2
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-fail() { echo "FAILED: $*"; exit 1; }
-
-"$python" -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Mailbox "$dir/maildir" >"$dir/server.log" 2>&1 &
-pid=$!
-"$python" -c '
-import socket, sys, time
-for _ in range(100):
-    try:
-        socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close(); sys.exit(0)
-    except OSError:
-        time.sleep(0.1)
-sys.exit(1)' "$port" || { cat "$dir/server.log"; fail "the server did not start"; }
+start_smtp_server "$port"
 
 "$run" mail || fail "the mail suite failed"
 
