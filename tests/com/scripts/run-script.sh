@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs one script suite through the script host in the test prefix.
 #
-#   run-script.sh <suite> [arguments...]
+#   run-script.sh <suite name or path> [arguments...]
 #
 # The suite gets a fresh scratch folder (first argument, as Z:\...) under the current directory,
 # which is the build directory under CTest. A script stopped by a runtime error still exits 0
@@ -15,7 +15,11 @@ fi
 suite=$1
 shift
 here=$(cd "$(dirname "$0")" && pwd)
-script=$here/$suite.vbs
+# A suite of another folder comes as its path.
+case "$suite" in
+  */*) script=$suite; suite=$(basename "$suite" .vbs) ;;
+  *) script=$here/$suite.vbs ;;
+esac
 if [ ! -r "$script" ]; then
   echo "$0: no suite $script" >&2
   exit 2
