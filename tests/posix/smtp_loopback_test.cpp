@@ -75,16 +75,9 @@ bool accepting(uint16_t port) {
   return ok;
 }
 
-TEST(SmtpLoopback, ReportArrivesIntactAtARealServer) {
-  if (run(std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null") != 0)
-    GTEST_SKIP() << "python3-aiosmtpd is not installed";
-  testing::TempFolder dir;
-  const std::string maildir = dir / "maildir";
-  const uint16_t port = freePort();
-  Server server(maildir, port);
-  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
-  ASSERT_TRUE(accepting(port));
-
+// Sends a report with every awkward body feature to the server on `port`, then reads the first
+// message stored in `maildir` as a mail reader sees it and checks it whole.
+void deliverAndReadBack(uint16_t port, const std::string& maildir, const std::string& scratch) {
   const std::string longLine = [] {
     std::string s;
     for (int i = 0; i < 2000; ++i) s += static_cast<char>('a' + i % 26);
@@ -103,18 +96,22 @@ TEST(SmtpLoopback, ReportArrivesIntactAtARealServer) {
   EXPECT_EQ(box.shown[0], "Composed Error Email in SMTP.");
   EXPECT_EQ(socket.state(), Socket::State::Closed);
 
-  // The stored message as a mail reader sees it: one field per line, then the decoded body.
+  // One field per line, then the decoded body. A queueing server delivers after the session.
   const std::string script =
-      "import email, email.header, email.utils, mailbox, sys\n"
-      "m = next(iter(mailbox.Maildir(sys.argv[1], create=False)))\n"
+      "import email, email.header, email.utils, mailbox, sys, time\n"
+      "for _ in range(100):\n"
+      "    try:\n"
+      "        m = next(iter(mailbox.Maildir(sys.argv[1], create=False))); break\n"
+      "    except (mailbox.NoSuchMailboxError, StopIteration):\n"
+      "        time.sleep(0.1)\n"
       "s = str(email.header.make_header(email.header.decode_header(m['Subject'])))\n"
       "d = email.utils.parsedate_to_datetime(m['Date'])\n"
       "out = [s, repr(email.utils.parseaddr(m['From'])), repr(email.utils.parseaddr(m['To'])),\n"
       "       str(d.tzinfo is not None), m.get_content_charset() or '']\n"
       "open(sys.argv[2], 'wb').write(('\\n'.join(out) + '\\n').encode() + m.get_payload(decode=True))\n";
-  testing::writeAll(dir / "read.py", script);
-  ASSERT_EQ(run(std::string(kPython) + " " + (dir / "read.py") + " " + maildir + " " + (dir / "out")), 0);
-  std::istringstream out(testing::readAll(dir / "out"));
+  testing::writeAll(scratch + "/read.py", script);
+  ASSERT_EQ(run(std::string(kPython) + " " + scratch + "/read.py " + maildir + " " + scratch + "/out"), 0);
+  std::istringstream out(testing::readAll(scratch + "/out"));
   std::string line;
   std::vector<std::string> lines;
   while (std::getline(out, line)) lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
@@ -126,6 +123,27 @@ TEST(SmtpLoopback, ReportArrivesIntactAtARealServer) {
       longLine.substr(0, 998), longLine.substr(998, 998), longLine.substr(1996),
       "Gr\xc3\xb6\xc3\x9f" "e", ""};
   EXPECT_EQ(lines, expected);
+}
+
+TEST(SmtpLoopback, ReportArrivesIntactAtARealServer) {
+  if (run(std::string(kPython) + " -c 'import aiosmtpd' 2>/dev/null") != 0)
+    GTEST_SKIP() << "python3-aiosmtpd is not installed";
+  testing::TempFolder dir;
+  const uint16_t port = freePort();
+  Server server(dir / "maildir", port);
+  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
+  ASSERT_TRUE(accepting(port));
+  deliverAndReadBack(port, dir / "maildir", dir.path());
+}
+
+// A strict MTA (started by strict_mta.sh, which passes its port and Maildir) refuses bare
+// envelope addresses, bare LF and invalid HELO names that a lenient server lets by.
+TEST(SmtpLoopback, StrictMtaAcceptsTheReport) {
+  const char* port = std::getenv("QUENVAR_STRICT_SMTP_PORT");
+  const char* maildir = std::getenv("QUENVAR_STRICT_SMTP_MAILDIR");
+  if (!port || !maildir) GTEST_SKIP() << "no strict MTA was started for this run";
+  testing::TempFolder dir;
+  deliverAndReadBack(static_cast<uint16_t>(std::stoi(port)), maildir, dir.path());
 }
 
 TEST(SmtpLoopback, RefusedConnectionIsAnAutomationError) {

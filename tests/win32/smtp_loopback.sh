@@ -1,13 +1,17 @@
 #!/bin/sh
 # A whole SMTP session from the Windows build to a real server on loopback, then the stored
-# message read back. Exit 77 (skipped) without python3-aiosmtpd.
+# message read back. Exit 77 (skipped) when the server cannot be had.
 #
-#   smtp_loopback.sh wine-run.sh quenvar_win32_tests.exe wineprefix
+#   smtp_loopback.sh wine-run.sh quenvar_win32_tests.exe wineprefix aiosmtpd|postfix
 set -u
-run=$1 program=$2 prefix=$3
-. "$(dirname "$0")/../wine/smtp_server.sh"
+run=$1 program=$2 prefix=$3 server=$4
+. "$(dirname "$0")/../servers/smtp_server.sh"
 port=$(free_port)
-start_smtp_server "$port"
+case $server in
+  aiosmtpd) start_smtp_server "$port" ;;
+  postfix) start_strict_mta "$port" ;;
+  *) fail "unknown server $server" ;;
+esac
 
 env -u DISPLAY QUENVAR_WINEPREFIX="$prefix" QUENVAR_SMTP_PORT="$port" \
   "$run" "$program" --gtest_filter=Win32SmtpLoopback.* >"$dir/out" 2>&1
@@ -17,8 +21,7 @@ cat "$dir/out"
 grep -q '^\[  PASSED  \] 1 test' "$dir/out" || fail "the session test did not run"
 grep -q 'SKIPPED' "$dir/out" && fail "the session test skipped itself"
 
-stored=$(find "$dir/maildir/new" -type f 2>/dev/null | head -n 1)
-[ -n "$stored" ] || fail "no message in the Maildir"
+stored=$(wait_for_message) || fail "no message in the Maildir"
 tr -d '\r' <"$stored" >"$dir/message"
 echo "stored message:"; cat "$dir/message"
 grep -qx 'Subject: Win32 loopback report' "$dir/message" || fail "no Subject line"
