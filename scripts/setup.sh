@@ -4,7 +4,7 @@
 # architectures), Xvfb, and the two SMTP servers the mail tests deliver to on loopback.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev libbenchmark-dev googletest python3-aiosmtpd postfix
+packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev libbenchmark-dev googletest python3-aiosmtpd postfix python3-pil
           mingw-w64 mingw-w64-tools libwine-dev wine64-tools wine64 wine32:i386 xvfb)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -15,6 +15,10 @@ for preset in native native-asan win32 win64; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# The dialogs' screenshots, as the test that drives them took them, for the README.
+mkdir -p docs/screenshots
+cp build/win32/tests/com/clients/screenshots/*.png docs/screenshots/
+
 echo "=== native demo client"
 folder="$(mktemp -d)/logs"
 build/native/demo/quenvar_demo "$folder" --trace >"$folder.out"

@@ -11,6 +11,7 @@
 namespace quenvar {
 
 class Procedures;
+class EmailSettingsDialog;
 class ErrorDialogHost;
 
 struct ThreadState {
@@ -25,8 +26,9 @@ struct ThreadState {
   // The latest complete SMTP reply not yet matched; a later session still sees it.
   std::string smtpReply;
 
-  // The thread's error dialog, created on first use and reused.
+  // The thread's two dialogs, each created on first use and reused.
   std::shared_ptr<ErrorDialogHost> errorDialog;
+  std::shared_ptr<EmailSettingsDialog> emailSettings;
 };
 
 ThreadState& threadState();

@@ -2,6 +2,7 @@
 #include "core/component.h"
 #include "core/steps.h"
 #include "core/text.h"
+#include "dialogs/error_dialog_host.h"
 #include "handler/err_handler.h"
 #include "platform/platform.h"
 #include "sysinfo/sys_obj.h"
@@ -72,9 +73,9 @@ void clsErrHandler::raiseAfterHandlerCalled() {
 }
 
 void clsErrHandler::handOffToDialog(Steps& step) {
-  WindowSystem& windows = *platform_.windows;
+  auto dialog = [this]() -> ErrorDialogHost& { return threadErrorDialog(platform_, m_threadState); };
   auto assign = [&](std::string_view member, Variant value) {
-    step([&] { windows.errorDialog().assign(member, value); });
+    step([&] { dialog().assign(member, value); });
   };
   assign("m_dblErrNum", static_cast<double>(m_lngErrNum));
   assign("m_strDestination", m_strDestination);
@@ -91,8 +92,8 @@ void clsErrHandler::handOffToDialog(Steps& step) {
   assign("m_strEmailDetailAPI", std::string());
   assign("m_strEmailDetailAPI2", std::string());
   assign("m_strToName", m_strToName);
-  step([&] { windows.errorDialog().refresh(); });
-  step([&] { windows.errorDialog().showModal(); });
+  step([&] { dialog().refresh(); });
+  step([&] { dialog().showModal(); });
 }
 
 }  // namespace quenvar

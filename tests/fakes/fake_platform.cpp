@@ -143,12 +143,34 @@ void SettingsStore::setMail(const std::string& key, const std::string& value) {
   values[{"Palvenor", "ErrHandler", key}] = value;
 }
 
-void WindowSystem::showEmailSettings(EmailSettingsDialog& d) {
-  if (failEmailShow) throw AutomationError(err::kInvalidCall, "No window system");
-  ++emailShows;
-  d.Form_Load();
-  if (emailUser) emailUser(d);
-  if (d.loaded) d.Form_Unload();
+void WindowSystem::showModal(Form& form) {
+  if (fail) throw AutomationError(err::kInvalidCall, "No window system");
+  shown.push_back(form.caption);
+  User user;
+  if (!queue.empty()) {
+    user = std::move(queue.front());
+    queue.pop_front();
+  } else if (auto it = users.find(form.caption); it != users.end()) {
+    user = it->second;
+  }
+  open_.push_back(&form);
+  try {
+    form.onResize(form.clientWidth, form.clientHeight);
+    form.onActivate();
+    if (user) user(form);
+    if (form.loaded) form.onClose();
+  } catch (...) {
+    open_.pop_back();
+    throw;
+  }
+  open_.pop_back();
+  if (!open_.empty() && open_.back()->loaded) open_.back()->onActivate();
+}
+
+int WindowSystem::shows(const std::string& caption) const {
+  int n = 0;
+  for (const std::string& c : shown) n += c == caption;
+  return n;
 }
 
 void Clipboard::setText(const std::string& t) {

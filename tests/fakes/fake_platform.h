@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "core/automation_error.h"
-#include "dialogs/email_settings.h"
+#include "dialogs/error_dialog_host.h"
+#include "dialogs/form.h"
 #include "platform/platform.h"
 
 namespace quenvar::fake {
@@ -115,6 +116,7 @@ class ModuleInfo : public quenvar::ModuleInfo {
   std::string name() override { return moduleName; }
 };
 
+// Stands in for the thread's error dialog when a test seeds it into the thread state.
 class ErrorDialogHost : public quenvar::ErrorDialogHost {
  public:
   std::vector<std::pair<std::string, Variant>> assigned;
@@ -130,16 +132,23 @@ class ErrorDialogHost : public quenvar::ErrorDialogHost {
   const Variant* value(std::string_view member) const;
 };
 
+// Shows forms to a scripted user, keeping the seam's rules: the design size and an activation
+// on showing, an activation of the outer form when a form shown over it returns, and a close
+// box for a form the user left open.
 class WindowSystem : public quenvar::WindowSystem {
  public:
-  ErrorDialogHost dialog;
-  quenvar::ErrorDialogHost& errorDialog() override { return dialog; }
+  using User = std::function<void(Form&)>;
+  // Who works with a form: the next queued user, else the one for its caption, else nobody.
+  std::deque<User> queue;
+  std::map<std::string, User> users;
+  bool fail = false;
+  std::vector<std::string> shown;  // captions, in order
 
-  // The scripted user of the e-mail settings dialog; leaving it open means the close box.
-  std::function<void(EmailSettingsDialog&)> emailUser;
-  int emailShows = 0;
-  bool failEmailShow = false;
-  void showEmailSettings(EmailSettingsDialog& dialog) override;
+  void showModal(Form& form) override;
+  int shows(const std::string& caption) const;
+
+ private:
+  std::vector<Form*> open_;
 };
 
 class Clipboard : public quenvar::Clipboard {

@@ -14,8 +14,8 @@ TEST_F(EmailProperties, RecipientAndSenderLoseEveryMailtoPrefix) {
   handler.ToName("Operations");
   handler.FromEmailAddress("MAILTO:mailto:me@example.com");
   handler.HandleError("x", 1);
-  EXPECT_EQ(*services.windows.dialog.value("m_strEmailAddress")->string(), "ops@example.com;dba@example.com");
-  EXPECT_EQ(*services.windows.dialog.value("m_strToName")->string(), "Operations");
+  EXPECT_EQ(*dialog.value("m_strEmailAddress")->string(), "ops@example.com;dba@example.com");
+  EXPECT_EQ(*dialog.value("m_strToName")->string(), "Operations");
   EXPECT_EQ(threadState().fromEmail, "MAILTO:me@example.com") << "letter case counts";
 }
 

@@ -29,7 +29,7 @@ struct HandleErrorTest : HandlerFixture {
     handler.advise(sink);
     handler.Destination("/logs");
     services.os.eventPlatform = "WinNT";
-    services.windows.dialog.onShow = [this] { events.push_back("dialog"); };
+    dialog.onShow = [this] { events.push_back("dialog"); };
   }
 };
 
@@ -97,7 +97,7 @@ TEST_F(HandleErrorTest, DialogReceivesFifteenMembersInOrder) {
                          "ShowAppInfo", "ShowDBInfo", "ShowSysInfo", "AppLog", "SysLog", "DbLog",
                          "m_strEmailAddress", "m_strSubject", "m_strEmailDetailAPI",
                          "m_strEmailDetailAPI2", "m_strToName"};
-  const auto& d = services.windows.dialog;
+  const auto& d = dialog;
   ASSERT_EQ(d.assigned.size(), 15u);
   for (size_t i = 0; i < 15; ++i) EXPECT_EQ(d.assigned[i].first, order[i]);
   EXPECT_EQ(*d.value("m_dblErrNum")->doubleValue(), 6.0);
@@ -141,7 +141,7 @@ TEST_F(HandleErrorTest, FirstCallVetoedSendsAnEmptyReport) {
 TEST_F(HandleErrorTest, AfterAVetoFailuresStopTheMethod) {
   sink->veto = true;
   handler.UseInterface(true);
-  services.windows.dialog.failShow = true;
+  dialog.failShow = true;
   handler.Push("Kept");
   EXPECT_EQ(handler.HandleError("x", 1), err::kInvalidCall);
   EXPECT_EQ(events, (std::vector<std::string>{"before"}));
@@ -150,11 +150,11 @@ TEST_F(HandleErrorTest, AfterAVetoFailuresStopTheMethod) {
 
 TEST_F(HandleErrorTest, WithoutVetoFailuresOnlyDropTheirStep) {
   handler.UseInterface(true);
-  services.windows.dialog.failMembers = {"m_strErrDetail"};
-  services.windows.dialog.failShow = true;
+  dialog.failMembers = {"m_strErrDetail"};
+  dialog.failShow = true;
   handler.Push("Unwound");
   EXPECT_EQ(handler.HandleError("x", 1), 0);
-  EXPECT_EQ(services.windows.dialog.assigned.size(), 14u);
+  EXPECT_EQ(dialog.assigned.size(), 14u);
   EXPECT_EQ(events, (std::vector<std::string>{"before", "after"}));
   EXPECT_EQ(handler.StackDepth(), 0);
 }

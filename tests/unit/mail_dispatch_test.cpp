@@ -161,7 +161,7 @@ TEST_F(MailDispatchTest, LockedNeverWrittenGoesByOutlook) {
   installOutlook();
   set("EmailSettings", "0");
   handler.TransmitMail("r");
-  EXPECT_EQ(services.windows.emailShows, 0);
+  EXPECT_EQ(services.windows.shows("Email"), 0);
   EXPECT_EQ(shown(), std::vector<Shown>{kOutlookSent});
   EXPECT_FALSE(key("EmailFlag"));
 }
@@ -171,20 +171,20 @@ TEST_F(MailDispatchTest, ShowEmlScreSkipsTheDialogAndOverridesFalse) {
   set("EmailFlag", "False");
   quietRoute("0");
   handler.TransmitMail("r");
-  EXPECT_EQ(services.windows.emailShows, 0);
+  EXPECT_EQ(services.windows.shows("Email"), 0);
   EXPECT_EQ(key("EmailFlag"), "True");
   EXPECT_EQ(shown(), std::vector<Shown>{kOutlookSent});
 }
 
 TEST_F(MailDispatchTest, UnlockedShowsTheDialogAndFollowsItsAnswer) {
   // "EmailSettings" never written: unlocked, as the property reads it.
-  services.windows.emailUser = [](EmailSettingsDialog& d) { d.cmdCancel_Click(); };
+  services.windows.users["Email"] = [](Form& d) { d.onClick("cmdCancel"); };
   handler.TransmitMail("r");
-  EXPECT_EQ(services.windows.emailShows, 1);
+  EXPECT_EQ(services.windows.shows("Email"), 1);
   EXPECT_TRUE(shown().empty());
-  services.windows.emailUser = [](EmailSettingsDialog& d) {
-    d.optEmailType_Click(1);
-    d.cmdSend_Click();
+  services.windows.users["Email"] = [](Form& d) {
+    d.onClick("optEmailType(1)");
+    d.onClick("cmdSend");
   };
   handler.TransmitMail("r");
   EXPECT_EQ(shown(), std::vector<Shown>{kClientOpened}) << "the route chosen applies at once";
@@ -239,7 +239,7 @@ TEST_F(MailDispatchTest, ErrorDialogEntryUsesItsOwnPointerLinkAndRange) {
   dialog.settingsUnlocked = true;
   set("EmailType", "1");
   dispatch.EmailError({}, dialog);
-  EXPECT_EQ(services.windows.emailShows, 1);
+  EXPECT_EQ(services.windows.shows("Email"), 1);
   EXPECT_EQ(shown().size(), 1u);
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "client_objects.h"
+#include "core/thread_state.h"
 #include "fakes/fake_platform.h"
 #include "handler/err_handler.h"
 
@@ -26,11 +27,17 @@ inline std::vector<std::string> names(const VariantArray& a) {
   return out;
 }
 
-// A handler over fake services, with the log folder of a typical client present.
+// A handler over fake services, with the log folder of a typical client present and a
+// recording stand-in as the thread's error dialog.
 struct HandlerFixture : ::testing::Test {
   fake::Services services;
+  fake::ErrorDialogHost dialog;
   clsErrHandler handler{services.platform};
-  HandlerFixture() { services.files.folders.insert("/logs"); }
+  HandlerFixture() {
+    services.files.folders.insert("/logs");
+    threadState().errorDialog = std::shared_ptr<ErrorDialogHost>(std::shared_ptr<void>(), &dialog);
+  }
+  ~HandlerFixture() override { threadState().errorDialog.reset(); }
 };
 
 }  // namespace quenvar::test

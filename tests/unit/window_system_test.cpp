@@ -5,47 +5,47 @@
 #include <thread>
 
 #include "core/automation_error.h"
+#include "core/thread_state.h"
+#include "dialogs/email_settings.h"
+#include "dialogs/error_dialog.h"
+#include "platform/platform.h"
 
 namespace quenvar {
 namespace {
 
-void keepsAssignedMembersAndRefusesToShow() {
+TEST(HeadlessWindowSystem, RefusesToShowAnyForm) {
   HeadlessWindowSystem windows;
-  HeadlessDialogHost& host = windows.errorDialog();
-  host.assign("m_dblErrNum", 11.0);
-  host.assign("AppLog", "details");
-  host.assign("applog", "replaced");
-  EXPECT_NO_THROW(host.refresh());
-  ASSERT_EQ(host.members().size(), 2u);
-  EXPECT_EQ(*host.members().at("M_DBLERRNUM").doubleValue(), 11.0);
-  EXPECT_EQ(*host.members().at("AppLog").string(), "replaced");
-  try {
-    host.showModal();
-    ADD_FAILURE() << "there is nothing to show a dialog on";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), err::kInvalidCall);
-    EXPECT_EQ(e.description(), "No window system is available to show the dialog");
+  EmailSettingsDialog settings;
+  ThreadState state;
+  ErrorDialog report(defaultPlatform(), state);
+  for (Form* form : {static_cast<Form*>(&settings), static_cast<Form*>(&report)}) {
+    try {
+      windows.showModal(*form);
+      ADD_FAILURE() << "there is nothing to show " << form->caption << " on";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), err::kInvalidCall);
+      EXPECT_EQ(e.description(), "No window system is available to show the dialog");
+    }
   }
 }
 
-// The host lasts as long as its thread, so a new thread starts with an empty one.
-TEST(HeadlessWindowSystem, KeepsAssignedMembersAndRefusesToShow) {
-  std::thread(keepsAssignedMembersAndRefusesToShow).join();
-}
-
-TEST(HeadlessWindowSystem, OneDialogPerThread) {
-  HeadlessWindowSystem windows;
-  HeadlessDialogHost* mine = &windows.errorDialog();
-  EXPECT_EQ(&windows.errorDialog(), mine);
-  mine->assign("Marker", true);
-  const HeadlessDialogHost* theirs = nullptr;
-  size_t theirMembers = 99;
+// The dialog lives in this build's thread state, so it ends with its thread; run on threads of
+// their own so that no test leaves one behind.
+TEST(ThreadErrorDialog, OnePerThreadKeepingItsMembers) {
+  const ErrorDialogHost* theirs = nullptr;
   std::thread([&] {
-    theirs = &windows.errorDialog();
-    theirMembers = theirs->members().size();
+    ErrorDialogHost& mine = threadErrorDialog(defaultPlatform(), threadState());
+    mine.assign("M_DBLERRNUM", 11.0);
+    ErrorDialogHost& again = threadErrorDialog(defaultPlatform(), threadState());
+    EXPECT_EQ(&again, &mine);
+    EXPECT_EQ(dynamic_cast<ErrorDialog&>(again).m_dblErrNum, 11.0);
+    std::thread([&] {
+      theirs = &threadErrorDialog(defaultPlatform(), threadState());
+      EXPECT_EQ(dynamic_cast<const ErrorDialog*>(theirs)->m_dblErrNum, 0.0);
+    }).join();
+    EXPECT_NE(theirs, &mine);
   }).join();
-  EXPECT_NE(theirs, mine);
-  EXPECT_EQ(theirMembers, 0u);
+  EXPECT_NE(theirs, nullptr);
 }
 
 }  // namespace

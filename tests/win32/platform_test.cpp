@@ -14,7 +14,7 @@
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_module_info.h"
 #include "platform/win32/win32_os_facts.h"
-#include "platform/headless_window_system.h"
+#include "platform/win32/win32_window_system.h"
 #include "win32_test_support.h"
 
 namespace quenvar {
@@ -32,7 +32,7 @@ TEST(Win32Platform, EveryServiceIsFilledWithItsBackend) {
   EXPECT_NE(dynamic_cast<Win32MessageBox*>(p.messageBox), nullptr);
   EXPECT_NE(dynamic_cast<Win32OsFacts*>(p.os), nullptr);
   EXPECT_NE(dynamic_cast<Win32ModuleInfo*>(p.module), nullptr);
-  EXPECT_NE(dynamic_cast<HeadlessWindowSystem*>(p.windows), nullptr);
+  EXPECT_NE(dynamic_cast<Win32WindowSystem*>(p.windows), nullptr);
   EXPECT_NE(dynamic_cast<Win32Clipboard*>(p.clipboard), nullptr);
   EXPECT_NE(dynamic_cast<Win32MousePointer*>(p.pointer), nullptr);
   EXPECT_NE(dynamic_cast<Win32ShellLauncher*>(p.shell), nullptr);

@@ -78,6 +78,24 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     fi
     touch "$WINEPREFIX/.quenvar-ready"
   fi
+  # Xvfb has no window manager: Wine draws the frames itself and closes windows at once instead
+  # of waiting for a manager to withdraw them.
+  if [ ! -f "$WINEPREFIX/.quenvar-unmanaged" ]; then
+    for value in Managed Decorated; do
+      "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1 </dev/null 9>&- ||
+        "$wine32" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1 </dev/null 9>&-
+    done
+    touch "$WINEPREFIX/.quenvar-unmanaged"
+  fi
+  # Debian's Wine 8 looks for its own fonts in /usr/share/fonts instead of /usr/share/wine/fonts
+  # and so never loads Marlett (the caption buttons' symbols), Tahoma or MS Sans Serif. It does
+  # load whatever the prefix's Fonts folder holds.
+  fonts=/usr/share/wine/fonts
+  if [ -d "$fonts" ] && [ ! -f "$WINEPREFIX/.quenvar-fonts" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" &&
+      cp -n "$fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/" &&
+      touch "$WINEPREFIX/.quenvar-fonts"
+  fi
 ) 9>"$WINEPREFIX.lock" || exit 2
 
 "$loader" "$program" "$@" >"$scratch/out" 2>"$scratch/err" </dev/null

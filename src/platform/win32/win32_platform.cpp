@@ -9,7 +9,7 @@
 #include "platform/win32/win32_message_box.h"
 #include "platform/win32/win32_module_info.h"
 #include "platform/win32/win32_os_facts.h"
-#include "platform/headless_window_system.h"
+#include "platform/win32/win32_window_system.h"
 
 namespace quenvar {
 
@@ -23,7 +23,7 @@ Platform& defaultPlatform() {
   static Win32MessageBox messageBox;
   static Win32OsFacts os;
   static Win32ModuleInfo module;
-  static HeadlessWindowSystem windows;
+  static Win32WindowSystem windows;
   static Win32Clipboard clipboard;
   static Win32MousePointer pointer;
   static Win32ShellLauncher shell;

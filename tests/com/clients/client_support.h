@@ -157,6 +157,15 @@ struct Apartment {
   }
 };
 
+// Registers the DLL at `path` through its own export, for clients that run in a prefix of their own.
+inline bool registerServer(const char* path) {
+  const HMODULE dll = path ? LoadLibraryA(path) : nullptr;
+  const auto entry = dll ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                               reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))
+                         : nullptr;
+  return entry && SUCCEEDED(entry());
+}
+
 inline Ptr<_clsErrHandler> createHandler() {
   Ptr<_clsErrHandler> h;
   HRESULT hr = CoCreateInstance(CLSID_clsErrHandler, nullptr, CLSCTX_INPROC_SERVER, IID__clsErrHandler, h.putVoid());

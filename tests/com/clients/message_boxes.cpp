@@ -98,11 +98,7 @@ void checkBox(const SeenBox& box, const wchar_t* title, const wchar_t* text) {
 
 int main(int argc, char** argv) {
   Apartment apartment;
-  const HMODULE dll = argc > 1 ? LoadLibraryA(argv[1]) : nullptr;
-  const auto registerServer = dll ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-                                        reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))
-                                  : nullptr;
-  if (!registerServer || FAILED(registerServer())) {
+  if (!registerServer(argc > 1 ? argv[1] : nullptr)) {
     fail(__FILE__, __LINE__, "registering the DLL given as the first argument");
     return finish("message_boxes");
   }

@@ -1,0 +1,184 @@
+#include "dialogs/error_dialog.h"
+
+#include <variant>
+
+#include "core/automation_error.h"
+#include "core/text.h"
+#include "core/thread_state.h"
+#include "dialogs/email_settings.h"
+#include "dialogs/error_dialog_layout.h"
+#include "handler/settings_keys.h"
+#include "mail/mail_dispatch.h"
+#include "platform/platform.h"
+
+namespace quenvar {
+
+namespace {
+
+using Slot = std::variant<std::string ErrorDialog::*, double ErrorDialog::*, bool ErrorDialog::*>;
+
+struct Member {
+  const char* name;
+  Slot slot;
+};
+
+const Member kMembers[] = {
+    {"m_strErrDetail", &ErrorDialog::m_strErrDetail},
+    {"m_strDestination", &ErrorDialog::m_strDestination},
+    {"m_dblErrNum", &ErrorDialog::m_dblErrNum},
+    {"m_bolTraceExecution", &ErrorDialog::m_bolTraceExecution},
+    {"m_strEmailAddress", &ErrorDialog::m_strEmailAddress},
+    {"m_strToName", &ErrorDialog::m_strToName},
+    {"m_strSubject", &ErrorDialog::m_strSubject},
+    {"m_strEmailDetailAPI", &ErrorDialog::m_strEmailDetailAPI},
+    {"m_strEmailDetailAPI2", &ErrorDialog::m_strEmailDetailAPI2},
+    {"ShowAppInfo", &ErrorDialog::ShowAppInfo},
+    {"ShowDBInfo", &ErrorDialog::ShowDBInfo},
+    {"ShowSysInfo", &ErrorDialog::ShowSysInfo},
+    {"AppLog", &ErrorDialog::AppLog},
+    {"SysLog", &ErrorDialog::SysLog},
+    {"DbLog", &ErrorDialog::DbLog},
+};
+
+// As the runtime coerces into a Boolean: text reads "True"/"False" or a number.
+bool toBoolean(const Variant& value) {
+  if (const bool* b = value.boolean()) return *b;
+  if (const std::string* s = value.string()) return settings::toBoolean(*s);
+  return value.toDouble() != 0;
+}
+
+constexpr const char* kMovedControls[] = {"lblErrNum",   "PictList",    "PictHeading", "txtOutput", "cmdErrorLog",
+                                          "cmdTraceLog", "cmdEmlSet",   "cmdEmail",    "cmdClose"};
+
+}  // namespace
+
+ErrorDialog::ErrorDialog(Platform& platform, ThreadState& mail) : platform_(platform), mail_(mail) {
+  caption = "Application Error";
+  clientWidth = 9825, clientHeight = 6915;
+  font = {"Verdana", 8.25, false};
+  sizable = true;
+  controls = errorDialogDesign();
+}
+
+ErrorDialog::~ErrorDialog() = default;
+
+void ErrorDialog::assign(std::string_view member, const Variant& value) {
+  for (const Member& m : kMembers) {
+    if (!equalsIgnoreCase(member, m.name)) continue;
+    if (auto text = std::get_if<std::string ErrorDialog::*>(&m.slot)) this->*(*text) = platform_.locale->text(value);
+    else if (auto number = std::get_if<double ErrorDialog::*>(&m.slot)) this->*(*number) = value.toDouble();
+    else this->*std::get<bool ErrorDialog::*>(m.slot) = toBoolean(value);
+    return;
+  }
+  raiseNoSuchMember(member);
+}
+
+void ErrorDialog::refresh() {
+  if (loaded) return;
+  // A reloaded dialog starts from its design, as a newly loaded window would.
+  controls = errorDialogDesign();
+  loaded = true;
+  focus.clear();
+  try {
+    Form_Load();
+  } catch (const std::exception&) {
+    // The dialog shows all the same, with what was set so far.
+  }
+}
+
+void ErrorDialog::Form_Load() {
+  control("cmdTraceLog").enabled = m_bolTraceExecution;
+  control("lblErrNum").caption = "Error Number: " + platform_.locale->text(Variant(m_dblErrNum));
+  // Never written counts as True, as the EmailSettings property reads it, so a first error
+  // opens on its report rather than on an empty pane.
+  const std::optional<std::string> unlocked =
+      platform_.settings->get(settings::kApplication, settings::kSection, settings::kEmailSettings);
+  control("cmdEmlSet").visible = !unlocked || settings::toBoolean(*unlocked);
+  control("cmdAppInfo").visible = ShowAppInfo;
+  control("cmdSystemInfo").visible = ShowSysInfo;
+  control("cmdDatabaseInfo").visible = ShowDBInfo;
+  onClick("cmdErrorInfo");
+  platform_.pointer->set(MousePointer::kDefault);
+}
+
+void ErrorDialog::showModal() { platform_.windows->showModal(*this); }
+
+void ErrorDialog::onActivate() {
+  m_strFullReport = m_strErrDetail;
+  if (ShowAppInfo) m_strFullReport.append(kCrLf).append(kCrLf).append(AppLog);
+  if (ShowSysInfo) m_strFullReport.append(kCrLf).append(kCrLf).append(SysLog);
+  if (ShowDBInfo) m_strFullReport.append(kCrLf).append(kCrLf).append(DbLog);
+  try {
+    platform_.clipboard->setText(m_strFullReport);
+  } catch (const AutomationError&) {
+    // Another program holds the clipboard: the report is on the pane and goes by mail anyway.
+  }
+}
+
+void ErrorDialog::onResize(int32_t width, int32_t height) {
+  ErrorDialogPlacements p{};
+  Twips* slots[] = {&p.lblErrNum, &p.PictList,  &p.PictHeading, &p.txtOutput, &p.cmdErrorLog,
+                    &p.cmdTraceLog, &p.cmdEmlSet, &p.cmdEmail,    &p.cmdClose};
+  for (size_t i = 0; i < std::size(slots); ++i) *slots[i] = control(kMovedControls[i]).rect;
+  p = placeErrorDialog(p, 0, 0, width, height);
+  for (size_t i = 0; i < std::size(slots); ++i) control(kMovedControls[i]).rect = *slots[i];
+}
+
+void ErrorDialog::onClick(std::string_view name) {
+  if (name == "cmdErrorInfo") showSection("Error Information", m_strErrDetail);
+  else if (name == "cmdAppInfo") showSection("App. Information", AppLog);
+  else if (name == "cmdSystemInfo") showSection("System Information", SysLog);
+  else if (name == "cmdDatabaseInfo") showSection("Database Information", DbLog);
+  else if (name == "cmdErrorLog") openLog("Error.log", "Error Log");
+  else if (name == "cmdTraceLog") openLog("Trace.log", "Trace Log");
+  else if (name == "cmdEmlSet") showEmailSettings(platform_, mail_);
+  else if (name == "cmdEmail") cmdEmail_Click();
+  else if (name == "cmdClose") onClose();
+}
+
+void ErrorDialog::showSection(const char* heading, const std::string& text) {
+  control("lblTabHeading").caption = heading;
+  control("txtOutput").caption = text;
+}
+
+void ErrorDialog::openLog(const char* fileName, const char* title) {
+  const std::string path = m_strDestination + platform_.files->separator() + fileName;
+  try {
+    platform_.launcher->openInEditor(path);
+  } catch (const AutomationError&) {
+    platform_.messageBox->show("The text editor could not be started to open " + path + ".", title,
+                               MessageBoxService::kCritical);
+  }
+}
+
+void ErrorDialog::cmdEmail_Click() {
+  if (!Winsock1_) Winsock1_ = platform_.network->openSocket();
+  ErrorDialogMail dialog{control("cmdEmlSet").visible, *platform_.pointer, *Winsock1_, m_strEmailDetailAPI,
+                         m_strEmailDetailAPI2};
+  MailDispatch(platform_, mail_).EmailError({m_strEmailAddress, m_strToName, m_strSubject, m_strFullReport}, dialog);
+}
+
+void ErrorDialog::onKeyDown(std::string_view name, int& keyCode) {
+  // The pane is read-only to the keyboard: the report is for reading and already on the clipboard.
+  if (name == "txtOutput") keyCode = 0;
+}
+
+void ErrorDialog::onKeyPress(std::string_view name, int& keyAscii) {
+  if (name == "txtOutput") keyAscii = 0;
+}
+
+void ErrorDialog::onKeyUp(std::string_view name, int& keyCode) {
+  if (name == "txtOutput") keyCode = 0;
+}
+
+void ErrorDialog::onClose() {
+  // Hiding and repainting mean nothing to the model; the inputs stay for the next error.
+  loaded = false;
+}
+
+ErrorDialogHost& threadErrorDialog(Platform& platform, ThreadState& state) {
+  if (!state.errorDialog) state.errorDialog = std::make_shared<ErrorDialog>(platform, state);
+  return *state.errorDialog;
+}
+
+}  // namespace quenvar

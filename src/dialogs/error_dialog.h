@@ -1,0 +1,73 @@
+#pragma once
+// The error dialog `frmError`: one handled error for the user to read, copy, open the logs of
+// and mail. The handler assigns its inputs by name, refreshes it (the load step) and shows it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dialogs/error_dialog_host.h"
+#include "dialogs/form.h"
+
+namespace quenvar {
+
+class PumpedSocket;
+
+class ErrorDialog : public Form, public ErrorDialogHost {
+ public:
+  ErrorDialog(Platform& platform, ThreadState& mail);
+  ~ErrorDialog() override;
+
+  // Inputs by name, letter case ignored as automation does; unknown names fail with 438 and
+  // values of another kind that do not convert with 13.
+  void assign(std::string_view member, const Variant& value) override;
+  // Loads an unloaded dialog from its design state and runs the load step.
+  void refresh() override;
+  void showModal() override;
+
+  void onActivate() override;
+  void onResize(int32_t width, int32_t height) override;
+  void onClick(std::string_view control) override;
+  void onKeyDown(std::string_view control, int& keyCode) override;
+  void onKeyPress(std::string_view control, int& keyAscii) override;
+  void onKeyUp(std::string_view control, int& keyCode) override;
+  void onClose() override;
+
+  std::string m_strErrDetail;
+  std::string m_strDestination;
+  double m_dblErrNum = 0;
+  bool m_bolTraceExecution = false;
+  std::string m_strEmailAddress;
+  std::string m_strToName;
+  std::string m_strSubject;
+  std::string m_strEmailDetailAPI;
+  std::string m_strEmailDetailAPI2;
+  bool ShowAppInfo = false;
+  bool ShowDBInfo = false;
+  bool ShowSysInfo = false;
+  std::string AppLog;
+  std::string SysLog;
+  std::string DbLog;
+
+  // The whole report as last put on the clipboard; the mail body.
+  const std::string& fullReport() const { return m_strFullReport; }
+
+ private:
+  void Form_Load();
+  void showSection(const char* heading, const std::string& text);
+  void openLog(const char* fileName, const char* title);
+  void cmdEmail_Click();
+
+  Platform& platform_;
+  ThreadState& mail_;
+  std::string m_strFullReport;
+  // The socket control, opened on the first mail and kept while the dialog lives.
+  std::unique_ptr<PumpedSocket> Winsock1_;
+};
+
+// The controls of the error dialog as designed, before any load step or resize.
+std::vector<Control> errorDialogDesign();
+
+}  // namespace quenvar
