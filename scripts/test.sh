@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Every test: the native unit and backend suites, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the native demo end to end, then Quenvar.dll for both
-# architectures under Wine (backend tests, script suites, C++ COM clients), registration of
-# both architectures side by side, and the main job.
+# Every test: the native unit, backend, fault-injection and misbehaving-client suites, the
+# same under AddressSanitizer and UndefinedBehaviorSanitizer, Quenvar.dll for both
+# architectures under Wine (backend tests, script suites, C++ COM clients, the dialogs on a
+# virtual display), a short run of every fuzz target, the native demo end to end,
+# registration of both architectures side by side, and the main job.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,6 +15,9 @@ for preset in native native-asan win32 win64; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "=== fuzzing, short"
+scripts/fuzz.sh 10
 
 # The dialogs' screenshots, as the test that drives them took them, for the README.
 mkdir -p docs/screenshots

@@ -10,6 +10,9 @@
 namespace quenvar::com {
 
 std::string fromBstr(BSTR text);
+// The text converted into `buffer`, whose storage is reused from call to call; valid until the
+// buffer's next use.
+std::string_view fromBstr(BSTR text, std::string& buffer);
 // A new BSTR the caller owns; raises out of memory (7) when allocation fails.
 BSTR toBstr(std::string_view text);
 

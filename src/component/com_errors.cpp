@@ -17,6 +17,11 @@ int32_t toErrorNumber(HRESULT hr) {
   return static_cast<int32_t>(hr);
 }
 
+int32_t exceptionNumber(const EXCEPINFO& info) {
+  if (info.wCode) return info.wCode;
+  return toErrorNumber(info.scode ? info.scode : DISP_E_EXCEPTION);
+}
+
 HRESULT reportFailure(const AutomationError& error, REFIID iid) {
   ICreateErrorInfo* create = nullptr;
   if (SUCCEEDED(CreateErrorInfo(&create))) {

@@ -14,6 +14,10 @@ HRESULT toHresult(int32_t number);
 // The error number a client would read for an HRESULT.
 int32_t toErrorNumber(HRESULT hr);
 
+// The error number an object reported through its exception information. An object that
+// raised without saying what (both codes zero) still failed: that reads as the raise itself.
+int32_t exceptionNumber(const EXCEPINFO& info);
+
 // Sets the thread's error information for `iid` and returns the HRESULT to give back.
 HRESULT reportFailure(const AutomationError& error, REFIID iid);
 

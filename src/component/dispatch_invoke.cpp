@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <memory>
 
+#include "variant_convert.h"
+
 namespace quenvar::com {
 
 namespace {
@@ -74,14 +76,9 @@ struct Argument {
   Argument& operator=(const Argument&) = delete;
 };
 
-const VARIANT* deref(const VARIANT* v) {
-  while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
-  return v;
-}
-
 bool isMissing(const VARIANT* v) {
-  v = deref(v);
-  return v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND;
+  v = referencedVariant(v);
+  return v && v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND;
 }
 
 void refer(VARIANT& slot, VARIANT& value, VARTYPE vt) {
@@ -102,9 +99,11 @@ HRESULT prepare(Argument& arg, const VARIANT* source, const DispatchTable::Param
       arg.value.llVal = 0;
     }
   } else {
-    const VARIANT* v = deref(source);
+    const VARIANT* v = referencedVariant(source);
     HRESULT hr;
-    if (type.vt == VT_VARIANT) {
+    if (!v || ((v->vt & VT_BYREF) && !v->byref)) {
+      hr = DISP_E_TYPEMISMATCH;
+    } else if (type.vt == VT_VARIANT) {
       hr = VariantCopyInd(&arg.value, const_cast<VARIANT*>(v));
     } else if (type.vt == VT_DISPATCH && (v->vt == VT_EMPTY || v->vt == VT_NULL)) {
       arg.value.vt = VT_DISPATCH;

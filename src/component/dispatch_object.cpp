@@ -82,7 +82,10 @@ class DispatchObject : public Object {
     UINT argErr = 0;
     HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                                    &params, &result, &info, &argErr);
-    if (FAILED(hr)) raise(hr, info, member);
+    if (FAILED(hr)) {
+      VariantClear(&result);  // a failing callee may still have filled it
+      raise(hr, info, member);
+    }
     Variant out;
     try {
       out = fromVariant(result);
@@ -98,7 +101,7 @@ class DispatchObject : public Object {
     if (hr == DISP_E_EXCEPTION) {
       if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
       std::string description = fromBstr(info.bstrDescription), source = fromBstr(info.bstrSource);
-      int32_t number = info.wCode ? info.wCode : toErrorNumber(info.scode);
+      int32_t number = exceptionNumber(info);
       SysFreeString(info.bstrDescription);
       SysFreeString(info.bstrSource);
       SysFreeString(info.bstrHelpFile);

@@ -147,7 +147,11 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   // The stack and the handling.
   HRESULT STDMETHODCALLTYPE Push(BSTR* strProc, LONG* status) override {
     if (!status) return E_POINTER;
-    *status = handler_.Push(in(strProc));
+    try {
+      *status = handler_.Push(fromBstr(strProc ? *strProc : nullptr, name_));
+    } catch (...) {
+      *status = currentFailure().number();
+    }
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Pop(LONG* status) override {
@@ -264,7 +268,7 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
         HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
         if (hr == DISP_E_EXCEPTION) {
           if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-          failure.emplace(info.wCode ? info.wCode : toErrorNumber(info.scode), fromBstr(info.bstrDescription),
+          failure.emplace(exceptionNumber(info), fromBstr(info.bstrDescription),
                           fromBstr(info.bstrSource));
           SysFreeString(info.bstrSource);
           SysFreeString(info.bstrDescription);
@@ -280,6 +284,7 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   ConnectionPoint events_;
   ConnectionPoint earlierEvents_;
   _SysObj* sysObj_ = nullptr;
+  std::string name_;  // Push's conversion buffer, reused so a call allocates nothing
 };
 
 }  // namespace

@@ -9,19 +9,32 @@ namespace quenvar::com {
 namespace {
 
 Variant fromSafeArray(SAFEARRAY* array) {
-  if (!array || SafeArrayGetDim(array) != 1) raiseTypeMismatch();
+  if (!array) raiseTypeMismatch();
+  // Only the text of a value is ever used, and an array has none: other shapes need not be read.
+  if (SafeArrayGetDim(array) != 1) return Variant(VariantArray{});
   LONG lower = 0, upper = -1;
   SafeArrayGetLBound(array, 1, &lower);
   SafeArrayGetUBound(array, 1, &upper);
   VARTYPE vt = VT_EMPTY;
   if (FAILED(SafeArrayGetVartype(array, &vt))) raiseTypeMismatch();
+  VARIANT element;
+  // A typed element is read into the variant's value field, so it must fit there; records and
+  // anything larger have no reading.
+  const bool fits = vt == VT_VARIANT || vt == VT_DECIMAL ||
+                    (vt != VT_RECORD && SafeArrayGetElemsize(array) <= sizeof element.llVal);
+  if (!fits) raiseTypeMismatch();
   VariantArray out;
   out.lowerBound = lower;
-  for (LONG i = lower; i <= upper; ++i) {
-    VARIANT element;
+  // Counted in 64 bits: an upper bound of LONG_MAX would never be passed.
+  for (int64_t n = lower; n <= upper; ++n) {
+    LONG i = static_cast<LONG>(n);
     VariantInit(&element);
     if (vt == VT_VARIANT) {
       if (FAILED(SafeArrayGetElement(array, &i, &element))) raiseSubscript();
+    } else if (vt == VT_DECIMAL) {
+      // A DECIMAL fills the whole variant, its type field included.
+      if (FAILED(SafeArrayGetElement(array, &i, &element.decVal))) raiseSubscript();
+      element.vt = VT_DECIMAL;
     } else {
       // A typed array: read the element into a variant of that type.
       element.vt = vt;
@@ -35,9 +48,17 @@ Variant fromSafeArray(SAFEARRAY* array) {
 
 }  // namespace
 
+const VARIANT* referencedVariant(const VARIANT* v) {
+  for (int hops = 0; v && v->vt == (VT_BYREF | VT_VARIANT); ++hops) {
+    if (hops == 16) return nullptr;
+    v = v->pvarVal;
+  }
+  return v;
+}
+
 Variant fromVariant(const VARIANT& in) {
-  const VARIANT* v = &in;
-  while (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
+  const VARIANT* v = referencedVariant(&in);
+  if (!v || ((v->vt & VT_BYREF) && !v->byref)) raiseTypeMismatch();
   VARIANT deref;
   VariantInit(&deref);
   if (v->vt & VT_BYREF) {

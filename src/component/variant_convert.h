@@ -8,6 +8,9 @@
 
 namespace quenvar::com {
 
+// The variant a chain of VT_BYREF|VT_VARIANT leads to; nullptr for a null reference or a
+// chain too long to be anything but a cycle.
+const VARIANT* referencedVariant(const VARIANT* v);
 // Copies; references are followed, objects wrapped for use by name.
 Variant fromVariant(const VARIANT& v);
 // Fills `out` (initialised by the caller); objects must come from the COM side.

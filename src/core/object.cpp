@@ -8,16 +8,20 @@ Variant Object::defaultValue() { raiseNoSuchMember("(default)"); }
 
 void Object::put(std::string_view member, const Variant&) { raiseNoSuchMember(member); }
 
+// `object` may be the handler's own field, which the member being run can replace: hold a
+// reference of our own until the member returns.
 void put(const ObjectRef& object, std::string_view member, const Variant& value) {
-  if (!object) raiseObjectNotSet();
-  object->put(member, value);
+  const ObjectRef held = object;
+  if (!held) raiseObjectNotSet();
+  held->put(member, value);
 }
 
 Variant get(const ObjectRef& object, std::string_view member) { return call(object, member); }
 
 Variant call(const ObjectRef& object, std::string_view member, std::span<const Variant> args) {
-  if (!object) raiseObjectNotSet();
-  return object->invoke(member, args);
+  const ObjectRef held = object;
+  if (!held) raiseObjectNotSet();
+  return held->invoke(member, args);
 }
 
 ObjectRef getObject(const ObjectRef& object, std::string_view member) {

@@ -101,7 +101,16 @@ void ErrorDialog::Form_Load() {
   platform_.pointer->set(MousePointer::kDefault);
 }
 
-void ErrorDialog::showModal() { platform_.windows->showModal(*this); }
+void ErrorDialog::showModal() {
+  try {
+    platform_.windows->showModal(*this);
+  } catch (...) {
+    // No window is left of a failed showing: the next error must load the dialog afresh, not
+    // show this error's number and pane again.
+    loaded = false;
+    throw;
+  }
+}
 
 void ErrorDialog::onActivate() {
   m_strFullReport = m_strErrDetail;

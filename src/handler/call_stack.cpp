@@ -12,10 +12,17 @@ namespace {
 using ParamTable = std::vector<std::shared_ptr<Procedures>>;
 
 // Keeps the objects of the remaining slots and releases those cut off.
-void resizeProcParams(ThreadState& state, int32_t upperBound) {
+inline void resizeProcParams(ThreadState& state, int32_t upperBound) {
   auto& table = state.procParams;
   if (!table) table.emplace();
-  table->resize(static_cast<size_t>(upperBound) + 1);
+  const size_t size = static_cast<size_t>(upperBound) + 1;
+  // Push and Pop move it by one slot: that path stays inline, without a general resize.
+  if (size == table->size() + 1)
+    table->emplace_back();
+  else if (size + 1 == table->size())
+    table->pop_back();
+  else
+    table->resize(size);
 }
 
 std::shared_ptr<Procedures>& procParamsSlot(ThreadState& state, int64_t index) {
@@ -28,14 +35,15 @@ std::shared_ptr<Procedures>& procParamsSlot(ThreadState& state, int64_t index) {
 
 }  // namespace
 
-int32_t clsErrHandler::Push(const std::string& strProc) {
+int32_t clsErrHandler::Push(std::string_view strProc) {
   try {
     if (m_lngStackDepth == INT32_MAX) raiseOverflow();
     ++m_lngStackDepth;
     m_strStack.resize(static_cast<size_t>(m_lngStackDepth) + 1);
     resizeProcParams(m_threadState, m_lngStackDepth);
-    m_strStack[static_cast<size_t>(m_lngStackDepth)] = strProc;
-    if (m_bolTraceExecution) writeTraceLine(strProc);
+    std::string& name = m_strStack[static_cast<size_t>(m_lngStackDepth)];
+    name.assign(strProc);
+    if (m_bolTraceExecution) writeTraceLine(name);
     return 0;
   } catch (...) {
     return currentFailure().number();

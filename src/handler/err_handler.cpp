@@ -33,7 +33,15 @@ void clsErrHandler::AppObject(const ObjectRef& application) {
   m_strSubject = subject + " Application Error";
 }
 
+namespace {
+// The system ends a path at its first NUL: "C:\\x.txt" + NUL + "y" would name the file x.txt.
+void refuseNul(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw AutomationError(err::kBadFileName, "Bad file name or number");
+}
+}  // namespace
+
 void clsErrHandler::Destination(const std::string& value) {
+  refuseNul(value);
   std::string path = value;
   std::string_view test = trimTrailingBlanks(value);
   if (!test.empty() && (test.back() == '\\' || test.back() == '/')) {
@@ -55,6 +63,7 @@ std::string clsErrHandler::defaultFolder() const {
 }
 
 std::string clsErrHandler::logPath(const char* fileName) const {
+  refuseNul(m_strDestination);  // a folder taken from the application object has no other check
   return m_strDestination + platform_.files->separator() + fileName;
 }
 

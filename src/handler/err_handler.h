@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/object.h"
 #include "core/variant.h"
 #include "handler/handler_events.h"
+#include "handler/name_stack.h"
 
 namespace quenvar {
 
@@ -78,7 +80,7 @@ class clsErrHandler {
   const std::string& MailSubject() const { return m_strSubject; }
 
   // The procedure stack.
-  int32_t Push(const std::string& strProc);
+  int32_t Push(std::string_view strProc);
   int32_t Pop();
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();
@@ -127,7 +129,7 @@ class clsErrHandler {
   std::string m_strSubject;
 
   std::shared_ptr<SysObj> m_objSysObj;
-  std::vector<std::string> m_strStack{2};
+  NameStack m_strStack{2};
   int32_t m_lngStackDepth = 0;
   std::string m_strTraceFile;
   std::string m_traceLine;  // reused: tracing stays at the cost of the file system calls

@@ -53,7 +53,8 @@ Variant Procedures::ReadParams(const LocaleText& locale) const {
       t += kCrLf;
       if (i < n) t += kCrLf;
     }
-  } catch (const AutomationError&) {
+  } catch (...) {
+    // A client's object may throw anything; every failure but a type mismatch ends the text.
     return Variant();
   }
   return Variant(std::move(t));

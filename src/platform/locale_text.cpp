@@ -57,9 +57,11 @@ LocalTime toLocalTime(Date date) {
   double whole = std::trunc(serial);
   int64_t secs = std::llround(std::fabs(serial - whole) * 86400.0);
   int64_t z = static_cast<int64_t>(whole) - kEpochOffset + 719468;
+  // A time that rounds up to midnight is the start of the next day, before the epoch too:
+  // the fraction of a negative date counts forward from its own day's midnight.
   if (secs == 86400) {
     secs = 0;
-    z += serial < 0 ? -1 : 1;
+    ++z;
   }
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;

@@ -1,6 +1,8 @@
 // The four report sections. Every line is one step: a line whose value cannot be read is left
 // out whole, label included.
 
+#include <algorithm>
+
 #include "core/object.h"
 #include "core/steps.h"
 #include "core/text.h"
@@ -22,6 +24,10 @@ struct LineWriter {
     step([&] { to += make(); });
   }
 };
+
+// Deeper entries are indented as this level is: 2 blanks per level without a cap make a
+// 10^6-deep stack a 10^12-byte section. No hand-pushed stack of a real program gets near it.
+constexpr size_t kDeepestIndent = 100;
 
 std::string twoDigits(size_t i) { return (i < 10 ? "0" : "") + std::to_string(i); }
 
@@ -52,7 +58,7 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
       if (i >= m_strStack.size()) raiseSubscript();
       const std::string& name = m_strStack[i];
       if (name.empty()) return std::string();
-      return twoDigits(i) + std::string(2 * i, ' ') + name + "\r\n";
+      return twoDigits(i) + std::string(2 * std::min(i, kDeepestIndent), ' ') + name + "\r\n";
     });
   }
   line([&] { return ShowParam(); });
@@ -92,7 +98,10 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
       {"Log Path:", "LogPath"},
   };
   for (const auto& [label, name] : kAppFacts)
-    appLine([&] { return std::string(label) + "\t" + member(m_objAppObject, name) + "\r\n"; });
+    // Captured by name: clang before 16 cannot capture a structured binding.
+    appLine([&, label = label, name = name] {
+      return std::string(label) + "\t" + member(m_objAppObject, name) + "\r\n";
+    });
 
   // System Information.
   m_strSysLogDisplay = "System Information\r\n=============\r\n\r\n";
@@ -119,10 +128,17 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
     props = getObject(cn, "Properties");
     count = get(props, "Count").toLong();
   });
+  // A Count larger than the collection must not cost a failed read per missing index (up to
+  // 2^31 of them): the listing ends at the first index whose Item gives no object.
   for (int32_t i = 0; i < count; ++i) {
-    dbLine([&] {
+    ObjectRef prop;
+    const bool found = step([&] {
       Variant index(i);
-      ObjectRef prop = call(props, "Item", std::span<const Variant>(&index, 1)).asObject();
+      prop = call(props, "Item", std::span<const Variant>(&index, 1)).asObject();
+      if (!prop) raiseObjectNotSet();
+    });
+    if (!found) break;
+    dbLine([&] {
       std::string name = member(prop, "Name");
       std::string value = member(prop, "Value");
       value = isSecretName(name) ? std::string(kMaskedSecret) : maskSecretItems(value);

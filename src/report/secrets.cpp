@@ -38,8 +38,9 @@ std::string maskSecretItems(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t semi = text.find(';', pos);
-    size_t eq = text.find('=', pos);
-    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+    // Only within this item: searching the rest of the text for every item is quadratic.
+    size_t eq = text.substr(0, semi).find('=', pos);
+    if (eq == std::string_view::npos) {
       // No key=value item here: copy through the next separator.
       size_t next = semi == std::string_view::npos ? text.size() : semi + 1;
       out.append(text.substr(pos, next - pos));

@@ -207,7 +207,8 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
   State state() const override { return st; }
   void close() override { st = State::Closed, log.push_back("close"); }
   void connect(const std::string& host, uint16_t port) override {
-    st = State::Open, hungUp = false, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
+    // A new connection starts a new dialogue, whatever the last one was in the middle of.
+    st = State::Open, hungUp = false, inData = false, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
   }
   void send(std::string_view bytes) override {
     log.emplace_back(bytes);

@@ -154,8 +154,13 @@ class User {
   User(std::string caption, std::function<void(HWND)> script)
       : thread_([caption = win32::widen(caption), script = std::move(script)] {
           HWND form = nullptr;
-          waitFor([&] { return (form = ::FindWindowW(L"QuenvarForm", caption.c_str())) != nullptr; },
-                  std::chrono::seconds(20));
+          // Visible: the window has been shown, not just created.
+          waitFor(
+              [&] {
+                form = ::FindWindowW(L"QuenvarForm", caption.c_str());
+                return form && ::IsWindowVisible(form);
+              },
+              std::chrono::seconds(20));
           if (!form) {
             ADD_FAILURE() << "the form's window did not appear";
             return;

@@ -250,6 +250,8 @@ TEST(Win32FormOnScreen, ClicksRaiseEventsAndShowTheirChanges) {
   Win32WindowSystem windows;
   SampleForm form(uniqueCaption("clicks"), windows);
   User user(form.caption, [&](HWND hwnd) {
+    // A click posted before the window has settled can be lost to its first activation.
+    ASSERT_TRUE(statusIs(hwnd, "activate 1"));
     const HWND flag = childWithText(hwnd, "&Flag");
     ::PostMessageW(flag, BM_CLICK, 0, 0);
     EXPECT_TRUE(waitFor([&] { return ::SendMessageW(flag, BM_GETCHECK, 0, 0) == BST_CHECKED; }));
@@ -280,6 +282,7 @@ TEST(Win32FormOnScreen, KeyHandlersThatDiscardKeysKeepTheTextAsItIs) {
   Win32WindowSystem windows;
   SampleForm form(uniqueCaption("keys"), windows);
   User user(form.caption, [&](HWND hwnd) {
+    ASSERT_TRUE(statusIs(hwnd, "activate 1"));
     putOnClipboard(L"pasted");
     const HWND locked = childWithText(hwnd, "locked\r\ntext");
     const HWND normal = childWithText(hwnd, "normal");

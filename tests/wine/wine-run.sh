@@ -5,8 +5,9 @@
 #   wine-run.sh [--arch win32|win64] [--wait-server] program.exe [arguments...]
 #
 # QUENVAR_WINEPREFIX names the prefix (default: ./wineprefix), created on first use.
-# --wait-server waits for the prefix's Wine processes to end before returning, for callers that
-# take the display away afterwards.
+# --wait-server is for callers that bring a display of their own and take it away afterwards: it
+# stops any server the prefix still has first, and waits for the prefix's Wine processes to end
+# before returning.
 set -u
 
 arch=
@@ -98,11 +99,14 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   fi
 ) 9>"$WINEPREFIX.lock" || exit 2
 
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+# A prefix tied to a display must not reuse a server left from a display that has gone: its
+# desktop would never show a window.
+[ -n "$wait_server" ] && "$wineserver" -k >/dev/null 2>&1 </dev/null
 "$loader" "$program" "$@" >"$scratch/out" 2>"$scratch/err" </dev/null
 status=$?
 if [ -n "$wait_server" ]; then
-  wineserver=/usr/lib/wine/wineserver
-  [ -x "$wineserver" ] || wineserver=wineserver
   "$wineserver" -w >/dev/null 2>&1 </dev/null
 fi
 cat "$scratch/out"

@@ -8,6 +8,8 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -155,6 +157,28 @@ struct Apartment {
   ~Apartment() {
     if (SUCCEEDED(hr)) CoUninitialize();
   }
+};
+
+// A Destination folder of this process's own, removed at the end; Error.log is what HandleError
+// writes there.
+struct Folder {
+  const std::filesystem::path path;
+  explicit Folder(const std::string& client)
+      : path(std::filesystem::temp_directory_path() /
+             ("quenvar-" + client + "-" + std::to_string(GetCurrentProcessId()))) {
+    std::filesystem::create_directories(path);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string read() const {
+    std::ifstream f(path / "Error.log", std::ios::binary);
+    return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<missing>";
+  }
+  void write(const std::string& text) const { std::ofstream(path / "Error.log", std::ios::binary) << text; }
 };
 
 // Registers the DLL at `path` through its own export, for clients that run in a prefix of their own.

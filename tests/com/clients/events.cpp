@@ -73,23 +73,6 @@ struct Connection {
   }
 };
 
-// A private Destination folder; Error.log is what HandleError writes there.
-struct Folder {
-  const std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("quenvar-events-" + std::to_string(GetCurrentProcessId()));
-  Folder() { std::filesystem::create_directories(path); }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string read() const {
-    std::ifstream f(path / "Error.log", std::ios::binary);
-    return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<missing>";
-  }
-  void write(const std::string& text) const { std::ofstream(path / "Error.log", std::ios::binary) << text; }
-};
 
 Ptr<_clsErrHandler> handlerWritingTo(const Folder& folder) {
   auto h = createHandler();
@@ -114,7 +97,7 @@ LONG handle(_clsErrHandler* h, double number) {
 }
 
 void bothEventInterfacesHearEachHandlingOnce() {
-  Folder folder;
+  Folder folder("events");
   Sink current, earlier;
   {
     auto h = handlerWritingTo(folder);
@@ -160,7 +143,7 @@ void bothEventInterfacesHearEachHandlingOnce() {
 }
 
 void vetoKeepsTheLogButNotifiesAndUnwinds() {
-  Folder folder;
+  Folder folder("events");
   folder.write("marker");
   Sink vetoing(Sink::Mode::Cancel);
   auto h = handlerWritingTo(folder);
@@ -184,7 +167,7 @@ void vetoKeepsTheLogButNotifiesAndUnwinds() {
 }
 
 void failingAndDeafSinks() {
-  Folder folder;
+  Folder folder("events");
   folder.write("marker");
   Sink deaf(Sink::Mode::Deaf), raising(Sink::Mode::Raise), listener;
   auto h = handlerWritingTo(folder);
