@@ -39,11 +39,15 @@ int32_t clsErrHandler::Push(std::string_view strProc) {
   try {
     if (m_lngStackDepth == INT32_MAX) raiseOverflow();
     ++m_lngStackDepth;
-    m_strStack.resize(static_cast<size_t>(m_lngStackDepth) + 1);
+    const size_t depth = static_cast<size_t>(m_lngStackDepth);
+    if (m_strStack.size() == depth) {
+      m_strStack.push(strProc);
+    } else {
+      m_strStack.resize(depth + 1);
+      m_strStack[depth].assign(strProc);
+    }
     resizeProcParams(m_threadState, m_lngStackDepth);
-    std::string& name = m_strStack[static_cast<size_t>(m_lngStackDepth)];
-    name.assign(strProc);
-    if (m_bolTraceExecution) writeTraceLine(name);
+    if (m_bolTraceExecution) writeTraceLine(m_strStack[depth]);
     return 0;
   } catch (...) {
     return currentFailure().number();
@@ -54,7 +58,7 @@ int32_t clsErrHandler::Pop() {
   try {
     if (m_strStack.size() == 1) return 0;
     if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
-    m_strStack[static_cast<size_t>(m_lngStackDepth)].clear();
+    if (m_lngStackDepth == 0) m_strStack[0].clear();
     m_strStack.resize(m_lngStackDepth > 0 ? static_cast<size_t>(m_lngStackDepth) : 1);
     auto& table = m_threadState.procParams;
     if (!table || static_cast<size_t>(m_lngStackDepth) >= table->size()) raiseSubscript();
