@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine (run as root): the
 # native toolchain and test libraries, the mingw-w64 cross compilers, Wine (both
-# architectures), Xvfb, and the two SMTP servers the mail tests deliver to on loopback.
+# architectures), Xvfb, clang with libFuzzer, and the two SMTP servers the mail tests deliver to
+# on loopback.
 set -euo pipefail
 
 packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev libbenchmark-dev googletest python3-aiosmtpd postfix python3-pil
+          clang libclang-rt-14-dev
           mingw-w64 mingw-w64-tools libwine-dev wine64-tools wine64 wine32:i386 xvfb)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
