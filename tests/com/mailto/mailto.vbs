@@ -1,19 +1,7 @@
 ' The default-mail-client route: TransmitMail opens a "mailto:" link; the wrapper reads what the
 ' registered protocol handler received.
 '   cscript //nologo mailto.vbs <scratch folder> short|long
-Dim shell : Set shell = CreateObject("WScript.Shell")
-Const Key = "HKCU\Software\VB and VBA Program Settings\Palvenor\ErrHandler"
-
-Class App
-  Public ProductName
-  Public Major
-  Public Minor
-  Public Revision
-End Class
-
-Sub Stored(name, value)
-  Check "reg.exe add " & name, shell.Run("reg.exe add """ & Key & """ /v " & name & " /d " & value & " /f", 0, True), 0
-End Sub
+'#include mail_settings.vbs
 
 Sub OpenedInMailClient(productName)
   ' Earlier suites may leave the flag False, which sends nothing at all.

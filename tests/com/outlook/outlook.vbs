@@ -1,19 +1,7 @@
 ' A report sent along the Outlook route from a script client; the wrapper reads what the
 ' "Outlook.Application" in the prefix received.
 '   cscript //nologo outlook.vbs <scratch folder>
-Dim shell : Set shell = CreateObject("WScript.Shell")
-Const Key = "HKCU\Software\VB and VBA Program Settings\Palvenor\ErrHandler"
-
-Class App
-  Public ProductName
-  Public Major
-  Public Minor
-  Public Revision
-End Class
-
-Sub Stored(name, value)
-  Check "reg.exe add " & name, shell.Run("reg.exe add """ & Key & """ /v " & name & " /d " & value & " /f", 0, True), 0
-End Sub
+'#include mail_settings.vbs
 
 Function ReadBack(name)
   On Error Resume Next

@@ -1,18 +1,6 @@
 ' A report sent by SMTP from a script client; the runner reads the stored message afterwards.
 '   cscript //nologo mail.vbs <scratch folder>
-Dim shell : Set shell = CreateObject("WScript.Shell")
-Const Key = "HKCU\Software\VB and VBA Program Settings\Palvenor\ErrHandler"
-
-Class App
-  Public ProductName
-  Public Major
-  Public Minor
-  Public Revision
-End Class
-
-Sub Stored(name, value)
-  Check "reg.exe add " & name, shell.Run("reg.exe add """ & Key & """ /v " & name & " /d " & value & " /f", 0, True), 0
-End Sub
+'#include mail_settings.vbs
 
 Sub SentBySmtp()
   Dim h : Set h = CreateObject("Quenvar.clsErrHandler")

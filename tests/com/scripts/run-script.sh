@@ -32,9 +32,12 @@ rm -rf "$scratch"
 mkdir -p "$scratch" || exit 2
 out=$scratch.out
 
-# The host has no include: the shared checks go in front of the suite. CR LF as the host expects.
+# The host has no include: the shared checks go in front of the suite, and a suite line
+# "'#include <file>" is replaced by that file of this folder. CR LF as the host expects.
 program=$scratch.vbs
-cat "$here/prelude.vbs" "$script" | sed 's/\r*$/\r/' >"$program" || exit 2
+{ cat "$here/prelude.vbs"
+  awk -v dir="$here" '/^.#include / { f = dir "/" $2; while ((getline line < f) > 0) print line; close(f); next } { print }' "$script"
+} | sed 's/\r*$/\r/' >"$program" || exit 2
 "$here/../../wine/wine-run.sh" --arch "${QUENVAR_ARCH:-win32}" cscript.exe //nologo \
   "$(windows "$program")" "$(windows "$scratch")" "$@" >"$out" 2>"$out.err"
 status=$?
