@@ -75,6 +75,7 @@ class SampleForm : public Form {
     add("cmdCancel", ControlKind::Button, "", {4500, 3900, 1200, 360}, "Cancel", 11).isCancel = true;
     add("cmdNested", ControlKind::Button, "", {90, 3900, 1200, 360}, "&Nested", 12);
     add("cmdFail", ControlKind::Button, "", {1400, 3900, 1200, 360}, "Fail", 13);
+    add("cmdBox", ControlKind::Button, "", {90, 3450, 1200, 360}, "Box", -1);
   }
 
   // What the handlers saw, in order; read once the form is closed.
@@ -100,6 +101,8 @@ class SampleForm : public Form {
       SampleForm nested(caption + " nested", windows_);
       nested.sizable = false;
       windows_.showModal(nested);
+    } else if (name == "cmdBox") {
+      ::MessageBoxW(nullptr, L"A note", L"Sample box", MB_OK);
     } else if (name == "cmdFail") {
       throw AutomationError(1234, "the handler failed");
     }

@@ -390,6 +390,32 @@ TEST(Win32FormOnScreen, AFormShownOverAnotherDisablesItAndReactivatesItOnce) {
   EXPECT_EQ(form.activations, 2);
 }
 
+// Only the component's own windows count: a message box closing, or the user switching to
+// another program and back, is no activation of the form.
+TEST(Win32FormOnScreen, MessageBoxesAndOtherWindowsDoNotReactivate) {
+  skipWithoutDisplay();
+  Win32WindowSystem windows;
+  SampleForm form(uniqueCaption("no-reactivation"), windows);
+  User user(form.caption, [&](HWND hwnd) {
+    ASSERT_TRUE(statusIs(hwnd, "activate 1"));
+    ::PostMessageW(childWithText(hwnd, "Box"), BM_CLICK, 0, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (box = ::FindWindowW(L"#32770", L"Sample box")) != nullptr; }));
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitFor([&] { return !::IsWindow(box); }));
+
+    const HWND other = ::CreateWindowExW(0, L"STATIC", L"another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                         200, 100, nullptr, nullptr, nullptr, nullptr);
+    ::SetForegroundWindow(other);
+    ::SetForegroundWindow(hwnd);
+    ::DestroyWindow(other);
+    EXPECT_TRUE(statusIs(hwnd, "click cmdBox"));
+  });
+  windows.showModal(form);
+  user.join();
+  EXPECT_EQ(form.activations, 1);
+}
+
 TEST(Win32FormOnScreen, AHandlersErrorClosesTheWindowAndIsRethrown) {
   skipWithoutDisplay();
   Win32WindowSystem windows;
