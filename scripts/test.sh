@@ -19,10 +19,6 @@ done
 echo "=== fuzzing, short"
 scripts/fuzz.sh 10
 
-# The dialogs' screenshots, as the test that drives them took them, for the README.
-mkdir -p docs/screenshots
-cp build/win32/tests/com/clients/screenshots/*.png docs/screenshots/
-
 echo "=== native demo client"
 folder="$(mktemp -d)/logs"
 build/native/demo/quenvar_demo "$folder" --trace >"$folder.out"

@@ -464,6 +464,11 @@ int main(int argc, char** argv) {
                            nullptr, nullptr, cls.hInstance, nullptr);
   CHECK(own);
 
+  // The report shows the current folder; the screenshots should show the application's, not the
+  // build machine's.
+  CreateDirectoryW(L"C:\\Program Files\\Orders", nullptr);
+  CHECK(SetCurrentDirectoryW(L"C:\\Program Files\\Orders"));
+
   auto h = createHandler();
   if (!h) return finish("error_dialog");
   wchar_t temp[MAX_PATH];
