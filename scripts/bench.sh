@@ -10,7 +10,7 @@ scripts/setup.sh
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Quenvar quenvar_vtable_bench
+cmake --build --preset win32 --target Quenvar quenvar_vtable_bench quenvar_array_param_bench
 
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -35,6 +35,7 @@ run smtp build/native-release/bench/quenvar_smtp_bench
 wine wineboot -i >"$work/wineboot.log" 2>&1
 wine regsvr32 /s "Z:$PWD/build/win32/Quenvar.dll" >"$work/regsvr32.log" 2>&1
 run wine_vtable wine build/win32/bench/wine/quenvar_vtable_bench.exe
+run wine_array_param wine build/win32/bench/wine/quenvar_array_param_bench.exe
 run wine_script wine cscript //nologo "Z:$PWD/bench/wine/script_bench.vbs"
 
 echo

@@ -8,28 +8,11 @@
 
 #include <cstdio>
 
+#include "bench_support.h"
 #include "quenvar.h"
 
-namespace {
-
-double seconds() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-bool figure(const char* name, double value, double target) {
-  const bool met = value > 0 && value <= target;
-  std::printf("FIGURE %s %.3f %.2f %s\n", name, value, target, met ? "met" : "NOT-MET");
-  return met;
-}
-
-}  // namespace
+using bench::figure;
+using bench::seconds;
 
 int main() {
   CoInitialize(nullptr);

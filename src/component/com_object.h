@@ -1,24 +1,30 @@
 #pragma once
-// The one COM object template: reference counting tied to the module's object count,
-// error-information support, and an IDispatch driven by the type library for the primary
-// dual interface. A class lists the further interfaces it answers in queryInterface.
+// The one COM object template: reference counting tied to the module's object count and to
+// its thread's state, error-information support, and an IDispatch driven by the type library
+// for the primary dual interface. A class lists the further interfaces it answers in
+// queryInterface, and runs every member that can reach a client's code through call().
 
 #include <windows.h>
 #include <oaidl.h>
 
 #include <atomic>
 
+#include "com_errors.h"
 #include "dispatch_invoke.h"
 #include "module.h"
+#include "platform/win32/win32_thread_state.h"
 
 namespace quenvar::com {
 
 template <class Primary, const IID* PrimaryIid>
 class ComObject : public Primary, public ISupportErrorInfo {
  public:
-  ComObject() { objectCreated(); }
+  ComObject() : thread_(win32::holdThreadState()) { objectCreated(); }
   virtual ~ComObject() {
     if (typeInfo_) typeInfo_->Release();
+    // The thread's last object takes the thread's state (the client's objects in it) along, here
+    // rather than at thread detach under the loader lock.
+    win32::releaseThreadStateHold(thread_);
     objectDestroyed();
   }
   ComObject(const ComObject&) = delete;
@@ -74,10 +80,32 @@ class ComObject : public Primary, public ISupportErrorInfo {
                                    EXCEPINFO* exception, UINT* argError) override {
     const DispatchTable* t = table();
     if (!t) return TYPE_E_ELEMENTNOTFOUND;
+    Hold hold(*this);
     return t->invoke(static_cast<Primary*>(this), id, flags, params, result, exception, argError);
   }
 
  protected:
+  // A client's code run from inside a member (a default member read, an event, a message loop)
+  // may release the client's last reference: the object lives until the member returns.
+  class Hold {
+   public:
+    explicit Hold(ComObject& o) : o_(o) { o_.AddRef(); }
+    ~Hold() { o_.Release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    ComObject& o_;
+  };
+  // Runs a member's body alive and guarded: any failure becomes the primary interface's error
+  // information. Members that cannot reach a client's code (Push, Pop, plain reads) skip it to
+  // stay as cheap as a call can be.
+  template <class Body>
+  HRESULT call(Body&& body) {
+    Hold hold(*this);
+    return guarded(*PrimaryIid, std::forward<Body>(body));
+  }
+
   // Further interfaces of the class (already cast); nullptr when not supported.
   virtual void* queryExtra(REFIID) { return nullptr; }
 
@@ -99,6 +127,7 @@ class ComObject : public Primary, public ISupportErrorInfo {
   }
 
   std::atomic<ULONG> refs_{1};
+  win32::ThreadStateHold* thread_;
   ITypeInfo* typeInfo_ = nullptr;
 };
 

@@ -107,8 +107,9 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
   *cookie = 0;
   if (!sink) return E_POINTER;
   IDispatch* dispatch = nullptr;
-  if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&dispatch))) &&
-      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+  // A sink may claim success and give no interface.
+  if ((FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(&dispatch))) || !dispatch) &&
+      (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch))
     return CONNECT_E_CANNOTCONNECT;
   *cookie = nextCookie_++;
   sinks_.emplace(*cookie, dispatch);

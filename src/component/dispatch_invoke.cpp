@@ -104,7 +104,15 @@ HRESULT prepare(Argument& arg, const VARIANT* source, const DispatchTable::Param
     if (!v || ((v->vt & VT_BYREF) && !v->byref)) {
       hr = DISP_E_TYPEMISMATCH;
     } else if (type.vt == VT_VARIANT) {
-      hr = VariantCopyInd(&arg.value, const_cast<VARIANT*>(v));
+      // The caller's own variant, not a copy: copying would copy a whole array, and a member
+      // only reads what it is given.
+      if (type.byRef) {
+        arg.slot.vt = VT_BYREF | VT_VARIANT;
+        arg.slot.pvarVal = const_cast<VARIANT*>(v);
+      } else {
+        arg.slot = *v;
+      }
+      return S_OK;
     } else if (type.vt == VT_DISPATCH && (v->vt == VT_EMPTY || v->vt == VT_NULL)) {
       arg.value.vt = VT_DISPATCH;
       arg.value.pdispVal = nullptr;
@@ -163,7 +171,7 @@ HRESULT DispatchTable::idsOfNames(LPOLESTR* names, UINT count, DISPID* ids) cons
   for (UINT i = 0; i < count; ++i) {
     ids[i] = DISPID_UNKNOWN;
     // Only the member name is known: no argument is taken by name.
-    if (i > 0) {
+    if (i > 0 || !names[i]) {
       hr = DISP_E_UNKNOWNNAME;
       continue;
     }
@@ -186,6 +194,10 @@ HRESULT DispatchTable::invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
   const Entry* entry = find(id, flags);
   if (!entry) return DISP_E_MEMBERNOTFOUND;
 
+  // The caller's counts and pointers are checked before anything is read through them.
+  if (params->cNamedArgs > params->cArgs || (params->cArgs && !params->rgvarg) ||
+      (params->cNamedArgs && !params->rgdispidNamedArgs))
+    return E_INVALIDARG;
   // Positional arguments come last first; a property put's value is the named argument.
   const UINT named = params->cNamedArgs;
   if (named > 1 || (named == 1 && params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) return DISP_E_NONAMEDARGS;

@@ -53,7 +53,7 @@ class DispatchObject : public Object {
     if (hr == E_NOTIMPL) {
       // Script class instances answer names only through IDispatchEx.
       IDispatchEx* ex = nullptr;
-      if (SUCCEEDED(dispatch_->QueryInterface(kIIDDispatchEx, reinterpret_cast<void**>(&ex)))) {
+      if (SUCCEEDED(dispatch_->QueryInterface(kIIDDispatchEx, reinterpret_cast<void**>(&ex))) && ex) {
         Bstr bname(member);
         hr = ex->GetDispID(bname.get(), fdexNameCaseInsensitive, &id);
         ex->Release();

@@ -165,14 +165,11 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   HRESULT STDMETHODCALLTYPE HandleError(BSTR desc, double number, LONG line, BSTR* custom, LONG* status) override {
     if (!status) return E_POINTER;
     // Never raises: every failure is the status.
+    Hold hold(*this);
     try {
-      // A client may drop its last reference from inside an event.
-      AddRef();
       *status = handler_.HandleError(fromBstr(desc), number, line, in(custom));
-      Release();
     } catch (...) {
       *status = currentFailure().number();
-      Release();
     }
     return S_OK;
   }
@@ -229,7 +226,7 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
 
   template <class Body>
   HRESULT run(Body&& body) {
-    return guarded(IID__clsErrHandler, std::forward<Body>(body));
+    return call(std::forward<Body>(body));
   }
   template <class Get>
   HRESULT text(BSTR* out, Get&& get) {

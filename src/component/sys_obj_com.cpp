@@ -17,7 +17,7 @@ class SysObjCom : public ComObject<_SysObj, &IID__SysObj> {
   HRESULT STDMETHODCALLTYPE get_##Name(BSTR* value) override {             \
     if (!value) return E_POINTER;                                          \
     *value = nullptr;                                                      \
-    return guarded(IID__SysObj, [&] { *value = toBstr(facts_->Name()); }); \
+    return call([&] { *value = toBstr(facts_->Name()); });                   \
   }
   QUENVAR_FACT(PlatForm)
   QUENVAR_FACT(OsVersion)

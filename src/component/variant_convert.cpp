@@ -8,41 +8,22 @@ namespace quenvar::com {
 
 namespace {
 
-Variant fromSafeArray(SAFEARRAY* array) {
+Variant fromSafeArray(SAFEARRAY* array, VARTYPE declared) {
   if (!array) raiseTypeMismatch();
-  // Only the text of a value is ever used, and an array has none: other shapes need not be read.
-  if (SafeArrayGetDim(array) != 1) return Variant(VariantArray{});
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(array, 1, &lower);
-  SafeArrayGetUBound(array, 1, &upper);
-  VARTYPE vt = VT_EMPTY;
-  if (FAILED(SafeArrayGetVartype(array, &vt))) raiseTypeMismatch();
-  VARIANT element;
-  // A typed element is read into the variant's value field, so it must fit there; records and
-  // anything larger have no reading.
-  const bool fits = vt == VT_VARIANT || vt == VT_DECIMAL ||
-                    (vt != VT_RECORD && SafeArrayGetElemsize(array) <= sizeof element.llVal);
-  if (!fits) raiseTypeMismatch();
   VariantArray out;
-  out.lowerBound = lower;
-  // Counted in 64 bits: an upper bound of LONG_MAX would never be passed.
-  for (int64_t n = lower; n <= upper; ++n) {
-    LONG i = static_cast<LONG>(n);
-    VariantInit(&element);
-    if (vt == VT_VARIANT) {
-      if (FAILED(SafeArrayGetElement(array, &i, &element))) raiseSubscript();
-    } else if (vt == VT_DECIMAL) {
-      // A DECIMAL fills the whole variant, its type field included.
-      if (FAILED(SafeArrayGetElement(array, &i, &element.decVal))) raiseSubscript();
-      element.vt = VT_DECIMAL;
-    } else {
-      // A typed array: read the element into a variant of that type.
-      element.vt = vt;
-      if (FAILED(SafeArrayGetElement(array, &i, &element.llVal))) raiseSubscript();
-    }
-    out.items.push_back(fromVariant(element));
-    VariantClear(&element);
+  VARTYPE vt = VT_EMPTY;
+  out.elementType = SUCCEEDED(SafeArrayGetVartype(array, &vt)) ? vt : declared;
+  const UINT dims = SafeArrayGetDim(array);
+  out.shape.reserve(dims);
+  for (UINT d = 1; d <= dims; ++d) {
+    LONG lower = 0, upper = -1;
+    if (FAILED(SafeArrayGetLBound(array, d, &lower)) || FAILED(SafeArrayGetUBound(array, d, &upper)))
+      raiseSubscript();
+    // In 64 bits: the bounds are the client's and may be anything.
+    const int64_t count = static_cast<int64_t>(upper) - lower + 1;
+    out.shape.push_back({lower, static_cast<uint32_t>(count > 0 ? count : 0)});
   }
+  if (!out.shape.empty()) out.lowerBound = out.shape.front().lowerBound;
   return Variant(std::move(out));
 }
 
@@ -59,6 +40,10 @@ const VARIANT* referencedVariant(const VARIANT* v) {
 Variant fromVariant(const VARIANT& in) {
   const VARIANT* v = referencedVariant(&in);
   if (!v || ((v->vt & VT_BYREF) && !v->byref)) raiseTypeMismatch();
+  // Read in place: dereferencing an array by copy would copy all of it.
+  if (v->vt & VT_ARRAY) {
+    return fromSafeArray((v->vt & VT_BYREF) ? *v->pparray : v->parray, v->vt & VT_TYPEMASK);
+  }
   VARIANT deref;
   VariantInit(&deref);
   if (v->vt & VT_BYREF) {
@@ -70,7 +55,6 @@ Variant fromVariant(const VARIANT& in) {
     ~Clear() { VariantClear(v); }
   } clear{&deref};
 
-  if (v->vt & VT_ARRAY) return fromSafeArray(v->parray);
   switch (v->vt) {
     case VT_EMPTY: return Variant();
     case VT_NULL: return Variant::null();
@@ -86,7 +70,8 @@ Variant fromVariant(const VARIANT& in) {
     case VT_UNKNOWN: {
       if (!v->punkVal) return Variant(ObjectRef());
       IDispatch* d = nullptr;
-      if (FAILED(v->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) raiseTypeMismatch();
+      // An answer of success with no interface is as good as a refusal.
+      if (FAILED(v->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))) || !d) raiseTypeMismatch();
       ObjectRef o = wrapDispatch(d);
       d->Release();
       return Variant(o);

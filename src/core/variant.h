@@ -34,6 +34,15 @@ struct ErrorValue {
 struct VariantArray {
   int32_t lowerBound = 0;
   std::vector<Variant> items;
+  // A client's array arrives as its element type (the automation type code) and shape alone:
+  // nothing reads its elements, and copying them could take the host's memory (a document
+  // column) or never end (an element referring back to the array).
+  struct Dimension {
+    int32_t lowerBound = 0;
+    uint32_t count = 0;
+  };
+  uint16_t elementType = 0;
+  std::vector<Dimension> shape{};
 };
 
 class Variant {

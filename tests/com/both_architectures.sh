@@ -15,6 +15,10 @@ for dll in "$dll32" "$dll64"; do
   [ -f "$dll" ] || { echo "$0: no $dll" >&2; exit 2; }
 done
 
+# Wine names files in the Unix locale's character set, so under the POSIX locale (a root shell
+# on a minimal system) a folder name outside ASCII cannot even be created; the tests expect the
+# formats and code page Wine derives from C.UTF-8, whatever the caller's locale.
+export LC_ALL=C.UTF-8
 wine32=/usr/lib/wine/wine
 [ -x "$wine32" ] || wine32=/usr/bin/wine
 wine64=/usr/lib/wine/wine64

@@ -52,6 +52,10 @@ case "$arch" in
   *) echo "$0: unknown architecture $arch" >&2; exit 2 ;;
 esac
 
+# Wine names files in the Unix locale's character set, so under the POSIX locale (a root shell
+# on a minimal system) a folder name outside ASCII cannot even be created; the tests expect the
+# formats and code page Wine derives from C.UTF-8, whatever the caller's locale.
+export LC_ALL=C.UTF-8
 WINEPREFIX=${QUENVAR_WINEPREFIX:-$PWD/wineprefix}
 WINEDEBUG=${WINEDEBUG:--all}
 WINEDLLOVERRIDES="mscoree,mshtml="

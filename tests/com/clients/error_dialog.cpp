@@ -378,8 +378,9 @@ void errorDialogUser(Seen& seen, const std::string& shots, BoxWatcher& boxes) {
     CHECK(gone(emailWindow));
     seen.flagAfterCancel = setting(L"EmailFlag");
   }
-  // Closing a window takes Wine a moment without a window manager: wait for the copy.
-  for (int i = 0; i < 250 && clipboardText() == L"copied by the user meanwhile"; ++i) Sleep(20);
+  // Closing a window takes Wine a moment without a window manager, and a loaded machine longer:
+  // wait for the copy.
+  for (int i = 0; i < 750 && clipboardText() == L"copied by the user meanwhile"; ++i) Sleep(20);
   seen.clipboardAfterSettings = clipboardText();
   CHECK(IsWindowEnabled(dialog));
 

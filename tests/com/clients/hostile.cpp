@@ -2,9 +2,12 @@
 // client objects whose Invoke fails, lies, answers Empty or calls back into the handler.
 // Expected: a clear HRESULT with error information, never a crash, every reference returned.
 
+#include <olectl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "client_support.h"
 
@@ -86,6 +89,29 @@ void oddVariantsAsParameters() {
   SAFEARRAY* decimals = SafeArrayCreateVector(VT_DECIMAL, 0, 2);
   SAFEARRAYBOUND grid[2] = {{2, 0}, {2, 0}};
   SAFEARRAY* twoD = SafeArrayCreate(VT_VARIANT, 2, grid);
+  // An array whose element refers back to the variant holding the array.
+  VARIANT holder;
+  VariantInit(&holder);
+  holder.vt = VT_ARRAY | VT_VARIANT;
+  holder.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  LONG first = 0;
+  VARIANT back;
+  back.vt = VT_BYREF | VT_VARIANT;
+  back.pvarVal = &holder;
+  SafeArrayPutElement(holder.parray, &first, &back);
+  // Arrays nested 6,000 deep, and 10 MB of bytes (a picture column).
+  VARIANT nest;
+  VariantInit(&nest);
+  for (int level = 0; level < 6000; ++level) {
+    SAFEARRAY* outer = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    SafeArrayPutElement(outer, &first, &nest);
+    VariantClear(&nest);
+    nest.vt = VT_ARRAY | VT_VARIANT;
+    nest.parray = outer;
+  }
+  SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 10 << 20);
+  SAFEARRAY* records = SafeArrayCreateVector(VT_I4, 0, 1);
+  records->fFeatures |= FADF_RECORD;  // read as an array of records
   LONG number = 42;
   Bstr word(L"word");
   BSTR nullBstr = nullptr;
@@ -104,6 +130,10 @@ void oddVariantsAsParameters() {
       {L"array", [&](VARIANT& v) { v.vt = VT_ARRAY | VT_I4; v.parray = longs; }, S_OK, L"-----"},
       {L"decimal array", [&](VARIANT& v) { v.vt = VT_ARRAY | VT_DECIMAL; v.parray = decimals; }, S_OK, L"-----"},
       {L"two-dimensional array", [&](VARIANT& v) { v.vt = VT_ARRAY | VT_VARIANT; v.parray = twoD; }, S_OK, L"-----"},
+      {L"array holding a reference to itself", [&](VARIANT& v) { v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = &holder; }, S_OK, L"-----"},
+      {L"arrays nested 6,000 deep", [&](VARIANT& v) { v.vt = VT_BYREF | VT_VARIANT; v.pvarVal = &nest; }, S_OK, L"-----"},
+      {L"10 MB byte array by reference", [&](VARIANT& v) { v.vt = VT_BYREF | VT_ARRAY | VT_UI1; v.pparray = &bytes; }, S_OK, L"-----"},
+      {L"record array", [&](VARIANT& v) { v.vt = VT_ARRAY | VT_RECORD; v.parray = records; }, S_OK, L"-----"},
       {L"error", [](VARIANT& v) { v.vt = VT_ERROR; v.scode = E_FAIL; }, S_OK, L"-----"},
       {L"null object", [](VARIANT& v) { v.vt = VT_DISPATCH; v.pdispVal = nullptr; }, S_OK, nullptr},
       {L"by-reference long", [&](VARIANT& v) { v.vt = VT_BYREF | VT_I4; v.plVal = &number; }, S_OK, L"42"},
@@ -120,6 +150,7 @@ void oddVariantsAsParameters() {
     for (bool throughInvoke : {false, true}) {
       std::printf("  %ls%s\n", c.what, throughInvoke ? " (Invoke)" : "");
       std::fflush(stdout);
+      const ULONGLONG started = GetTickCount64();
       Bstr proc(c.what), name(L"p"), type(L"Variant");
       BSTR procName = proc.get();
       LONG status = -1;
@@ -145,6 +176,8 @@ void oddVariantsAsParameters() {
         hr = h->AddParam(&n, &t, &v);
       }
       CHECK_EQ(hr, c.hr);
+      // Only an array's shape is kept: no element is copied, so size and depth cost nothing.
+      CHECK(GetTickCount64() - started < 1000);
       const std::wstring shown = text(&_clsErrHandler::ShowParam, h.get());
       if (hr == S_OK && c.value)
         CHECK_EQ(shown, L"\r\n1st Param:\r\nName: \tp\r\nType : \tVariant\r\nValue: \t" + std::wstring(c.value) + L"\r\n");
@@ -156,6 +189,11 @@ void oddVariantsAsParameters() {
   SafeArrayDestroy(longs);
   SafeArrayDestroy(decimals);
   SafeArrayDestroy(twoD);
+  SafeArrayDestroy(bytes);
+  records->fFeatures &= ~FADF_RECORD;
+  SafeArrayDestroy(records);
+  VariantClear(&holder);
+  VariantClear(&nest);
 }
 
 // An application object and event sink whose every call does what `answer` says.
@@ -279,12 +317,184 @@ void rogueObjects() {
   CHECK_EQ(sink.refs, 1u);
 }
 
+// An object that answers every read with "v" after doing `during` once.
+class Releaser : public Dispatch {
+ public:
+  std::function<void()> during;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+    for (UINT i = 0; i < count; ++i) ids[i] = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    if (during) std::exchange(during, nullptr)();
+    if (result) result->vt = VT_BSTR, result->bstrVal = SysAllocString(L"v");
+    return S_OK;
+  }
+};
+
+HRESULT invokeByName(IDispatch* d, const wchar_t* member, WORD flags, VARIANT* args, UINT count, UINT named = 0) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
+  DISPID id = 0;
+  if (FAILED(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return DISP_E_UNKNOWNNAME;
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{args, named ? &put : nullptr, count, named};
+  Var result;
+  EXCEPINFO info{};
+  HRESULT hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &info, nullptr);
+  SysFreeString(info.bstrSource), SysFreeString(info.bstrDescription), SysFreeString(info.bstrHelpFile);
+  return hr;
+}
+
+// A client's code that runs inside a member drops the client's only reference to the handler:
+// the member still finishes on a live object (the heap checker of this test's Wine catches
+// a write into the freed one).
+void releasedDuringCalls() {
+  struct Case {
+    const wchar_t* what;
+    std::function<HRESULT(_clsErrHandler*, IDispatch*, Releaser&)> call;
+  } cases[] = {
+      {L"AppObject", [](_clsErrHandler* h, IDispatch*, Releaser& o) { return h->put_AppObject(&o); }},
+      {L"Cn", [](_clsErrHandler* h, IDispatch*, Releaser& o) { IDispatch* p = &o; return h->put_Cn(&p); }},
+      {L"ShowParam",
+       [](_clsErrHandler* h, IDispatch*, Releaser& o) {
+         Bstr n(L"p"), t(L"Object");
+         BSTR name = n.get(), type = t.get();
+         Var value(static_cast<IDispatch*>(&o));
+         h->AddParam(&name, &type, &value);
+         Bstr shown;
+         return h->ShowParam(shown.put());
+       }},
+      {L"AppObject through Invoke",
+       [](_clsErrHandler*, IDispatch* d, Releaser& o) {
+         Var value(static_cast<IDispatch*>(&o));
+         return invokeByName(d, L"AppObject", DISPATCH_PROPERTYPUTREF, &value, 1, 1);
+       }},
+  };
+  for (const Case& c : cases) {
+    std::printf("  released during %ls\n", c.what);
+    std::fflush(stdout);
+    Releaser object;
+    {
+      // The client's only references, as raw pointers: the object drops them while it is read.
+      _clsErrHandler* raw = nullptr;
+      if (auto h = createHandler()) raw = h.get(), raw->AddRef();
+      if (!raw) return;
+      IDispatch* rawDispatch = nullptr;
+      raw->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&rawDispatch));
+      Bstr proc(L"Main");
+      BSTR name = proc.get();
+      LONG status = -1;
+      raw->Push(&name, &status);
+      object.during = [&] {
+        rawDispatch->Release();
+        raw->Release();
+      };
+      HRESULT hr = c.call(raw, rawDispatch, object);
+      CHECK(SUCCEEDED(hr));
+    }
+    CHECK(object.during == nullptr);
+    using CanUnload = HRESULT(STDAPICALLTYPE*)();
+    auto canUnload = reinterpret_cast<CanUnload>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("Quenvar.dll"), "DllCanUnloadNow")));
+    if (canUnload) CHECK_EQ(canUnload(), S_OK);
+    CHECK_EQ(object.refs, 1u);
+  }
+}
+
+// Counts and pointers a caller gets wrong, and interfaces that answer success with nothing.
+class EmptyAnswer : public Dispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown) return Dispatch::QueryInterface(iid, out);
+    *out = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+};
+
+void malformedCalls() {
+  auto h = createHandler();
+  if (!h) return;
+  auto d = h.as<IDispatch>(IID_IDispatch);
+  LPOLESTR pushName[] = {const_cast<LPOLESTR>(L"Push")};
+  DISPID push = 0;
+  CHECK_EQ(d->GetIDsOfNames(IID_NULL, pushName, 1, LOCALE_USER_DEFAULT, &push), S_OK);
+  Var arg(L"Main");
+  DISPID named[2] = {DISPID_PROPERTYPUT, 0};
+  struct Case {
+    const wchar_t* what;
+    DISPPARAMS params;
+    HRESULT hr;
+  } cases[] = {
+      {L"more named arguments than arguments", {&arg, named, 0, 1}, E_INVALIDARG},
+      {L"arguments without their array", {nullptr, nullptr, 2, 0}, E_INVALIDARG},
+      {L"named arguments without their ids", {&arg, nullptr, 1, 1}, E_INVALIDARG},
+  };
+  for (const Case& c : cases) {
+    std::printf("  %ls\n", c.what);
+    DISPPARAMS p = c.params;
+    Var result;
+    CHECK_EQ(d->Invoke(push, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &p, &result, nullptr, nullptr), c.hr);
+  }
+  LPOLESTR nullName[] = {nullptr};
+  DISPID id = 0;
+  CHECK_EQ(d->GetIDsOfNames(IID_NULL, nullName, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+  CHECK_EQ(id, DISPID_UNKNOWN);
+
+  EmptyAnswer empty;
+  Var unknown;
+  unknown.vt = VT_UNKNOWN;
+  unknown.punkVal = &empty;
+  empty.AddRef();
+  Bstr n(L"p"), t(L"Object");
+  BSTR name = n.get(), type = t.get();
+  CHECK_EQ(h->AddParam(&name, &type, &unknown), kTypeMismatch);
+  Ptr<IConnectionPointContainer> container = h.as<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  Ptr<IConnectionPoint> point;
+  if (container) container->FindConnectionPoint(DIID___clsErrHandler, point.put());
+  DWORD cookie = 0;
+  if (point) CHECK_EQ(point->Advise(&empty, &cookie), CONNECT_E_CANNOTCONNECT);
+}
+
+// The client's objects a thread's handlers kept go when the thread's last handler goes, on that
+// thread and in its apartment, not at thread exit under the loader lock.
+void releasedWithTheLastHandler() {
+  Releaser object;
+  std::thread([&] {
+    Apartment apartment;
+    auto h = createHandler();
+    if (!h) return;
+    Bstr proc(L"Main"), n(L"p"), t(L"Object");
+    BSTR name = proc.get(), param = n.get(), type = t.get();
+    LONG status = -1;
+    h->Push(&name, &status);
+    Var value(static_cast<IDispatch*>(&object));
+    CHECK_EQ(h->AddParam(&param, &type, &value), S_OK);
+    VariantClear(&value);
+    CHECK(object.refs > 1);
+    h.reset();
+    CHECK_EQ(object.refs, 1u);
+  }).join();
+}
+
 }  // namespace
 
-int main() {
+// `hostile released` runs only the calls that free the handler, for a run with Wine's heap
+// checking, which would make the whole suite far too slow.
+int main(int argc, char** argv) {
   Apartment apartment;
+  if (argc > 1 && std::string(argv[1]) == "released") {
+    releasedDuringCalls();
+    return finish("hostile released");
+  }
   oddStringsArrive();
   oddVariantsAsParameters();
   rogueObjects();
+  releasedDuringCalls();
+  malformedCalls();
+  releasedWithTheLastHandler();
   return finish("hostile");
 }
