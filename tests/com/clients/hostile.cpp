@@ -21,6 +21,13 @@ const LONG kHandlerBusy = -2147220501;
 
 BSTR rawBstr(const std::wstring& s) { return SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
 
+DISPID idOf(IDispatch* d, const wchar_t* member) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
+  DISPID id = DISPID_UNKNOWN;
+  CHECK_EQ(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  return id;
+}
+
 std::wstring text(HRESULT (STDMETHODCALLTYPE _clsErrHandler::*get)(BSTR*), _clsErrHandler* h) {
   Bstr b;
   CHECK_EQ((h->*get)(b.put()), S_OK);
@@ -81,9 +88,7 @@ void oddVariantsAsParameters() {
   auto h = createHandler();
   if (!h) return;
   auto d = h.as<IDispatch>(IID_IDispatch);
-  LPOLESTR addParam[] = {const_cast<LPOLESTR>(L"AddParam")};
-  DISPID addParamId = 0;
-  CHECK_EQ(d->GetIDsOfNames(IID_NULL, addParam, 1, LOCALE_USER_DEFAULT, &addParamId), S_OK);
+  const DISPID addParamId = idOf(d.get(), L"AddParam");
 
   SAFEARRAY* longs = SafeArrayCreateVector(VT_I4, 0, 3);
   SAFEARRAY* decimals = SafeArrayCreateVector(VT_DECIMAL, 0, 2);
@@ -334,14 +339,11 @@ class Releaser : public Dispatch {
 };
 
 HRESULT invokeByName(IDispatch* d, const wchar_t* member, WORD flags, VARIANT* args, UINT count, UINT named = 0) {
-  LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
-  DISPID id = 0;
-  if (FAILED(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return DISP_E_UNKNOWNNAME;
   DISPID put = DISPID_PROPERTYPUT;
   DISPPARAMS params{args, named ? &put : nullptr, count, named};
   Var result;
   EXCEPINFO info{};
-  HRESULT hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &info, nullptr);
+  HRESULT hr = d->Invoke(idOf(d, member), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, &info, nullptr);
   SysFreeString(info.bstrSource), SysFreeString(info.bstrDescription), SysFreeString(info.bstrHelpFile);
   return hr;
 }
@@ -419,9 +421,7 @@ void malformedCalls() {
   auto h = createHandler();
   if (!h) return;
   auto d = h.as<IDispatch>(IID_IDispatch);
-  LPOLESTR pushName[] = {const_cast<LPOLESTR>(L"Push")};
-  DISPID push = 0;
-  CHECK_EQ(d->GetIDsOfNames(IID_NULL, pushName, 1, LOCALE_USER_DEFAULT, &push), S_OK);
+  const DISPID push = idOf(d.get(), L"Push");
   Var arg(L"Main");
   DISPID named[2] = {DISPID_PROPERTYPUT, 0};
   struct Case {
