@@ -1,11 +1,16 @@
 #include "platform/posix/posix_file_system.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "core/automation_error.h"
 #include "temp_folder.h"
@@ -47,7 +52,10 @@ TEST(PosixFileSystem, WritesBytesAsGivenAndClosesOnce) {
   EXPECT_EQ(openDescriptors(), descriptors);
   EXPECT_EQ(readAll(path), bytes + "more");
 
-  fs.open(path, FileSystem::Mode::Truncate)->write("new");
+  auto replaced = fs.open(path, FileSystem::Mode::Replace);
+  replaced->write("new");
+  EXPECT_EQ(readAll(path), bytes + "more") << "the old content until the close";
+  replaced->close();
   EXPECT_EQ(readAll(path), "new");
 }
 
@@ -80,11 +88,81 @@ TEST(PosixFileSystem, FailuresCarryTheRuntimeNumbers) {
   EXPECT_EQ(errorNumber([&] { fs.deleteFile(dir / "gone/f"); }), err::kPathNotFound);
 
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "gone/f", FileSystem::Mode::Append); }), err::kPathNotFound);
-  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Truncate); }), err::kPathFileAccess);
+  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Replace); }), err::kPathFileAccess);
   EXPECT_EQ(errorNumber([&] { fs.open("", FileSystem::Mode::Append); }), err::kBadFileName);
   if (::geteuid() != 0) {  // root writes through any permission
     ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
     EXPECT_EQ(errorNumber([&] { fs.open(dir / "f", FileSystem::Mode::Append); }), err::kPermissionDenied);
+  }
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// In a child whose files may grow to 64 bytes, as on a full disk: the number of the failure.
+int writeUnderSizeLimit(const std::string& path, FileSystem::Mode mode, const std::string& text) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing the writer
+    const rlimit limit{64, 64};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::_exit(errorNumber([&] {
+      auto file = PosixFileSystem().open(path, mode);
+      file->write(text);
+      file->close();
+    }));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Another user may plant links or a FIFO in a shared log folder; a full disk may cut a write
+// short. Neither may reach a file other than the log, nor leave a log half written.
+TEST(PosixFileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
+  using Mode = FileSystem::Mode;
+  const std::string report(248, 'r');
+  struct Case {
+    const char* name;
+    Mode mode;
+    std::function<void(const TempFolder&)> plant;
+    int error;                  // of the open, or of the whole write in the child
+    bool underSizeLimit = false;
+  };
+  const auto linkToVictim = [](const TempFolder& d) { ::symlink((d / "victim").c_str(), (d / "log").c_str()); };
+  const Case cases[] = {
+      {"Error.log linked to another file", Mode::Replace, linkToVictim, err::kPathFileAccess},
+      {"Trace.log linked to another file", Mode::Append, linkToVictim, err::kPathFileAccess},
+      {"link to a file not there yet", Mode::Append,
+       [](const TempFolder& d) { ::symlink((d / "planted").c_str(), (d / "log").c_str()); }, err::kPathFileAccess},
+      {"FIFO nobody reads", Mode::Replace, [](const TempFolder& d) { ::mkfifo((d / "log").c_str(), 0666); },
+       err::kPathFileAccess},
+      {"FIFO nobody reads, appended", Mode::Append, [](const TempFolder& d) { ::mkfifo((d / "log").c_str(), 0666); },
+       err::kPathFileAccess},
+      {"disk full while replacing", Mode::Replace, [](const TempFolder& d) { testing::writeAll(d / "log", "old\r\n"); },
+       err::kPathFileAccess, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder dir;
+    testing::writeAll(dir / "victim", "victim's own\n");
+    c.plant(dir);
+    const auto before = namesIn(dir.path());
+    const std::string old = std::filesystem::is_regular_file(dir / "log") ? readAll(dir / "log") : "";
+    const size_t descriptors = openDescriptors();
+    if (c.underSizeLimit) {
+      EXPECT_EQ(writeUnderSizeLimit(dir / "log", c.mode, report), c.error);
+      EXPECT_EQ(readAll(dir / "log"), old);
+    } else {
+      EXPECT_EQ(errorNumber([&] { PosixFileSystem().open(dir / "log", c.mode); }), c.error);
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_EQ(readAll(dir / "victim"), "victim's own\n");
+    EXPECT_EQ(namesIn(dir.path()), before) << "nothing created, nothing left behind";
   }
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "win32_test_support.h"
 
 namespace quenvar {
@@ -15,12 +19,32 @@ bool setAttributes(const std::string& path, DWORD attributes) {
   return ::SetFileAttributesW(win32::widen(path).c_str(), attributes) != 0;
 }
 
+void replace(const std::string& path, const std::string& text) {
+  auto file = Win32FileSystem().open(path, FileSystem::Mode::Replace);
+  file->write(text);
+  file->close();
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = ::FindFirstFileW(win32::widen(folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(win32::narrow(name));
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST(Win32FileSystem, WritesTheAnsiCodePage) {
   TempFolder dir;
   Win32FileSystem fs;
   const std::string path = dir / "Error.log";
   const std::string text = "caf\xC3\xA9 \xE2\x82\xAC\r\n";  // café €
-  fs.open(path, FileSystem::Mode::Truncate)->write(text);
+  replace(path, text);
   EXPECT_EQ(readBytes(path), testing::ansiBytesOf(text));
   if (::GetACP() == 1252) {
     EXPECT_EQ(readBytes(path), "caf\xE9 \x80\r\n");
@@ -42,8 +66,12 @@ TEST(Win32FileSystem, AppendsTruncatesAndClosesOnce) {
   EXPECT_EQ(errorNumber([&] { file->write("late"); }), err::kPathFileAccess);
   EXPECT_EQ(readBytes(path), "one\r\ntwo\r\nthree\r\n");
 
-  fs.open(path, FileSystem::Mode::Truncate)->write("new");
+  auto replaced = fs.open(path, FileSystem::Mode::Replace);
+  replaced->write("new");
+  EXPECT_EQ(readBytes(path), "one\r\ntwo\r\nthree\r\n") << "the old content until the close";
+  replaced->close();
   EXPECT_EQ(readBytes(path), "new");
+  fs.open(path, FileSystem::Mode::Append)->write("more");
   // Closed by the destructor: a handle still open would refuse the deletion.
   EXPECT_TRUE(::DeleteFileW(win32::widen(path).c_str()));
 }
@@ -88,7 +116,7 @@ TEST(Win32FileSystem, OpenFailuresCarryTheRuntimeNumbers) {
   TempFolder dir;
   Win32FileSystem fs;
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "gone\\f", FileSystem::Mode::Append); }), err::kPathNotFound);
-  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Truncate); }), err::kPathFileAccess);
+  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Replace); }), err::kPathFileAccess);
   EXPECT_EQ(errorNumber([&] { fs.open("", FileSystem::Mode::Append); }), err::kBadFileName);
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "what?.log", FileSystem::Mode::Append); }), err::kBadFileName);
 
@@ -120,7 +148,61 @@ TEST(Win32FileSystem, OpenFailuresCarryTheRuntimeNumbers) {
     return;
   }
   EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Append); }), err::kPermissionDenied);
-  EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Truncate); }), err::kPermissionDenied);
+  EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Replace); }), err::kPermissionDenied);
+}
+
+// Another user may plant a link in a shared log folder; a replacement may fail to take the old
+// file's place. Neither may reach another file, nor leave the log half written or a file behind.
+TEST(Win32FileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
+  using Mode = FileSystem::Mode;
+  struct Case {
+    const char* name;
+    Mode mode;
+    std::function<bool(const TempFolder&)> plant;  // false: this system cannot make that
+    int error;                                      // of the open, or of the move on close
+  };
+  // Wine makes such a link but cannot read through it: then there is nothing to refuse.
+  const auto linkToVictim = [](const TempFolder& d) {
+    return ::CreateSymbolicLinkW(win32::widen(d / "log").c_str(), win32::widen(d / "victim").c_str(), 0) != 0 &&
+           readBytes(d / "log") == readBytes(d / "victim");
+  };
+  // Held by a reader that lets nobody move it: the replacement cannot take its place.
+  HANDLE holder = INVALID_HANDLE_VALUE;
+  const Case cases[] = {
+      {"Error.log linked to another file", Mode::Replace, linkToVictim, err::kPathFileAccess},
+      {"Trace.log linked to another file", Mode::Append, linkToVictim, err::kPathFileAccess},
+      {"Error.log held open", Mode::Replace,
+       [&](const TempFolder& d) {
+         testing::writeBytes(d / "log", "old\r\n");
+         holder = ::CreateFileW(win32::widen(d / "log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+         return holder != INVALID_HANDLE_VALUE;
+       },
+       err::kPermissionDenied},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder dir;
+    testing::writeBytes(dir / "victim", "victim's own\n");
+    if (!c.plant(dir)) {
+      std::cout << c.name << ": cannot be made here\n";
+      continue;
+    }
+    const auto before = namesIn(dir.path());
+    const std::string old = c.mode == Mode::Replace ? readBytes(dir / "log") : "";
+    EXPECT_EQ(errorNumber([&] {
+                auto file = Win32FileSystem().open(dir / "log", c.mode);
+                file->write(std::string(248, 'r'));
+                file->close();
+              }),
+              c.error);
+    if (holder != INVALID_HANDLE_VALUE) ::CloseHandle(std::exchange(holder, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(readBytes(dir / "victim"), "victim's own\n");
+    if (c.mode == Mode::Replace) {
+      EXPECT_EQ(readBytes(dir / "log"), old);
+    }
+    EXPECT_EQ(namesIn(dir.path()), before) << "nothing created, nothing left behind";
+  }
 }
 
 TEST(Win32FileSystem, CurrentDirectory) {
