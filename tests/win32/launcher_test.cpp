@@ -75,6 +75,58 @@ TEST(Win32Launcher, AProgramThatCannotStartRaisesFileNotFound) {
   }
 }
 
+// The full path of a running child of this process named `name`, once one is there.
+std::wstring childImage(const wchar_t* name) {
+  for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(20ms)) {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    std::wstring image;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more && image.empty(); more = ::Process32NextW(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != ::GetCurrentProcessId() || ::lstrcmpiW(entry.szExeFile, name) != 0) continue;
+      if (const HANDLE child = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID)) {
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = MAX_PATH * 2;
+        if (::QueryFullProcessImageNameW(child, 0, path, &size)) image.assign(path, size);
+        ::CloseHandle(child);
+      }
+    }
+    ::CloseHandle(snapshot);
+    if (!image.empty()) return image;
+  }
+  return L"(none started)";
+}
+
+// A notepad.exe planted in the current folder (or beside the host program) never runs: the
+// system's own is started by its full path.
+TEST(Win32Launcher, StartsTheSystemEditorNeverOneInTheCurrentFolder) {
+  TempFolder dir;
+  const std::string planted = dir / "notepad.exe";
+  ASSERT_TRUE(::CopyFileW(ownProgram().c_str(), win32::widen(planted).c_str(), TRUE));
+  const std::string record = dir / "planted ran.txt";
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", win32::widen(record).c_str()));
+  wchar_t original[MAX_PATH * 2];
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH * 2, original), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryW(win32::widen(dir.path()).c_str()));
+  const std::string path = dir / "Error.log";
+  testing::writeBytes(path, "report\r\n");
+
+  EXPECT_NO_THROW(Win32Launcher().openInEditor(path));
+  ::SetCurrentDirectoryW(original);
+  const std::wstring image = childImage(L"notepad.exe");
+  ::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", nullptr);
+  // From the system folder, which a 32-bit process on a 64-bit system sees under another name.
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetWindowsDirectoryW(windows, MAX_PATH);
+  EXPECT_EQ(::CompareStringOrdinal(image.c_str(), static_cast<int>(length), windows, static_cast<int>(length), TRUE),
+            CSTR_EQUAL)
+      << win32::narrow(image);
+  EXPECT_EQ(::lstrcmpiW(image.c_str() + image.size() - 12, L"\\notepad.exe"), 0) << win32::narrow(image);
+  endChildren(L"notepad.exe");
+  EXPECT_EQ(::GetFileAttributesW(win32::widen(record).c_str()), INVALID_FILE_ATTRIBUTES) << "the planted one ran";
+}
+
 // The plain-text editor itself starts, though without a display it may not get to show a window.
 TEST(Win32Launcher, StartsThePlainTextEditorWithoutWaiting) {
   TempFolder dir;

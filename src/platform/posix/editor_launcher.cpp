@@ -104,7 +104,15 @@ int spawnDetached(std::vector<std::string> command) {
 
 void EditorLauncher::openInEditor(const std::string& path) {
   std::vector<std::string> command = editorCommand();
-  command.push_back(path);
+  // A folder named "-x" or "+5" must not turn the path into an option or a command. Editors
+  // end their options at "--"; the desktop's opener refuses "--", so it gets a path that cannot
+  // begin with either.
+  if (command.size() == 1 && command.front() == "xdg-open") {
+    command.push_back(!path.empty() && path.front() == '/' ? path : "./" + path);
+  } else {
+    command.push_back("--");
+    command.push_back(path);
+  }
   const std::string program = command.front();
   if (spawnDetached(std::move(command)) != 0) throw AutomationError(err::kFileNotFound, "File not found: " + program);
 }
