@@ -9,8 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "core/automation_error.h"
 #include "mail/smtp_session.h"
@@ -157,6 +163,91 @@ TEST(SmtpLoopback, RefusedConnectionIsAnAutomationError) {
     EXPECT_EQ(e.number(), 10061);
   }
   EXPECT_THROW(socket.connect("", 25), AutomationError) << "no name, no lookup";
+}
+
+// Each reading is a long stretch of time later, as on a session that waits and waits.
+struct SlowClock : SteadyClock {
+  double step, now = 1000;
+  explicit SlowClock(double s) : step(s) {}
+  double seconds() override { return now += step; }
+};
+
+// A name server that does not answer until the test is over.
+std::mutex resolverMutex;
+std::condition_variable resolverReleased;
+bool resolverOpen = false;
+std::atomic<int> resolversDone{0};
+int hangingResolver(const char* host, const char* service, const addrinfo* hints, addrinfo** found) {
+  std::unique_lock lock(resolverMutex);
+  resolverReleased.wait(lock, [] { return resolverOpen; });
+  const int status = ::getaddrinfo(host, service, hints, found);
+  ++resolversDone;
+  return status;
+}
+
+// A peer that takes what it is sent, but slowly.
+void readSlowly(int listening, const std::atomic<bool>& stop) {
+  const int peer = ::accept(listening, nullptr, nullptr);
+  char buffer[65536];
+  while (!stop && ::recv(peer, buffer, sizeof buffer, 0) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::close(peer);
+}
+
+// A lookup that hangs and a peer that takes a little now and then each end the wait at the
+// session's limit, as the session's own clock tells it, with "timed out".
+TEST(PosixSocket, EveryNetworkWaitEndsAtTheLimit) {
+  const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&a), size), 0);
+  ASSERT_EQ(::listen(listening, 1), 0);
+  ::getsockname(listening, reinterpret_cast<sockaddr*>(&a), &size);
+  const uint16_t port = ntohs(a.sin_port);
+  std::atomic<bool> stop{false};
+  std::thread peer(readSlowly, listening, std::cref(stop));
+
+  struct Case {
+    const char* name;
+    PosixSocket::Resolver resolve;
+    std::function<void(PosixSocket&)> action;
+  };
+  const Case cases[] = {
+      {"the name server never answers", hangingResolver, [&](PosixSocket& s) { s.connect("localhost", port); }},
+      {"the peer takes a little at a time", ::getaddrinfo,
+       [&](PosixSocket& s) {
+         s.connect("127.0.0.1", port);
+         for (int i = 0; i < 10; ++i) s.runOnce(0.01);  // connected
+         s.send(std::string(32 << 20, 'x'));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SlowClock clock(SmtpSession::kReplyLimitSeconds * 0.98);
+    PosixSocket socket(clock, c.resolve);
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      c.action(socket);
+      ADD_FAILURE() << "it did not give up";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), 10060);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(socket.state(), Socket::State::Closed);
+  }
+  stop = true;
+  ::shutdown(listening, SHUT_RDWR);
+  peer.join();
+  ::close(listening);
+  {
+    const std::lock_guard lock(resolverMutex);
+    resolverOpen = true;
+  }
+  resolverReleased.notify_all();
+  // The abandoned lookup finishes and gives its result back by itself.
+  for (int i = 0; i < 100 && resolversDone == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(resolversDone, 1);
 }
 
 }  // namespace

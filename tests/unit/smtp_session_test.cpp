@@ -187,13 +187,48 @@ TEST(MailText, BodyIsNormalisedStuffedAndBroken) {
 }
 
 TEST_F(Smtp, NoValueCanInjectHeadersOrCommands) {
-  session.SendEmail("mail.example.com\r\n", "Orders", "a@x>\r\nRCPT TO:<evil@x", "", "t@x", "Hi\r\nBcc: x", "b");
+  session.SendEmail("mail.example.com\r\n", "Orders", "a@x\r\n", "", "t@x", "Hi\r\nBcc: x", "b");
   EXPECT_EQ(net.log[0], "connect mail.example.com:2525");
-  EXPECT_EQ(net.log[2], "MAIL FROM:<a@x>RCPT TO:<evil@x>\r\n");
+  EXPECT_EQ(net.log[2], "MAIL FROM:<a@x>\r\n");
   const std::string& headers = net.log[5];
   EXPECT_NE(headers.find("\r\nSubject: HiBcc: x\r\n"), std::string::npos);
   EXPECT_EQ(headers.find("\r\nBcc"), std::string::npos);
   EXPECT_NE(headers.find("\r\nTo: <t@x>\r\n"), std::string::npos);
+}
+
+// An address that could close its path or name more recipients is refused before connecting.
+TEST_F(Smtp, AddressesThatAreNotOneAddressAreRefused) {
+  const char* const kFrom = "From Email Address is not a valid address";
+  const char* const kTo = "To Email Address is not a valid address";
+  const struct {
+    const char* from;
+    const char* to;
+    const char* refusal;  // nullptr: sent
+  } cases[] = {
+      {"a@x>\r\nRCPT TO:<evil@x", "t@x", kFrom},
+      {"a@x", "t@x>RCPT TO:<evil@x", kTo},
+      {"a@x", "t@x,evil@x", kTo},
+      {"a@x", "t@x;evil@x", kTo},
+      {"<a@x>", "t@x", kFrom},
+      {"a@x", "t@x evil@x", kTo},
+      {"a@x", "t@x\tSIZE=1", kTo},
+      {"a@x SIZE=1", "t@x", kFrom},
+      {"o'hara+err@x.example", "ops.desk@x", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
+    fresh();
+    session.SendEmail("m", "Orders", c.from, "", c.to, "s", "b");
+    ASSERT_EQ(box.shown.size(), 1u);
+    if (c.refusal) {
+      EXPECT_EQ(box.shown[0].text, c.refusal);
+      EXPECT_EQ(box.shown[0].title, "");
+      EXPECT_EQ(box.shown[0].style, 0);
+      EXPECT_TRUE(net.log.empty()) << "no connection";
+    } else {
+      EXPECT_EQ(box.shown[0].text, "Composed Error Email in SMTP.");
+    }
+  }
 }
 
 TEST_F(Smtp, NonAsciiTextIsEncodedAndDeclared) {
