@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <tuple>
+
 #include "handler/err_handler.h"
 #include "report/secrets.h"
 #include "test_support.h"
@@ -46,27 +49,19 @@ TEST(Secrets, ParametersNamedLikePasswordsAreMasked) {
   test::onFreshThread([] {
     fake::Services s;
     clsErrHandler h(s.platform);
-    bool read = false;
     auto secret = test::object();
-    secret->setDefault([&](std::span<const Variant>) {
-      read = true;
-      return Variant("hunter2");
-    });
-    const std::pair<const char*, Variant> params[] = {
-        {"Password", Variant("hunter2")},
-        {"strPwd", Variant(ObjectRef(secret))},
-        {"sConnect", Variant("DSN=x;PWD=hunter2")},
-        {"User", Variant("clerk")},
-    };
+    // Read, it would empty the whole text.
+    secret->setDefault([](std::span<const Variant>) -> Variant { throw std::logic_error("read"); });
+    const std::tuple<const char*, Variant, const char*> params[] = {{"Password", Variant("hunter2"), "********"},
+                                                                    {"strPwd", Variant(ObjectRef(secret)), "********"},
+                                                                    {"sConnect", Variant("DSN=x;PWD=hunter2"), "DSN=x;PWD=********"},
+                                                                    {"User", Variant("clerk"), "clerk"}};
     h.Push("Login");
-    for (const auto& [name, value] : params) h.AddParam(name, "String", value);
+    for (const auto& [name, value, shown] : params) h.AddParam(name, "String", value);
     const std::string text = h.ShowParam();
-    EXPECT_EQ(text,
-              "\r\n1st Param:\r\nName: \tPassword\r\nType : \tString\r\nValue: \t********\r\n"
-              "\r\n2nd Param:\r\nName: \tstrPwd\r\nType : \tString\r\nValue: \t********\r\n"
-              "\r\n3rd Param:\r\nName: \tsConnect\r\nType : \tString\r\nValue: \tDSN=x;PWD=********\r\n"
-              "\r\n4th Param:\r\nName: \tUser\r\nType : \tString\r\nValue: \tclerk\r\n");
-    EXPECT_FALSE(read) << "a password is not even asked for";
+    for (const auto& [name, value, shown] : params)
+      EXPECT_NE(text.find(std::string("Name: \t") + name + "\r\nType : \tString\r\nValue: \t" + shown + "\r\n"),
+                std::string::npos) << name;
     h.HandleError("x", 1);
     EXPECT_EQ(h.ErrorLogDisplay().find("hunter2"), std::string::npos);
   });

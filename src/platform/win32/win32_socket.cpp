@@ -58,8 +58,7 @@ SteadyClock& Win32Socket::systemClock() {
   return clock;
 }
 
-Win32Socket::Win32Socket(SteadyClock& clock, Resolver resolve)
-    : clock_(clock), resolve_(resolve != nullptr ? resolve : ::GetAddrInfoW) {
+Win32Socket::Win32Socket(SteadyClock& clock) : clock_(clock) {
   WSADATA data{};
   started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   if (started_) event_ = ::WSACreateEvent();
@@ -91,11 +90,11 @@ void Win32Socket::connect(const std::string& host, uint16_t port) {
   // A name server that never answers must not hold the session past its limit.
   const std::optional<Lookup> lookup = callWithin<Lookup>(
       clock_, kLimitSeconds,
-      [resolve = resolve_, name = win32::widen(host), service = std::to_wstring(port), hints] {
+      [name = win32::widen(host), service = std::to_wstring(port), hints] {
         Lookup l;
         WSADATA data{};
         if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return l;  // Winsock lives until the lookup ends
-        l.status = resolve(name.c_str(), service.c_str(), &hints, &l.found);
+        l.status = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &l.found);
         ::WSACleanup();
         return l;
       },

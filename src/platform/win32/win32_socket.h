@@ -6,8 +6,6 @@
 
 #include "platform/socket.h"
 
-struct addrinfoW;
-
 namespace quenvar {
 
 class Win32SteadyClock : public SteadyClock {
@@ -17,13 +15,10 @@ class Win32SteadyClock : public SteadyClock {
 
 class Win32Socket : public PumpedSocket {
  public:
-  // Host names to addresses as GetAddrInfoW does; the system's unless a test needs one that hangs.
-  using Resolver = int(__stdcall*)(const wchar_t* host, const wchar_t* service, const addrinfoW* hints,
-                                   addrinfoW** found);
   // The lookup ends within the limit of a reply wait, measured on `clock`.
   static constexpr double kLimitSeconds = 50;
 
-  explicit Win32Socket(SteadyClock& clock = systemClock(), Resolver resolve = nullptr);
+  explicit Win32Socket(SteadyClock& clock = systemClock());
   ~Win32Socket() override;
   Win32Socket(const Win32Socket&) = delete;
   Win32Socket& operator=(const Win32Socket&) = delete;
@@ -45,7 +40,6 @@ class Win32Socket : public PumpedSocket {
   bool drain();
 
   SteadyClock& clock_;
-  Resolver resolve_;
   bool started_ = false;
   uintptr_t socket_ = kNone;
   void* event_ = nullptr;
