@@ -103,7 +103,8 @@ class clsErrHandler {
   std::string logPath(const char* fileName) const;
   void CollectDBErrors();
   void buildSections(Steps& step, const std::string& headingWord, const SysObj& sys);
-  void writeErrorLog(Steps& step);
+  // The number of a failure that kept this report out of Error.log, or 0.
+  int32_t writeErrorLog(Steps& step);
   void WriteEventLogEntry(const std::string& message, int16_t type, int32_t id);
   void raiseBeforeHandlerCalled(bool& cancel);
   void raiseAfterHandlerCalled();

@@ -3,6 +3,7 @@
 #include "core/automation_error.h"
 #include "core/text.h"
 #include "platform/locale_text.h"
+#include "report/secrets.h"
 
 namespace quenvar {
 
@@ -45,7 +46,8 @@ Variant Procedures::ReadParams(const LocaleText& locale) const {
       t += kCrLf;
       t += "Value: \t";
       try {
-        t += locale.text(p.Value);
+        // As connection properties are: a password is never read, items naming one are masked.
+        t += isSecretName(p.Param) ? std::string(kMaskedSecret) : maskSecretItems(locale.text(p.Value));
       } catch (const AutomationError& e) {
         if (e.number() != err::kTypeMismatch) throw;
         t += "-----";

@@ -53,6 +53,15 @@ bool needsEncoding(std::string_view text) { return !isAscii(text) || text.size()
 
 }  // namespace
 
+bool isSingleAddress(std::string_view address) {
+  if (address.empty()) return false;
+  for (char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= ' ' || u == 0x7F || c == '<' || c == '>' || c == ',' || c == ';') return false;
+  }
+  return true;
+}
+
 bool isAscii(std::string_view text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) >= 0x80) return false;

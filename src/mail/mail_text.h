@@ -11,6 +11,10 @@ namespace quenvar::mail {
 // CR, LF and NUL removed, so no value can start a new command or header line.
 std::string singleLine(std::string_view value);
 
+// One address as an envelope path holds it: nothing that would close the path, list another
+// address or start another argument.
+bool isSingleAddress(std::string_view address);
+
 // "Mon, 07 Jan 2002 14:05:09 +0100"
 std::string dateField(const ZonedTime& time);
 

@@ -72,6 +72,15 @@ void SmtpSession::SendEmail(const std::string& MailServerName, const std::string
     services_.messageBox.show("From Email Address cannot be blank", "", MessageBoxService::kOk);
     return;
   }
+  // Either address would otherwise be free to close its path and name further recipients.
+  if (!mail::isSingleAddress(message.fromAddress)) {
+    services_.messageBox.show("From Email Address is not a valid address", "", MessageBoxService::kOk);
+    return;
+  }
+  if (!message.toAddress.empty() && !mail::isSingleAddress(message.toAddress)) {
+    services_.messageBox.show("To Email Address is not a valid address", "", MessageBoxService::kOk);
+    return;
+  }
   const mail::Composed composed = mail::compose(message, services_.host.zonedNow());
 
   Socket& socket = services_.socket;

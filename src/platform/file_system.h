@@ -18,7 +18,10 @@ class OpenFile {
 
 class FileSystem {
  public:
-  enum class Mode { Truncate, Append };
+  // Replace: the file keeps its old content until close() succeeds, then holds the new content
+  // whole; a file dropped before that leaves nothing behind. Append: writes go to the end.
+  // Either way a link is never followed and only an ordinary file is written.
+  enum class Mode { Replace, Append };
   virtual ~FileSystem() = default;
 
   virtual char separator() const = 0;

@@ -7,12 +7,19 @@
 
 namespace quenvar {
 
-void clsErrHandler::writeErrorLog(Steps& step) {
+int32_t clsErrHandler::writeErrorLog(Steps& step) {
+  // A folder or file that may not be written is skipped silently. Once the file is open, a
+  // write that fails (a full disk) leaves the previous log whole, and the caller is told.
   std::unique_ptr<OpenFile> file;
-  step([&] { file = platform_.files->open(logPath("Error.log"), FileSystem::Mode::Truncate); });
-  if (!file) return;
-  step([&] { file->write(m_strErrorLogDisplay + "\r\n"); });
-  step([&] { file->close(); });
+  step([&] { file = platform_.files->open(logPath("Error.log"), FileSystem::Mode::Replace); });
+  if (!file) return 0;
+  try {
+    file->write(m_strErrorLogDisplay + "\r\n");
+    file->close();
+    return 0;
+  } catch (...) {
+    return currentFailure().number();
+  }
 }
 
 void clsErrHandler::ShowErrorLog(int16_t Mode) {

@@ -38,13 +38,14 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     raiseBeforeHandlerCalled(cancel);
 
     const SysObj sys(*platform_.os, *platform_.locale);
+    int32_t status = 0;
     if (!cancel) {
       step.continuePastFailure();
       buildSections(step, m_lngErrorType != 0 ? " Database" : " Application", sys);
       step([&] {
         if (m_strDestination.empty()) m_strDestination = defaultFolder();
       });
-      writeErrorLog(step);
+      status = writeErrorLog(step);
     }
     step([&] {
       if (m_bolLogEvent &&
@@ -55,7 +56,7 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     step([&] { raiseAfterHandlerCalled(); });
     const size_t upperBound = m_strStack.size() - 1;
     for (size_t i = 0; i <= upperBound; ++i) step([&] { (void)Pop(); });
-    return 0;
+    return status;
   } catch (...) {
     return currentFailure().number();
   }

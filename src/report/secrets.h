@@ -12,7 +12,8 @@ inline constexpr std::string_view kMaskedSecret = "********";
 bool isSecretName(std::string_view name);
 // Masks the value of every key=value item whose key names a password, as in a connection
 // string ("Provider=x;PWD=y" gives "Provider=x;PWD=********"). Braced and quoted values are
-// masked whole.
+// masked whole, up to the next ';'; other quoted or braced values have their own items masked
+// ("Extended Properties=\"DSN=x;PWD=y\"").
 std::string maskSecretItems(std::string_view text);
 
 }  // namespace quenvar

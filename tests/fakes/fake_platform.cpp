@@ -16,26 +16,32 @@ std::string parentOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Replacing, the writes gather aside and take the file's place only when it closes.
 class File : public OpenFile {
  public:
-  File(FileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) { ++fs_.openHandles; }
+  File(FileSystem& fs, std::string path, bool replace) : fs_(fs), path_(std::move(path)), replace_(replace) {
+    ++fs_.openHandles;
+  }
   ~File() override {
     if (!closed_) --fs_.openHandles;
   }
   void write(std::string_view text) override {
     if (fs_.failWrite.count(path_)) fail(path_);
-    fs_.files[path_] += text;
+    (replace_ ? pending_ : fs_.files[path_]) += text;
   }
   void close() override {
     if (closed_) return;
     if (fs_.failClose.count(path_)) fail(path_);
     closed_ = true;
     --fs_.openHandles;
+    if (replace_) fs_.files[path_] = std::move(pending_);
   }
 
  private:
   FileSystem& fs_;
   std::string path_;
+  bool replace_;
+  std::string pending_;
   bool closed_ = false;
 };
 }  // namespace
@@ -53,8 +59,8 @@ void FileSystem::deleteFile(const std::string& path) {
 
 std::unique_ptr<OpenFile> FileSystem::open(const std::string& path, Mode mode) {
   if (failOpen.count(path) || !folders.count(parentOf(path))) fail(path);
-  if (mode == Mode::Truncate || !files.count(path)) files[path].clear();
-  return std::make_unique<File>(*this, path);
+  if (mode == Mode::Append && !files.count(path)) files[path].clear();
+  return std::make_unique<File>(*this, path, mode == Mode::Replace);
 }
 
 std::string LocaleText::groupedInteger(int64_t value) const {

@@ -27,13 +27,15 @@ class File : public OpenFile {
  public:
   File(std::unique_ptr<OpenFile> inner, Tap tap) : inner_(std::move(inner)), tap_(tap) {}
   void write(std::string_view text) override {
-    if (tap_("write")) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+    if (!inner_ || tap_("write")) throw AutomationError(err::kPathFileAccess, "Path/File access error");
     inner_->write(text);
   }
   void close() override {
-    // A close that fails still gives the descriptor back, as close(2) and CloseHandle do.
+    if (!inner_) return;
+    // A close that fails still gives the descriptor back, as close(2) and CloseHandle do; a
+    // replacement whose close fails never takes the old file's place.
     if (tap_("close")) {
-      inner_->close();
+      inner_.reset();
       throw AutomationError(err::kPathFileAccess, "Path/File access error");
     }
     inner_->close();

@@ -1,11 +1,16 @@
 #include "platform/posix/posix_file_system.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include "core/automation_error.h"
 #include "temp_folder.h"
@@ -47,7 +52,10 @@ TEST(PosixFileSystem, WritesBytesAsGivenAndClosesOnce) {
   EXPECT_EQ(openDescriptors(), descriptors);
   EXPECT_EQ(readAll(path), bytes + "more");
 
-  fs.open(path, FileSystem::Mode::Truncate)->write("new");
+  auto replaced = fs.open(path, FileSystem::Mode::Replace);
+  replaced->write("new");
+  EXPECT_EQ(readAll(path), bytes + "more") << "the old content until the close";
+  replaced->close();
   EXPECT_EQ(readAll(path), "new");
 }
 
@@ -80,11 +88,59 @@ TEST(PosixFileSystem, FailuresCarryTheRuntimeNumbers) {
   EXPECT_EQ(errorNumber([&] { fs.deleteFile(dir / "gone/f"); }), err::kPathNotFound);
 
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "gone/f", FileSystem::Mode::Append); }), err::kPathNotFound);
-  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Truncate); }), err::kPathFileAccess);
+  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Replace); }), err::kPathFileAccess);
   EXPECT_EQ(errorNumber([&] { fs.open("", FileSystem::Mode::Append); }), err::kBadFileName);
   if (::geteuid() != 0) {  // root writes through any permission
     ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
     EXPECT_EQ(errorNumber([&] { fs.open(dir / "f", FileSystem::Mode::Append); }), err::kPermissionDenied);
+  }
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Another user may plant links or a FIFO in a shared log folder; a full disk (here a file-size
+// limit) may cut a write short. Neither may reach another file nor leave a log half written.
+TEST(PosixFileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
+  using Mode = FileSystem::Mode;
+  const struct {
+    Mode mode;
+    const char* linkTo;  // "log" planted as a link to this, or as a FIFO with "|"
+    rlim_t sizeLimit;
+  } cases[] = {{Mode::Replace, "victim", RLIM_INFINITY}, {Mode::Append, "victim", RLIM_INFINITY},
+               {Mode::Append, "planted", RLIM_INFINITY}, {Mode::Replace, "|", RLIM_INFINITY},
+               {Mode::Append, "|", RLIM_INFINITY},       {Mode::Replace, nullptr, 64}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode == Mode::Replace ? "Error.log " : "Trace.log ") + (c.linkTo ? c.linkTo : "full"));
+    TempFolder dir;
+    testing::writeAll(dir / "victim", "victim's own\n");
+    if (!c.linkTo) testing::writeAll(dir / "log", "old\r\n");
+    else if (*c.linkTo == '|') ::mkfifo((dir / "log").c_str(), 0666);
+    else ::symlink((dir / c.linkTo).c_str(), (dir / "log").c_str());
+    const auto before = namesIn(dir.path());
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing the writer
+      const rlimit limit{c.sizeLimit, c.sizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::_exit(errorNumber([&] {
+        auto file = PosixFileSystem().open(dir / "log", c.mode);
+        file->write(std::string(248, 'r'));
+        file->close();
+      }));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, err::kPathFileAccess);
+    EXPECT_EQ(readAll(dir / "victim"), "victim's own\n");
+    if (!c.linkTo) {
+      EXPECT_EQ(readAll(dir / "log"), "old\r\n");
+    }
+    EXPECT_EQ(namesIn(dir.path()), before) << "nothing created, nothing left behind";
   }
 }
 

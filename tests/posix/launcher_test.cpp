@@ -56,7 +56,7 @@ TEST(EditorLauncher, VisualWinsAndItsWordsBecomeArguments) {
   ScopedEnv e("EDITOR", editor.c_str());
   const std::string path = dir / "Error log; rm -rf $HOME.txt";
   EditorLauncher().openInEditor(path);
-  EXPECT_EQ(argumentsOf(visual), (std::vector<std::string>{"-w", "--wait", path}));
+  EXPECT_EQ(argumentsOf(visual), (std::vector<std::string>{"-w", "--wait", "--", path}));
   std::this_thread::sleep_for(100ms);
   EXPECT_FALSE(std::filesystem::exists(editor + ".args"));
 }
@@ -69,11 +69,41 @@ TEST(EditorLauncher, EmptyOrBlankVisualFallsBackToEditor) {
     ScopedEnv v("VISUAL", visual);
     std::filesystem::remove(editor + ".args");
     EditorLauncher().openInEditor(dir / "a b");
-    EXPECT_EQ(argumentsOf(editor), (std::vector<std::string>{"+1", dir / "a b"}));
+    EXPECT_EQ(argumentsOf(editor), (std::vector<std::string>{"+1", "--", dir / "a b"}));
   }
   ScopedEnv v("VISUAL", nullptr);
   ScopedEnv none("EDITOR", "");
   EXPECT_EQ(EditorLauncher::editorCommand(), std::vector<std::string>{"xdg-open"});
+}
+
+// A log folder named like an option or an editor command stays part of a file name, for the
+// user's editor and for the desktop's opener alike.
+TEST(EditorLauncher, PathsThatLookLikeOptionsStayFileNames) {
+  TempFolder dir;
+  const std::string editor = writeEditor(dir, "editor.sh");
+  const std::string opener = writeEditor(dir, "xdg-open");
+  ScopedEnv path("PATH", (dir.path() + ":" + (::getenv("PATH") ? ::getenv("PATH") : "")).c_str());
+  struct Case {
+    const char* visual;  // nullptr: no editor named, the opener is used
+    std::string path;
+    std::vector<std::string> arguments;
+  };
+  const Case cases[] = {
+      {editor.c_str(), "-x/Error.log", {"--", "-x/Error.log"}},
+      {editor.c_str(), "+5/Trace.log", {"--", "+5/Trace.log"}},
+      {nullptr, "-x/Error.log", {"./-x/Error.log"}},
+      {nullptr, "+5/Trace.log", {"./+5/Trace.log"}},
+      {nullptr, "/-x/Error.log", {"/-x/Error.log"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    ScopedEnv v("VISUAL", c.visual);
+    ScopedEnv e("EDITOR", nullptr);
+    const std::string program = c.visual ? editor : opener;
+    std::filesystem::remove(program + ".args");
+    EditorLauncher().openInEditor(c.path);
+    EXPECT_EQ(argumentsOf(program), c.arguments);
+  }
 }
 
 TEST(EditorLauncher, TheEditorIsReapedWhenItEnds) {
@@ -81,7 +111,7 @@ TEST(EditorLauncher, TheEditorIsReapedWhenItEnds) {
   const std::string editor = writeEditor(dir, "editor.sh");
   ScopedEnv v("VISUAL", editor.c_str());
   EditorLauncher().openInEditor(dir / "f");
-  ASSERT_EQ(argumentsOf(editor).size(), 1u);
+  ASSERT_EQ(argumentsOf(editor), (std::vector<std::string>{"--", dir / "f"}));
   const std::string pid = testing::readAll(editor + ".pid");
   const std::string proc = "/proc/" + pid.substr(0, pid.find('\n'));
   // A finished child nobody waits for stays listed as a zombie.

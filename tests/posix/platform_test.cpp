@@ -4,10 +4,14 @@
 
 #include "core/automation_error.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <ctime>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
@@ -27,6 +31,25 @@ TEST(PosixPlatform, EveryServiceIsFilledWithItsBackend) {
   EXPECT_EQ(p.module->name(), "quenvar");
   EXPECT_TRUE(p.clipboard && p.pointer && p.shell && p.mailClient && p.network);
   EXPECT_NE(dynamic_cast<PosixSocket*>(p.network->openSocket().get()), nullptr);
+}
+
+// The clipboard is one for the process: threads setting and reading it at once each see one
+// whole text that was put there.
+TEST(PosixMailServices, ClipboardTakesOneThreadAtATime) {
+  InProcessClipboard clipboard;
+  const std::string texts[] = {std::string(1 << 16, 'a'), std::string(1 << 16, 'b'), std::string(3, 'c')};
+  std::atomic<bool> torn{false};
+  std::vector<std::thread> threads;
+  for (const std::string& text : texts)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000 && !torn; ++i) {
+        clipboard.setText(text);
+        const std::string seen = clipboard.text();
+        if (std::find(std::begin(texts), std::end(texts), seen) == std::end(texts)) torn = true;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_FALSE(torn);
 }
 
 TEST(PosixMailServices, StandInsAndLauncherAnswers) {

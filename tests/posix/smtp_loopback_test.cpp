@@ -9,8 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <sstream>
+#include <thread>
 
 #include "core/automation_error.h"
 #include "mail/smtp_session.h"
@@ -157,6 +161,71 @@ TEST(SmtpLoopback, RefusedConnectionIsAnAutomationError) {
     EXPECT_EQ(e.number(), 10061);
   }
   EXPECT_THROW(socket.connect("", 25), AutomationError) << "no name, no lookup";
+}
+
+// Each reading is 49 seconds later, as on a session whose peer takes a byte every 49 seconds.
+struct SlowClock : SteadyClock {
+  double now = 1000;
+  double seconds() override { return now += 49; }
+};
+
+// A name server that answers only once the test lets it: 0 held, 1 let go, 2 answered.
+std::atomic<int> resolver{0};
+int hangingResolver(const char* host, const char* service, const addrinfo* hints, addrinfo** found) {
+  while (resolver == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const int status = ::getaddrinfo(host, service, hints, found);
+  resolver = 2;
+  return status;
+}
+
+// A lookup that hangs and a peer that reads slowly end the wait at the session's limit, as the
+// session's own clock tells it, with "timed out".
+TEST(PosixSocket, EveryNetworkWaitEndsAtTheLimit) {
+  const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&a), size), 0);
+  ASSERT_EQ(::listen(listening, 1), 0);
+  ::getsockname(listening, reinterpret_cast<sockaddr*>(&a), &size);
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {
+    const int fd = ::accept(listening, nullptr, nullptr);
+    char buffer[65536];
+    while (!stop && ::recv(fd, buffer, sizeof buffer, 0) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::close(fd);
+  });
+  const struct {
+    PosixSocket::Resolver resolve;
+    std::function<void(PosixSocket&)> action;
+  } cases[] = {
+      {hangingResolver, [&](PosixSocket& s) { s.connect("localhost", ntohs(a.sin_port)); }},
+      {::getaddrinfo, [&](PosixSocket& s) {
+         s.connect("127.0.0.1", ntohs(a.sin_port));
+         for (int i = 0; i < 10; ++i) s.runOnce(0.01);  // connected
+         s.send(std::string(32 << 20, 'x'));
+       }}};
+  for (const auto& c : cases) {
+    SlowClock clock;
+    PosixSocket socket(clock, c.resolve);
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      c.action(socket);
+      ADD_FAILURE() << "it did not give up";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), 10060);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(socket.state(), Socket::State::Closed);
+  }
+  stop = true;
+  ::shutdown(listening, SHUT_RDWR);
+  peer.join();
+  ::close(listening);
+  resolver = 1;  // the lookup given up on finishes and gives its result back by itself
+  for (int i = 0; i < 100 && resolver != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(resolver, 2);
 }
 
 }  // namespace

@@ -15,17 +15,26 @@ TEST_F(ErrorLog, HoldsOnlyTheLatestErrorSection) {
   EXPECT_EQ(log.find("first"), std::string::npos);
 }
 
-TEST_F(ErrorLog, UnwritableFileIsSkippedSilently) {
+TEST_F(ErrorLog, UnwritableFileIsSkippedButAFailedWriteIsReported) {
   handler.Destination("/logs");
   services.files.failOpen.insert("/logs/Error.log");
   EXPECT_EQ(handler.HandleError("x", 1), 0);
   EXPECT_FALSE(services.files.fileExists("/logs/Error.log"));
 
+  // Once open, a write or close that fails (a full disk) keeps the previous log whole and is
+  // reported; the rest of the handling goes on.
   services.files.failOpen.clear();
-  services.files.failWrite.insert("/logs/Error.log");
-  EXPECT_EQ(handler.HandleError("x", 1), 0);
-  EXPECT_EQ(services.files.files["/logs/Error.log"], "") << "truncated, then the write failed";
-  EXPECT_EQ(services.files.openHandles, 0) << "closed even after a failed write";
+  handler.HandleError("previous", 1);
+  const std::string previous = services.files.files["/logs/Error.log"];
+  for (auto* failing : {&services.files.failWrite, &services.files.failClose}) {
+    failing->insert("/logs/Error.log");
+    handler.Push("P");
+    EXPECT_EQ(handler.HandleError("x", 2), err::kPathFileAccess);
+    EXPECT_EQ(handler.StackDepth(), 0);
+    EXPECT_EQ(services.files.files["/logs/Error.log"], previous);
+    EXPECT_EQ(services.files.openHandles, 0) << "closed even after a failed write";
+    failing->clear();
+  }
   EXPECT_TRUE(services.messageBox.shown.empty());
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "fakes/fake_platform.h"
 #include "mail/mail_text.h"
@@ -187,13 +188,29 @@ TEST(MailText, BodyIsNormalisedStuffedAndBroken) {
 }
 
 TEST_F(Smtp, NoValueCanInjectHeadersOrCommands) {
-  session.SendEmail("mail.example.com\r\n", "Orders", "a@x>\r\nRCPT TO:<evil@x", "", "t@x", "Hi\r\nBcc: x", "b");
+  session.SendEmail("mail.example.com\r\n", "Orders", "a@x\r\n", "", "t@x", "Hi\r\nBcc: x", "b");
   EXPECT_EQ(net.log[0], "connect mail.example.com:2525");
-  EXPECT_EQ(net.log[2], "MAIL FROM:<a@x>RCPT TO:<evil@x>\r\n");
+  EXPECT_EQ(net.log[2], "MAIL FROM:<a@x>\r\n");
   const std::string& headers = net.log[5];
   EXPECT_NE(headers.find("\r\nSubject: HiBcc: x\r\n"), std::string::npos);
   EXPECT_EQ(headers.find("\r\nBcc"), std::string::npos);
   EXPECT_NE(headers.find("\r\nTo: <t@x>\r\n"), std::string::npos);
+}
+
+// An address that could close its path or name more recipients is refused before connecting.
+TEST_F(Smtp, AddressesThatAreNotOneAddressAreRefused) {
+  const std::string from = "From Email Address is not a valid address", to = "To Email Address is not a valid address";
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {"a@x>\r\nRCPT TO:<evil@x", "t@x", from}, {"<a@x>", "t@x", from},    {"a@x SIZE=1", "t@x", from},
+      {"a@x", "t@x>RCPT TO:<evil@x", to},      {"a@x", "t@x,evil@x", to}, {"a@x", "t@x;evil@x", to},
+      {"a@x", "t@x evil@x", to},               {"a@x", "t@x\tSIZE=1", to}, {"o'hara+err@x.example", "ops.desk@x", ""}};
+  for (const auto& [fromAddress, toAddress, refusal] : cases) {
+    fresh();
+    session.SendEmail("m", "Orders", fromAddress, "", toAddress, "s", "b");
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, refusal.empty() ? "Composed Error Email in SMTP." : refusal) << toAddress;
+    EXPECT_EQ(net.log.empty(), !refusal.empty()) << "connected only to send";
+  }
 }
 
 TEST_F(Smtp, NonAsciiTextIsEncodedAndDeclared) {

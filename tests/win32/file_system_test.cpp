@@ -20,7 +20,9 @@ TEST(Win32FileSystem, WritesTheAnsiCodePage) {
   Win32FileSystem fs;
   const std::string path = dir / "Error.log";
   const std::string text = "caf\xC3\xA9 \xE2\x82\xAC\r\n";  // café €
-  fs.open(path, FileSystem::Mode::Truncate)->write(text);
+  auto file = fs.open(path, FileSystem::Mode::Replace);
+  file->write(text);
+  file->close();
   EXPECT_EQ(readBytes(path), testing::ansiBytesOf(text));
   if (::GetACP() == 1252) {
     EXPECT_EQ(readBytes(path), "caf\xE9 \x80\r\n");
@@ -42,8 +44,12 @@ TEST(Win32FileSystem, AppendsTruncatesAndClosesOnce) {
   EXPECT_EQ(errorNumber([&] { file->write("late"); }), err::kPathFileAccess);
   EXPECT_EQ(readBytes(path), "one\r\ntwo\r\nthree\r\n");
 
-  fs.open(path, FileSystem::Mode::Truncate)->write("new");
+  auto replaced = fs.open(path, FileSystem::Mode::Replace);
+  replaced->write("new");
+  EXPECT_EQ(readBytes(path), "one\r\ntwo\r\nthree\r\n") << "the old content until the close";
+  replaced->close();
   EXPECT_EQ(readBytes(path), "new");
+  fs.open(path, FileSystem::Mode::Append)->write("more");
   // Closed by the destructor: a handle still open would refuse the deletion.
   EXPECT_TRUE(::DeleteFileW(win32::widen(path).c_str()));
 }
@@ -88,7 +94,7 @@ TEST(Win32FileSystem, OpenFailuresCarryTheRuntimeNumbers) {
   TempFolder dir;
   Win32FileSystem fs;
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "gone\\f", FileSystem::Mode::Append); }), err::kPathNotFound);
-  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Truncate); }), err::kPathFileAccess);
+  EXPECT_EQ(errorNumber([&] { fs.open(dir.path(), FileSystem::Mode::Replace); }), err::kPathFileAccess);
   EXPECT_EQ(errorNumber([&] { fs.open("", FileSystem::Mode::Append); }), err::kBadFileName);
   EXPECT_EQ(errorNumber([&] { fs.open(dir / "what?.log", FileSystem::Mode::Append); }), err::kBadFileName);
 
@@ -120,7 +126,30 @@ TEST(Win32FileSystem, OpenFailuresCarryTheRuntimeNumbers) {
     return;
   }
   EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Append); }), err::kPermissionDenied);
-  EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Truncate); }), err::kPermissionDenied);
+  EXPECT_EQ(errorNumber([&] { fs.open(readOnly, FileSystem::Mode::Replace); }), err::kPermissionDenied);
+}
+
+// A replacement that cannot take the old file's place (held by a reader that lets nobody move
+// it) leaves the old log whole and nothing beside it. Wine cannot read through a link it makes,
+// so a planted link is not tried here.
+TEST(Win32FileSystem, AReplacementThatCannotMoveLeavesTheOldLogWhole) {
+  TempFolder dir;
+  testing::writeBytes(dir / "Error.log", "old\r\n");
+  const HANDLE holder = ::CreateFileW(win32::widen(dir / "Error.log").c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  auto file = Win32FileSystem().open(dir / "Error.log", FileSystem::Mode::Replace);
+  file->write("new\r\n");
+  EXPECT_EQ(errorNumber([&] { file->close(); }), err::kPermissionDenied);
+  ::CloseHandle(holder);
+  EXPECT_EQ(readBytes(dir / "Error.log"), "old\r\n");
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = ::FindFirstFileW(win32::widen(dir / "*").c_str(), &entry);
+  std::string names;
+  do {
+    if (entry.cFileName[0] != L'.') names += win32::narrow(entry.cFileName) + ";";
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  EXPECT_EQ(names, "Error.log;") << "nothing left beside it";
 }
 
 TEST(Win32FileSystem, CurrentDirectory) {

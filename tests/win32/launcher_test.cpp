@@ -75,6 +75,45 @@ TEST(Win32Launcher, AProgramThatCannotStartRaisesFileNotFound) {
   }
 }
 
+// The image of a child of this process started under `name`, once there is one.
+std::wstring childImage(const wchar_t* name) {
+  for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(20ms)) {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    wchar_t path[MAX_PATH * 2] = L"";
+    DWORD size = MAX_PATH * 2;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !*path; more = ::Process32NextW(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != ::GetCurrentProcessId() || ::lstrcmpiW(entry.szExeFile, name) != 0) continue;
+      const HANDLE child = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+      if (child && !::QueryFullProcessImageNameW(child, 0, path, &size)) *path = 0;
+      if (child) ::CloseHandle(child);
+    }
+    ::CloseHandle(snapshot);
+    if (*path) return path;
+  }
+  return L"(none started)";
+}
+
+// A notepad.exe planted in the current folder never runs: the one under the system's folder
+// does (a 32-bit process on a 64-bit system sees it under another folder name).
+TEST(Win32Launcher, StartsTheSystemEditorNeverOneInTheCurrentFolder) {
+  TempFolder dir;
+  ASSERT_TRUE(::CopyFileW(ownProgram().c_str(), win32::widen(dir / "notepad.exe").c_str(), TRUE));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", win32::widen(dir / "ran").c_str()));
+  wchar_t original[MAX_PATH * 2], windows[MAX_PATH];
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH * 2, original), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryW(win32::widen(dir.path()).c_str()));
+  EXPECT_NO_THROW(Win32Launcher().openInEditor(dir / "Error.log"));
+  ::SetCurrentDirectoryW(original);
+  const std::wstring image = childImage(L"notepad.exe");
+  ::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", nullptr);
+  endChildren(L"notepad.exe");
+  const int length = static_cast<int>(::GetWindowsDirectoryW(windows, MAX_PATH));
+  EXPECT_EQ(::CompareStringOrdinal(image.c_str(), length, windows, length, TRUE), CSTR_EQUAL) << win32::narrow(image);
+  EXPECT_EQ(::GetFileAttributesW(win32::widen(dir / "ran").c_str()), INVALID_FILE_ATTRIBUTES) << "the planted one ran";
+}
+
 // The plain-text editor itself starts, though without a display it may not get to show a window.
 TEST(Win32Launcher, StartsThePlainTextEditorWithoutWaiting) {
   TempFolder dir;

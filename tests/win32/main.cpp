@@ -1,6 +1,6 @@
-// GoogleTest's main, plus the one role this program plays for the launcher test: a stand-in
+// GoogleTest's main, plus the one role this program plays for the launcher tests: a stand-in
 // editor that writes the command line it was started with to the file named in
-// QUENVAR_LAUNCH_RECORD.
+// QUENVAR_LAUNCH_RECORD, when asked to or when it runs as a copy named notepad.exe.
 
 #include <gtest/gtest.h>
 
@@ -28,10 +28,18 @@ int recordCommandLine() {
   return wrote && ::MoveFileW(partial.c_str(), target.c_str()) ? 0 : 4;
 }
 
+bool runsAsNotepad() {
+  wchar_t path[32768];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, 32768);
+  const std::wstring_view name(path, length);
+  return name.size() >= 12 && ::lstrcmpiW(path + length - 12, L"\\notepad.exe") == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::string_view(argv[1]) == "--record-command-line") return recordCommandLine();
+  if ((argc >= 2 && std::string_view(argv[1]) == "--record-command-line") || runsAsNotepad())
+    return recordCommandLine();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -120,6 +121,27 @@ TEST(Win32Socket, UnknownHostIs11001) {
   EXPECT_EQ(testing::errorNumber([&] { socket.connect("no-such-host.invalid", 25); }), 11001);
   EXPECT_EQ(testing::errorNumber([&] { socket.connect("", 25); }), 11001);
   EXPECT_EQ(socket.state(), Socket::State::Closed);
+}
+
+// A peer that never stops sending (for 10 s here) still lets each turn of the pump end, so a
+// wait can look at its clock. The lookup's limit is the POSIX socket's, tested there.
+TEST(Win32Socket, APeerThatNeverStopsSendingCannotHoldThePump) {
+  std::atomic<bool> stop{false};
+  Listener flooding([&](SOCKET peer) {
+    const std::string chunk(1 << 16, 'x');
+    for (const DWORD start = ::GetTickCount(); !stop && ::GetTickCount() - start < 10'000;)
+      if (::send(peer, chunk.data(), static_cast<int>(chunk.size()), 0) <= 0) break;
+  });
+  Win32Socket socket;
+  bool received = false;
+  socket.onData([&](std::string_view) { received = true; });
+  const DWORD started = ::GetTickCount();
+  socket.connect("127.0.0.1", flooding.port());
+  EXPECT_TRUE(pumpUntil(socket, [&] { return received; }));
+  for (int i = 0; i < 20; ++i) socket.runOnce(0.05);
+  EXPECT_LT(::GetTickCount() - started, 5000u);
+  EXPECT_EQ(socket.state(), Socket::State::Open) << "still sending";
+  stop = true;
 }
 
 LRESULT CALLBACK countingWindow(HWND window, UINT message, WPARAM w, LPARAM l) {

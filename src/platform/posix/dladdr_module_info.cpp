@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <memory>
+#include <mutex>
 
 namespace quenvar {
 
@@ -52,6 +53,16 @@ std::string DladdrModuleInfo::moduleName(std::string_view fileName) {
   if (const size_t dot = name.find_last_of('.'); dot != std::string_view::npos && dot > 0)
     name = name.substr(0, dot);
   return std::string(name);
+}
+
+void posix::keepLibraryLoaded() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&keepLibraryLoaded), &info) != 0 && info.dli_fname != nullptr &&
+        info.dli_fname[0] != '\0')
+      (void)::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  });
 }
 
 }  // namespace quenvar

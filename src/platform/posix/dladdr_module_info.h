@@ -16,4 +16,10 @@ class DladdrModuleInfo : public ModuleInfo {
   static std::string moduleName(std::string_view fileName);
 };
 
+namespace posix {
+// For a thread of this library's that may outlive the call that started it: the host unloading
+// the library meanwhile would pull that code from under it.
+void keepLibraryLoaded();
+}  // namespace posix
+
 }  // namespace quenvar

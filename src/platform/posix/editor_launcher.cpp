@@ -1,17 +1,16 @@
 #include "platform/posix/editor_launcher.h"
 
-#include <dlfcn.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
 #include <cerrno>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "core/automation_error.h"
+#include "platform/posix/dladdr_module_info.h"
 
 extern char** environ;
 
@@ -29,18 +28,6 @@ std::vector<std::string> words(std::string_view s) {
     if (i > start) out.emplace_back(s.substr(start, i - start));
   }
   return out;
-}
-
-// The reaper thread runs this library's code for as long as the editor stays open; the
-// host unloading the library meanwhile would pull that code from under it.
-void keepLibraryLoaded() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&keepLibraryLoaded), &info) != 0 && info.dli_fname != nullptr &&
-        info.dli_fname[0] != '\0')
-      (void)::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-  });
 }
 
 class SpawnAttributes {
@@ -83,7 +70,8 @@ int spawnDetached(std::vector<std::string> command) {
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
 
-  keepLibraryLoaded();
+  // The reaper thread runs this library's code for as long as the editor stays open.
+  posix::keepLibraryLoaded();
   const SpawnAttributes attributes;
   pid_t pid = 0;
   if (const int error = ::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv.data(), environ); error != 0)
@@ -104,7 +92,15 @@ int spawnDetached(std::vector<std::string> command) {
 
 void EditorLauncher::openInEditor(const std::string& path) {
   std::vector<std::string> command = editorCommand();
-  command.push_back(path);
+  // A folder named "-x" or "+5" must not turn the path into an option or a command. Editors
+  // end their options at "--"; the desktop's opener refuses "--", so it gets a path that cannot
+  // begin with either.
+  if (command.size() == 1 && command.front() == "xdg-open") {
+    command.push_back(!path.empty() && path.front() == '/' ? path : "./" + path);
+  } else {
+    command.push_back("--");
+    command.push_back(path);
+  }
   const std::string program = command.front();
   if (spawnDetached(std::move(command)) != 0) throw AutomationError(err::kFileNotFound, "File not found: " + program);
 }

@@ -11,7 +11,8 @@ namespace quenvar {
 // reaped when it ends. Returns 0, or the errno of a failed start.
 int spawnDetached(std::vector<std::string> command);
 
-// The user's editor from $VISUAL, else $EDITOR, else the desktop's opener for the file.
+// The user's editor from $VISUAL, else $EDITOR, else the desktop's opener for the file; the path
+// always reaches it as a file name, never as an option.
 class EditorLauncher : public Launcher {
  public:
   void openInEditor(const std::string& path) override;

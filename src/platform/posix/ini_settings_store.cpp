@@ -12,6 +12,7 @@
 
 #include "core/text.h"
 #include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace quenvar {
 
@@ -235,17 +236,6 @@ std::string readFile(const std::string& path) {
   return content;
 }
 
-void writeAll(int fd, std::string_view data, const std::string& path) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      posix::raisePathError(errno, path);
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 void createFolders(const std::string& folder) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
@@ -256,28 +246,11 @@ void createFolders(const std::string& folder) {
   }
 }
 
-// Replaces the file in one step, so a reader without the lock sees the old or the new whole.
-void replaceFile(const std::string& folder, const std::string& path, std::string_view content) {
-  std::string temporary = path + ".XXXXXX";
-  Descriptor file;
-  file.fd = ::mkstemp(temporary.data());
-  if (file.fd < 0) posix::raisePathError(errno, temporary);
-  ::fcntl(file.fd, F_SETFD, FD_CLOEXEC);
-  try {
-    writeAll(file.fd, content, temporary);
-    if (::fsync(file.fd) != 0) posix::raisePathError(errno, temporary);
-    const int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0 && errno != EINTR) posix::raisePathError(errno, temporary);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) posix::raisePathError(errno, path);
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
-  }
-  // The rename itself lasts only once the folder is on disk; a failure here loses nothing yet.
-  Descriptor dir;
-  dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir.fd >= 0) ::fsync(dir.fd);
+// Replaced in one step, so a reader without the lock sees the old or the new whole.
+void replaceFile(const std::string& path, std::string_view content) {
+  posix::Replacement file(path, 0600, true);
+  file.write(content);
+  file.commit();
 }
 
 }  // namespace
@@ -336,7 +309,7 @@ void IniSettingsStore::change(const std::string& app, const std::string& section
 
   // Re-read under the lock: another writer may have changed the file since any earlier read.
   if (const auto updated = ini::update(readFile(path), section, key, value))
-    replaceFile(folder, path, *updated);
+    replaceFile(path, *updated);
 }  // closing the lock file releases the lock
 
 }  // namespace quenvar

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
 #include "platform/file_system.h"
 
 namespace quenvar {
@@ -14,5 +19,36 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<OpenFile> open(const std::string& path, Mode mode) override;
   std::string currentDirectory() override;
 };
+
+namespace posix {
+
+// All of `data`, through interrupted and partial writes.
+void writeAll(int fd, std::string_view data);
+
+// A new file beside `path` that takes its place in one rename, so a reader sees the old content
+// or the new one whole and a write that fails (a full disk) leaves the old one as it was.
+class Replacement {
+ public:
+  // `durable`: the content and the rename are on disk before commit() returns.
+  Replacement(std::string path, mode_t mode, bool durable);
+  // Not committed: the new file goes and `path` stays as it was.
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  int descriptor() const { return fd_; }
+  void write(std::string_view data);
+  void commit();
+
+ private:
+  void discard();
+
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool durable_;
+};
+
+}  // namespace posix
 
 }  // namespace quenvar

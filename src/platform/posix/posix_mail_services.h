@@ -2,6 +2,7 @@
 // The e-mail services of the Linux build. Clipboard and pointer are in-process stand-ins until
 // the library has a Linux window system to own them.
 
+#include <mutex>
 #include <string>
 
 #include "platform/clipboard.h"
@@ -13,12 +14,21 @@
 
 namespace quenvar {
 
+// One for the process, as the system's is, so threads take turns at it.
 class InProcessClipboard : public Clipboard {
  public:
-  void setText(const std::string& text) override { text_ = text; }
-  const std::string& text() const { return text_; }
+  void setText(const std::string& text) override {
+    std::string copy = text;
+    const std::lock_guard lock(mutex_);
+    text_.swap(copy);
+  }
+  std::string text() const {
+    const std::lock_guard lock(mutex_);
+    return text_;
+  }
 
  private:
+  mutable std::mutex mutex_;
   std::string text_;
 };
 
@@ -48,7 +58,7 @@ class NoMailClientAutomation : public MailClientAutomation {
 
 class PosixNetwork : public Network {
  public:
-  std::unique_ptr<PumpedSocket> openSocket() override { return std::make_unique<PosixSocket>(); }
+  std::unique_ptr<PumpedSocket> openSocket() override { return std::make_unique<PosixSocket>(clock_); }
   SteadyClock& clock() override { return clock_; }
   MailHost& host() override { return host_; }
 

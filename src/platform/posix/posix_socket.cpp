@@ -12,12 +12,20 @@
 #include <cerrno>
 
 #include "core/automation_error.h"
+#include "platform/bounded_call.h"
+#include "platform/posix/dladdr_module_info.h"
 
 namespace quenvar {
 
 namespace {
 
-constexpr int kSendLimitMs = 50'000;
+// A wait is sliced so that the session's clock, not the system's, decides when it is over.
+constexpr int kSliceMs = 100;
+
+struct Lookup {
+  int status = EAI_FAIL;
+  addrinfo* found = nullptr;
+};
 
 // The numbers the Windows socket control reports for the same failures, so a client handles
 // both builds alike: 11001 host not found, 10061 refused, 10060 timed out, 10065 unreachable,
@@ -35,6 +43,11 @@ constexpr int kSendLimitMs = 50'000;
 
 }  // namespace
 
+SteadyClock& PosixSocket::systemClock() {
+  static PosixSteadyClock clock;
+  return clock;
+}
+
 PosixSocket::~PosixSocket() { close(); }
 
 void PosixSocket::close() {
@@ -48,9 +61,24 @@ void PosixSocket::connect(const std::string& host, uint16_t port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (host.empty() || ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
-    throw AutomationError(11001, "Authoritative answer: Host not found");
+  if (host.empty()) throw AutomationError(11001, "Authoritative answer: Host not found");
+  // A resolver that never answers (a dead name server) must not hold the session past its limit.
+  const std::optional<Lookup> lookup = callWithin<Lookup>(
+      clock_, kLimitSeconds,
+      [resolve = resolve_, host, service = std::to_string(port), hints] {
+        Lookup l;
+        l.status = resolve(host.c_str(), service.c_str(), &hints, &l.found);
+        return l;
+      },
+      [](Lookup& late) {
+        if (late.status == 0) ::freeaddrinfo(late.found);
+      });
+  if (!lookup) {
+    posix::keepLibraryLoaded();
+    raiseSocketError(ETIMEDOUT);
+  }
+  if (lookup->status != 0) throw AutomationError(11001, "Authoritative answer: Host not found");
+  addrinfo* const found = lookup->found;
   int error = ECONNREFUSED;
   for (addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
     const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
@@ -75,6 +103,9 @@ void PosixSocket::connect(const std::string& host, uint16_t port) {
 }
 
 void PosixSocket::send(std::string_view bytes) {
+  // One deadline for the whole send: a peer that takes a byte now and then would otherwise
+  // keep each wait for room short of the limit for ever.
+  const double start = clock_.seconds();
   while (!bytes.empty()) {
     if (fd_ < 0) raiseSocketError(ENOTCONN);
     const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -88,12 +119,13 @@ void PosixSocket::send(std::string_view bytes) {
       close();
       raiseSocketError(error);
     }
-    // A full send buffer drains as the peer reads; a peer that stops reading fails the send.
-    pollfd p{fd_, POLLOUT, 0};
-    if (::poll(&p, 1, kSendLimitMs) == 0) {
+    // A full send buffer drains as the peer reads; a peer too slow to take it fails the send.
+    if (clock_.seconds() - start > kLimitSeconds) {
       close();
       raiseSocketError(ETIMEDOUT);
     }
+    pollfd p{fd_, POLLOUT, 0};
+    ::poll(&p, 1, kSliceMs);
   }
 }
 

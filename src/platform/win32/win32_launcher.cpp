@@ -6,6 +6,26 @@
 
 namespace quenvar {
 
+namespace {
+std::wstring folder(UINT(WINAPI* query)(LPWSTR, UINT)) {
+  std::wstring path(MAX_PATH, L'\0');
+  UINT length = query(path.data(), static_cast<UINT>(path.size()));
+  if (length >= path.size()) {
+    path.resize(length);
+    length = query(path.data(), static_cast<UINT>(path.size()));
+  }
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+}  // namespace
+
+std::string Win32Launcher::systemEditor() {
+  std::wstring editor = folder(::GetSystemDirectoryW) + L"\\notepad.exe";
+  if (::GetFileAttributesW(editor.c_str()) == INVALID_FILE_ATTRIBUTES)
+    editor = folder(::GetWindowsDirectoryW) + L"\\notepad.exe";
+  return "\"" + win32::narrow(editor) + "\"";
+}
+
 void Win32Launcher::openInEditor(const std::string& path) {
   // CreateProcessW may write into the command line, so it gets its own copy.
   std::wstring commandLine = win32::widen(program_ + " " + path);

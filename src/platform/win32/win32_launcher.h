@@ -10,8 +10,12 @@ namespace quenvar {
 // its command line as one file name, blanks included.
 class Win32Launcher : public Launcher {
  public:
-  explicit Win32Launcher(std::string program = "notepad.exe") : program_(std::move(program)) {}
+  explicit Win32Launcher(std::string program = systemEditor()) : program_(std::move(program)) {}
   void openInEditor(const std::string& path) override;
+
+  // The system's own notepad.exe by its full path, quoted: a program of that name in the host's
+  // folder or the current one is never searched for.
+  static std::string systemEditor();
 
  private:
   std::string program_;

@@ -29,7 +29,7 @@ class Win32ShellLauncher : public ShellLauncher {
 
 class Win32Network : public Network {
  public:
-  std::unique_ptr<PumpedSocket> openSocket() override { return std::make_unique<Win32Socket>(); }
+  std::unique_ptr<PumpedSocket> openSocket() override { return std::make_unique<Win32Socket>(clock_); }
   SteadyClock& clock() override { return clock_; }
   MailHost& host() override { return host_; }
 

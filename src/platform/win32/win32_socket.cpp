@@ -7,7 +7,10 @@
 
 #include "platform/win32/win32_socket.h"
 
+#include <optional>
+
 #include "core/automation_error.h"
+#include "platform/bounded_call.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 
@@ -17,6 +20,21 @@ namespace {
 
 constexpr DWORD kSendLimitMs = 50'000;
 constexpr long kEvents = FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE;
+// Reads per turn of the pump: a peer that sends without pause must not keep a wait from
+// looking at its clock.
+constexpr int kReadsPerTurn = 8;
+
+struct Lookup {
+  int status = WSAHOST_NOT_FOUND;
+  ADDRINFOW* found = nullptr;
+};
+
+// A lookup given up on runs on in this DLL's code: the DLL stays loaded for the process's life.
+void keepDllLoaded() {
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&keepDllLoaded), &self);
+}
 
 SOCKET handle(uintptr_t s) { return static_cast<SOCKET>(s); }
 
@@ -35,7 +53,12 @@ SOCKET handle(uintptr_t s) { return static_cast<SOCKET>(s); }
 
 }  // namespace
 
-Win32Socket::Win32Socket() {
+SteadyClock& Win32Socket::systemClock() {
+  static Win32SteadyClock clock;
+  return clock;
+}
+
+Win32Socket::Win32Socket(SteadyClock& clock) : clock_(clock) {
   WSADATA data{};
   started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   if (started_) event_ = ::WSACreateEvent();
@@ -63,10 +86,27 @@ void Win32Socket::connect(const std::string& host, uint16_t port) {
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
-  ADDRINFOW* found = nullptr;
-  if (host.empty() ||
-      ::GetAddrInfoW(win32::widen(host).c_str(), std::to_wstring(port).c_str(), &hints, &found) != 0)
-    throw AutomationError(11001, "Authoritative answer: Host not found");
+  if (host.empty()) throw AutomationError(11001, "Authoritative answer: Host not found");
+  // A name server that never answers must not hold the session past its limit.
+  const std::optional<Lookup> lookup = callWithin<Lookup>(
+      clock_, kLimitSeconds,
+      [name = win32::widen(host), service = std::to_wstring(port), hints] {
+        Lookup l;
+        WSADATA data{};
+        if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return l;  // Winsock lives until the lookup ends
+        l.status = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &l.found);
+        ::WSACleanup();
+        return l;
+      },
+      [](Lookup& late) {
+        if (late.status == 0) ::FreeAddrInfoW(late.found);
+      });
+  if (!lookup) {
+    keepDllLoaded();
+    raiseSocketError(WSAETIMEDOUT);
+  }
+  if (lookup->status != 0) throw AutomationError(11001, "Authoritative answer: Host not found");
+  ADDRINFOW* const found = lookup->found;
   int error = WSAECONNREFUSED;
   for (ADDRINFOW* a = found; a != nullptr && socket_ == kNone; a = a->ai_next) {
     const SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
@@ -135,17 +175,18 @@ void Win32Socket::send(std::string_view bytes) {
   }
 }
 
-void Win32Socket::drain() {
+bool Win32Socket::drain() {
   char buffer[8192];
-  while (socket_ != kNone) {
+  for (int i = 0; i < kReadsPerTurn && socket_ != kNone; ++i) {
     const int n = ::recv(handle(socket_), buffer, sizeof buffer, 0);
     if (n > 0) {
       if (sink_) sink_(std::string_view(buffer, static_cast<size_t>(n)));
       continue;
     }
     if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) close();  // the server hung up
-    return;
+    return true;
   }
+  return socket_ == kNone;
 }
 
 void Win32Socket::handlePending() {
@@ -155,7 +196,10 @@ void Win32Socket::handlePending() {
     close();  // refused late: no reply will come, the wait runs to its limit
     return;
   }
-  if (events & (FD_READ | FD_CLOSE)) drain();
+  if ((events & (FD_READ | FD_CLOSE)) && !drain()) {
+    pending_ |= events & (FD_READ | FD_CLOSE);  // the rest, and a hang-up behind it, next turn
+    return;
+  }
   if (events & FD_CLOSE) close();
 }
 

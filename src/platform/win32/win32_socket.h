@@ -8,9 +8,17 @@
 
 namespace quenvar {
 
+class Win32SteadyClock : public SteadyClock {
+ public:
+  double seconds() override;
+};
+
 class Win32Socket : public PumpedSocket {
  public:
-  Win32Socket();
+  // The lookup ends within the limit of a reply wait, measured on `clock`.
+  static constexpr double kLimitSeconds = 50;
+
+  explicit Win32Socket(SteadyClock& clock = systemClock());
   ~Win32Socket() override;
   Win32Socket(const Win32Socket&) = delete;
   Win32Socket& operator=(const Win32Socket&) = delete;
@@ -22,13 +30,16 @@ class Win32Socket : public PumpedSocket {
   void onData(DataSink sink) override { sink_ = std::move(sink); }
   void runOnce(double timeoutSeconds) override;
 
+  static SteadyClock& systemClock();
+
  private:
   // SOCKET and HANDLE, kept opaque so that includers need no Winsock headers.
   static constexpr uintptr_t kNone = ~uintptr_t{0};
   bool collectEvents();
   void handlePending();
-  void drain();
+  bool drain();
 
+  SteadyClock& clock_;
   bool started_ = false;
   uintptr_t socket_ = kNone;
   void* event_ = nullptr;
@@ -36,11 +47,6 @@ class Win32Socket : public PumpedSocket {
   long pending_ = 0;  // network events read from Winsock but not yet handled
   int connectError_ = 0;
   DataSink sink_;
-};
-
-class Win32SteadyClock : public SteadyClock {
- public:
-  double seconds() override;
 };
 
 class Win32MailHost : public MailHost {
