@@ -21,8 +21,9 @@ inline const IID kEarlierEvents = {0xEE633794, 0xBC9F, 0x4446, {0x91, 0x76, 0x44
 class Rogue : public client::Dispatch {
  public:
   // `owned` makes values that own what they hold: a result outlives the call that made it.
-  Rogue(Rng& rng, Values& owned, Callbacks& callbacks, bool dispatchable)
-      : rng_(rng), owned_(owned), callbacks_(callbacks), dispatchable_(dispatchable) {}
+  // `selfish`: its default value is itself, always, as with `Set Value = Me`.
+  Rogue(Rng& rng, Values& owned, Callbacks& callbacks, bool dispatchable, bool selfish)
+      : rng_(rng), owned_(owned), callbacks_(callbacks), dispatchable_(dispatchable), selfish_(selfish) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) {
@@ -70,7 +71,7 @@ class Rogue : public client::Dispatch {
       default: return S_OK;
     }
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID iid, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* info, UINT*) override {
     if (iid != IID_NULL) callbacks_.fail("Invoke with an interface id other than IID_NULL");
     if (!params || (params->cArgs && !params->rgvarg) || (params->cNamedArgs && !params->rgdispidNamedArgs) ||
@@ -80,6 +81,12 @@ class Rogue : public client::Dispatch {
       for (UINT i = 0; i < params->cArgs; ++i)  // an event's Cancel
         if (params->rgvarg[i].vt == (VT_BYREF | VT_BOOL) && params->rgvarg[i].pboolVal)
           *params->rgvarg[i].pboolVal = owned_.boolean();
+    }
+    if (selfish_ && id == DISPID_VALUE && result) {
+      result->vt = VT_DISPATCH;
+      result->pdispVal = this;
+      AddRef();
+      return S_OK;
     }
     if (rng_.percent(12)) callbacks_.reenter();
     if (rng_.percent(4)) callbacks_.dropHandler();
@@ -131,7 +138,7 @@ class Rogue : public client::Dispatch {
   Rng& rng_;
   Values& owned_;
   Callbacks& callbacks_;
-  const bool dispatchable_;
+  const bool dispatchable_, selfish_;
 };
 
 }  // namespace fuzz
