@@ -678,33 +678,46 @@ void Fuzzer::run(uint64_t maxCalls, double seconds) {
     failed("private bytes grew by " + std::to_string((end.privateBytes - warm.privateBytes) >> 10) + " KB");
 }
 
+std::atomic<DWORD> crashCode{0};
+std::atomic<void*> crashAddress{nullptr};
+
+// The watchdog thread reports: a stack that overflowed has no room left for it.
 LONG WINAPI crashed(EXCEPTION_POINTERS* e) {
-  void* at = e->ExceptionRecord->ExceptionAddress;
+  crashAddress = e->ExceptionRecord->ExceptionAddress;
+  crashCode = e->ExceptionRecord->ExceptionCode;
+  Sleep(INFINITE);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void aborted(int) {
+  crashCode = 3;
+  Sleep(INFINITE);
+}
+
+void reportCrash() {
+  void* at = crashAddress;
   HMODULE module = nullptr;
   char name[MAX_PATH] = "?";
   if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                          static_cast<LPCSTR>(at), &module))
     GetModuleFileNameA(module, name, MAX_PATH);
-  std::printf("CRASH: exception 0x%08lx at %s+0x%llx during call %llu\n", e->ExceptionRecord->ExceptionCode, name,
+  std::printf("CRASH: %s 0x%08lx at %s+0x%llx during call %llu\n", crashCode == 3 ? "abort" : "exception",
+              crashCode.load(), name,
               static_cast<unsigned long long>(static_cast<char*>(at) - reinterpret_cast<char*>(module)),
               static_cast<unsigned long long>(currentCall.load()));
   printReplay();
-  return EXCEPTION_EXECUTE_HANDLER;
+  TerminateProcess(GetCurrentProcess(), crashCode);
 }
 
-void aborted(int) {
-  std::printf("CRASH: abort during call %llu\n", static_cast<unsigned long long>(currentCall.load()));
-  printReplay();
-}
-
-// A call that never returns is a failure too.
+// Reports a crash, and a call that never returns: that is a failure too.
 void watchdog() {
   uint64_t last = 0;
-  for (int still = 0;; Sleep(1000)) {
+  for (int still = 0;; Sleep(100)) {
+    if (crashCode) reportCrash();
     const uint64_t now = currentCall;
     still = now == last ? still + 1 : 0;
     last = now;
-    if (still == 60) {
+    if (still == 600) {
       std::printf("HANG: call %llu has run for a minute\n", static_cast<unsigned long long>(now));
       printReplay();
       TerminateProcess(GetCurrentProcess(), 98);
