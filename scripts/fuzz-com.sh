@@ -21,14 +21,14 @@ done
 run() {
   local arch=$1 log="$root/$1.log"
   local program="build/$arch/tests/com/clients/com_client_fuzz_client.exe"
-  # OANOCACHE: as the test command runs it, without Wine's cache of freed strings.
-  if env -u DISPLAY OANOCACHE=1 QUENVAR_WINEPREFIX="$prefix" tests/wine/wine-run.sh "$program" --seconds "$seconds" \
-      >"$log" 2>&1; then
+  # As the test command runs it: without Wine's cache of freed strings, with its heap checking.
+  if env -u DISPLAY OANOCACHE=1 WINEDEBUG=-all,warn+heap QUENVAR_WINEPREFIX="$prefix" tests/wine/wine-run.sh \
+      "$program" --seconds "$seconds" >"$log" 2>&1; then
     echo "$arch: $(grep '^fuzz_client: .* calls' "$log")"
   else
     echo "$arch: FAILED, log $log"
     grep -E 'FAILED|CRASH|HANG|what\(\)|overflow' "$log" | head -5 | sed 's/^/  /' || true
-    echo "  replay: OANOCACHE=1 QUENVAR_WINEPREFIX=$prefix tests/wine/wine-run.sh $program" \
+    echo "  replay: OANOCACHE=1 WINEDEBUG=-all,warn+heap QUENVAR_WINEPREFIX=$prefix tests/wine/wine-run.sh $program" \
       "$(sed -n 's/^replay: fuzz_client.exe //p' "$log" | tail -1) --trace"
     return 1
   fi
