@@ -118,7 +118,7 @@ HRESULT prepare(Argument& arg, const VARIANT* source, const DispatchTable::Param
       arg.value.pdispVal = nullptr;
       hr = S_OK;
     } else {
-      hr = VariantChangeTypeEx(&arg.value, const_cast<VARIANT*>(v), LOCALE_USER_DEFAULT, 0, type.vt);
+      hr = changeType(&arg.value, v, type.vt);
     }
     if (FAILED(hr)) return hr;
   }

@@ -27,7 +27,72 @@ Variant fromSafeArray(SAFEARRAY* array, VARTYPE declared) {
   return Variant(std::move(out));
 }
 
+// More than 28 decimal places, or a sign other than + and -: the system's conversion of such a
+// DECIMAL to text writes past its buffer.
+bool wellFormed(const VARIANT& v) {
+  const DECIMAL* d = v.vt == VT_DECIMAL ? &v.decVal : v.vt == (VT_BYREF | VT_DECIMAL) ? v.pdecVal : nullptr;
+  return !d || (d->scale <= 28 && (d->sign == 0 || d->sign == DECIMAL_NEG));
+}
+
+IUnknown* objectIn(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return v.punkVal;
+    case VT_BYREF | VT_DISPATCH:
+    case VT_BYREF | VT_UNKNOWN: return *v.ppunkVal;
+    default: return nullptr;
+  }
+}
+
+// Read as the system's conversion reads it, but what a failing object left behind is given back.
+HRESULT defaultValue(const VARIANT& v, VARIANT* out) {
+  IUnknown* object = objectIn(v);
+  IDispatch* d = nullptr;
+  if ((v.vt & VT_TYPEMASK) == VT_DISPATCH) {
+    d = static_cast<IDispatch*>(object);
+    d->AddRef();
+  } else if (FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))) || !d) {
+    return E_NOINTERFACE;
+  }
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  const HRESULT hr = d->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, out, nullptr,
+                               nullptr);
+  d->Release();
+  if (FAILED(hr)) VariantClear(out);
+  return hr;
+}
+
 }  // namespace
+
+// The system's conversion would read an object's default value again and again while it is an
+// object: one whose default value is itself took the stack.
+HRESULT changeType(VARIANT* out, const VARIANT* in, VARTYPE vt) {
+  VARIANT held;  // the default value being followed
+  VariantInit(&held);
+  HRESULT hr = DISP_E_TYPEMISMATCH;
+  const VARIANT* v = referencedVariant(in);
+  for (int hops = 0; v && !((v->vt & VT_BYREF) && !v->byref) && wellFormed(*v); ++hops) {
+    if (!objectIn(*v) || vt == VT_DISPATCH || vt == VT_UNKNOWN) {
+      hr = VariantChangeTypeEx(out, const_cast<VARIANT*>(v), LOCALE_USER_DEFAULT, 0, vt);
+      break;
+    }
+    VARIANT next, owned;
+    VariantInit(&next);
+    VariantInit(&owned);
+    if (hops == 16 || FAILED(defaultValue(*v, &next))) break;
+    // A reference may point into an object that only `held` keeps alive: its value is copied first.
+    const VARIANT* value = referencedVariant(&next);
+    if (value == &next && !(next.vt & VT_BYREF)) owned = next;
+    else if (!value || ((value->vt & VT_BYREF) && !value->byref) ||
+             FAILED(VariantCopyInd(&owned, const_cast<VARIANT*>(value))))
+      break;
+    VariantClear(&held);
+    held = owned;
+    v = &held;
+  }
+  VariantClear(&held);
+  return FAILED(hr) ? DISP_E_TYPEMISMATCH : hr;
+}
 
 const VARIANT* referencedVariant(const VARIANT* v) {
   for (int hops = 0; v && v->vt == (VT_BYREF | VT_VARIANT); ++hops) {

@@ -11,6 +11,9 @@ namespace quenvar::com {
 // The variant a chain of VT_BYREF|VT_VARIANT leads to; nullptr for a null reference or a
 // chain too long to be anything but a cycle.
 const VARIANT* referencedVariant(const VARIANT* v);
+// VariantChangeTypeEx for a client's value, reading an object's default value itself (a bounded
+// number of times) and refusing a DECIMAL that is no number, with DISP_E_TYPEMISMATCH.
+HRESULT changeType(VARIANT* out, const VARIANT* in, VARTYPE vt);
 // Copies; references are followed, objects wrapped for use by name.
 Variant fromVariant(const VARIANT& v);
 // Fills `out` (initialised by the caller); objects must come from the COM side.

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -195,6 +196,27 @@ inline Ptr<_clsErrHandler> createHandler() {
   HRESULT hr = CoCreateInstance(CLSID_clsErrHandler, nullptr, CLSCTX_INPROC_SERVER, IID__clsErrHandler, h.putVoid());
   if (FAILED(hr)) fail(__FILE__, __LINE__, "CoCreateInstance: " + show(hr));
   return h;
+}
+
+// The DLL's own answer to whether anything of it is still alive.
+inline HRESULT canUnloadNow() {
+  HMODULE dll = GetModuleHandleW(L"Quenvar.dll");
+  FARPROC f = dll ? GetProcAddress(dll, "DllCanUnloadNow") : nullptr;
+  if (!f) {
+    fail(__FILE__, __LINE__, "Quenvar.dll is not loaded or lacks DllCanUnloadNow");
+    return E_FAIL;
+  }
+  return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(f))();
+}
+
+// Process memory as psapi reports it (link psapi).
+struct Memory {
+  SIZE_T privateBytes = 0, workingSet = 0;
+};
+inline Memory memory() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return {counters.PagefileUsage, counters.WorkingSetSize};
 }
 
 // The names on the call stack, bottom first.

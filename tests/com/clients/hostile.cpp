@@ -459,6 +459,54 @@ void malformedCalls() {
   if (point) CHECK_EQ(point->Advise(&empty, &cookie), CONNECT_E_CANNOTCONNECT);
 }
 
+// A typed argument through Invoke: an object's default value is read as a client expects, but
+// never without end, and no value that is no number reaches the system's conversion.
+void convertedArguments() {
+  auto h = createHandler();
+  if (!h) return;
+  auto d = h.as<IDispatch>(IID_IDispatch);
+  Rogue object, kept;
+  const auto decimal = [](VARIANT* v, BYTE scale) {
+    v->decVal = DECIMAL{0, {{scale, 0}}, 43735362, {{0x12345678, 0x9ABCDEF0}}};
+    v->vt = VT_DECIMAL;
+  };
+  struct Case {
+    const wchar_t* what;
+    std::function<void(VARIANT&)> make;
+    std::function<HRESULT(VARIANT*, EXCEPINFO*)> defaultValue;
+    HRESULT hr;
+  } cases[] = {
+      {L"an object whose default value is a string", [&](VARIANT& v) { v.vt = VT_DISPATCH, v.pdispVal = &object; },
+       [](VARIANT* r, EXCEPINFO*) { return r->vt = VT_BSTR, r->bstrVal = SysAllocString(L"Counting"), S_OK; }, S_OK},
+      {L"an object whose default value is itself", [&](VARIANT& v) { v.vt = VT_DISPATCH, v.pdispVal = &object; },
+       [&](VARIANT* r, EXCEPINFO*) { return r->vt = VT_DISPATCH, r->pdispVal = &object, object.AddRef(), S_OK; },
+       DISP_E_TYPEMISMATCH},
+      {L"a decimal with 253 decimal places", [&](VARIANT& v) { decimal(&v, 253); }, nullptr, DISP_E_TYPEMISMATCH},
+      {L"an object whose default value is that decimal", [&](VARIANT& v) { v.vt = VT_DISPATCH, v.pdispVal = &object; },
+       [&](VARIANT* r, EXCEPINFO*) { return decimal(r, 253), S_OK; }, DISP_E_TYPEMISMATCH},
+      {L"an object that fails but leaves a value", [&](VARIANT& v) { v.vt = VT_DISPATCH, v.pdispVal = &object; },
+       [&](VARIANT* r, EXCEPINFO*) { return r->vt = VT_DISPATCH, r->pdispVal = &kept, kept.AddRef(), E_FAIL; },
+       DISP_E_TYPEMISMATCH},
+  };
+  const DISPID operation = idOf(d.get(), L"CurrentOperation");
+  for (const Case& c : cases) {
+    std::printf("  %ls\n", c.what);
+    std::fflush(stdout);
+    object.answer = c.defaultValue;
+    VARIANT arg;
+    VariantInit(&arg);
+    c.make(arg);
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &put, 1, 1};
+    CHECK_EQ(d->Invoke(operation, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                       nullptr),
+             c.hr);
+    if (c.hr == S_OK) CHECK_EQ(text(&_clsErrHandler::get_CurrentOperation, h.get()), std::wstring(L"Counting"));
+    CHECK_EQ(object.refs, 1u);
+    CHECK_EQ(kept.refs, 1u);
+  }
+}
+
 // The client's objects a thread's handlers kept go when the thread's last handler goes, on that
 // thread and in its apartment, not at thread exit under the loader lock.
 void releasedWithTheLastHandler() {
@@ -495,6 +543,7 @@ int main(int argc, char** argv) {
   rogueObjects();
   releasedDuringCalls();
   malformedCalls();
+  convertedArguments();
   releasedWithTheLastHandler();
   return finish("hostile");
 }

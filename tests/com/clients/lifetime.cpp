@@ -2,7 +2,6 @@
 // memory over many objects, and threads and processes that used the handler still ending.
 
 #include <ocidl.h>
-#include <psapi.h>
 
 #include <cstring>
 #include <deque>
@@ -14,16 +13,6 @@
 using namespace client;
 
 namespace {
-
-HRESULT canUnloadNow() {
-  HMODULE dll = GetModuleHandleW(L"Quenvar.dll");
-  FARPROC f = dll ? GetProcAddress(dll, "DllCanUnloadNow") : nullptr;
-  if (!f) {
-    fail(__FILE__, __LINE__, "Quenvar.dll is not loaded or lacks DllCanUnloadNow");
-    return E_FAIL;
-  }
-  return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(f))();
-}
 
 void referenceCountsAndIdentity() {
   CLSID clsid{};
@@ -96,16 +85,6 @@ void unloadOnlyWhenNothingIsAlive() {
   CHECK_EQ(factory->LockServer(FALSE), S_OK);
   factory.reset();
   CHECK_EQ(canUnloadNow(), S_OK);
-}
-
-struct Memory {
-  SIZE_T privateBytes = 0, workingSet = 0;
-};
-
-Memory memory() {
-  PROCESS_MEMORY_COUNTERS counters{};
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return {counters.PagefileUsage, counters.WorkingSetSize};
 }
 
 // Runs `cycle` 1,000 times to warm up, then 10,000 times, and requires both private bytes and
