@@ -82,7 +82,7 @@ std::vector<Member> membersOf(IDispatch* d) {
 // A raise: a runtime error number (0x800A....) or an object-defined one (0x8004....), which must
 // come with error information.
 bool raises(HRESULT hr) {
-  return (FAILED(hr) && HRESULT_FACILITY(hr) == FACILITY_CONTROL) || HRESULT_FACILITY(hr) == FACILITY_ITF;
+  return FAILED(hr) && (HRESULT_FACILITY(hr) == FACILITY_CONTROL || HRESULT_FACILITY(hr) == FACILITY_ITF);
 }
 
 class Fuzzer;
