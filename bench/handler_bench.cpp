@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
 using namespace quenvar;
 

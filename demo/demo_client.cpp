@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "core/automation_error.h"
-#include "core/dynamic_object.h"
-#include "handler/err_handler.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/dynamic_object.h"
+#include "quenvar/err_handler.h"
 
 using namespace quenvar;
 

@@ -8,7 +8,7 @@
 
 #include "fakes/fake_platform.h"
 #include "fuzz_input.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "report/db_errors.h"
 #include "unit/client_objects.h"
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "fakes/fake_platform.h"
 #include "fuzz_input.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quenvar;

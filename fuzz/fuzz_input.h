@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar::fuzz {
 

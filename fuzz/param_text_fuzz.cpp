@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "core/automation_error.h"
-#include "core/dynamic_object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
 #include "fakes/fake_platform.h"
 #include "fuzz_input.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "fuzz_input.h"
 #include "platform/posix/ini_settings_store.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "fakes/fake_platform.h"
 #include "mail/smtp_session.h"
 

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "core/automation_error.h"
-#include "core/dynamic_object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/dynamic_object.h"
 #include "fuzz_input.h"
 #include "platform/posix/posix_locale_text.h"
 

@@ -1,6 +1,6 @@
 #include "bstr.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/utf.h"
 
 namespace quenvar::com {

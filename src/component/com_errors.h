@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/steps.h"
 
 namespace quenvar::com {

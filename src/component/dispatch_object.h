@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include "core/object.h"
+#include "quenvar/object.h"
 
 namespace quenvar::com {
 

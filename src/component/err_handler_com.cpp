@@ -14,10 +14,10 @@
 #include "com_object.h"
 #include "connection_points.h"
 #include "dispatch_object.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "quenvar.h"
 #include "sys_obj_com.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 #include "variant_convert.h"
 
 namespace quenvar::com {

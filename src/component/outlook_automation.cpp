@@ -4,7 +4,7 @@
 #include <objbase.h>
 #include <oaidl.h>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "dispatch_object.h"
 #include "platform/platform.h"
 

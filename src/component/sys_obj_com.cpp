@@ -3,7 +3,7 @@
 #include "bstr.h"
 #include "com_errors.h"
 #include "com_object.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar::com {
 

@@ -1,7 +1,7 @@
 #include "variant_convert.h"
 
 #include "bstr.h"
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "dispatch_object.h"
 
 namespace quenvar::com {

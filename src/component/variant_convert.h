@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar::com {
 

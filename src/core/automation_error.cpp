@@ -1,4 +1,4 @@
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 
 namespace quenvar {

@@ -1,6 +1,6 @@
-#include "core/dynamic_object.h"
+#include "quenvar/dynamic_object.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

@@ -1,6 +1,6 @@
-#include "core/object.h"
+#include "quenvar/object.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

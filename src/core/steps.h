@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

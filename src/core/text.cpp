@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "quenvar/object.h"
+
 namespace quenvar {
 
 namespace {

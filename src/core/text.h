@@ -13,11 +13,6 @@ std::string toUpperAscii(std::string_view s);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle);
 
-struct CaseInsensitiveLess {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const;
-};
-
 std::string_view trimBlanks(std::string_view s);
 std::string_view trimTrailingBlanks(std::string_view s);
 

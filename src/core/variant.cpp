@@ -1,10 +1,10 @@
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 #include <cmath>
 #include <limits>
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/thread_state.h"
-#include "core/variant.h"
-#include "handler/settings_keys.h"
+#include "quenvar/variant.h"
+#include "mail/mail_settings.h"
 #include "platform/platform.h"
 
 namespace quenvar {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "dialogs/form.h"
+#include "platform/form.h"
 
 namespace quenvar {
 

@@ -2,12 +2,12 @@
 
 #include <variant>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
 #include "dialogs/error_dialog_layout.h"
-#include "handler/settings_keys.h"
+#include "mail/mail_settings.h"
 #include "mail/mail_dispatch.h"
 #include "platform/platform.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dialogs/error_dialog_host.h"
-#include "dialogs/form.h"
+#include "platform/form.h"
 
 namespace quenvar {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar {
 

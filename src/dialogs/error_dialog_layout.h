@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "dialogs/form.h"
+#include "platform/form.h"
 
 namespace quenvar {
 

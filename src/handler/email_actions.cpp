@@ -1,6 +1,6 @@
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "mail/mail_dispatch.h"
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/thread_state.h"
-#include "handler/err_handler.h"
-#include "handler/settings_keys.h"
+#include "quenvar/err_handler.h"
+#include "mail/mail_settings.h"
 #include "platform/platform.h"
 
 namespace quenvar {

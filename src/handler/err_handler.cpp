@@ -1,10 +1,10 @@
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
 #include "platform/platform.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar {
 

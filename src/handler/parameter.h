@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar {
 

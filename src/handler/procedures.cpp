@@ -1,6 +1,6 @@
 #include "handler/procedures.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "platform/locale_text.h"
 #include "report/secrets.h"

@@ -1,5 +1,5 @@
 #include "core/steps.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 
 namespace quenvar {

@@ -4,12 +4,12 @@
 #include <memory>
 #include <optional>
 
-#include "core/automation_error.h"
-#include "core/object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/object.h"
 #include "core/thread_state.h"
-#include "core/variant.h"
+#include "quenvar/variant.h"
 #include "dialogs/email_settings.h"
-#include "handler/settings_keys.h"
+#include "mail/mail_settings.h"
 #include "mail/smtp_session.h"
 #include "platform/platform.h"
 

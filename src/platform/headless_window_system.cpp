@@ -1,6 +1,6 @@
 #include "platform/headless_window_system.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

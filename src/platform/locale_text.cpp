@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "core/automation_error.h"
-#include "core/object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/object.h"
 
 namespace quenvar {
 

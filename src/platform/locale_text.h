@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 #include "platform/clock.h"
 
 namespace quenvar {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/object.h"
+#include "quenvar/object.h"
 
 namespace quenvar {
 

@@ -7,6 +7,13 @@
 namespace quenvar {
 
 struct VersionRecord {
+  // Identifiers of platformId.
+  static constexpr int32_t kPlatformWin32s = 0;
+  static constexpr int32_t kPlatformWindows = 1;
+  static constexpr int32_t kPlatformNT = 2;
+  // Not a Windows identifier: the record then names the platform itself.
+  static constexpr int32_t kPlatformOther = 0x7FFF;
+
   bool ok = false;
   int32_t major = 0, minor = 0, build = 0, platformId = 0;
   std::string servicePack;

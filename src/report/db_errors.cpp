@@ -1,10 +1,10 @@
 #include "report/db_errors.h"
 
-#include "core/automation_error.h"
-#include "core/object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/object.h"
 #include "core/steps.h"
 #include "core/text.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 
 namespace quenvar {

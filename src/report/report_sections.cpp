@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
-#include "core/object.h"
+#include "quenvar/object.h"
 #include "core/steps.h"
 #include "core/text.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 #include "report/secrets.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar {
 

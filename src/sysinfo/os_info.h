@@ -22,12 +22,6 @@ std::string GetAvailableVirtualMemory(OsFacts& os, const LocaleText& locale);
 
 // Bytes as whole kilobytes, grouped, then "K"; less than one kilobyte gives just "K".
 std::string FormatKilobytes(uint64_t bytes, const LocaleText& locale);
-// Identifiers the version record reports.
-inline constexpr int32_t kPlatformWin32s = 0;
-inline constexpr int32_t kPlatformWindows = 1;
-inline constexpr int32_t kPlatformNT = 2;
-// Not a Windows identifier: the record then names the platform itself.
-inline constexpr int32_t kPlatformOther = 0x7FFF;
 }  // namespace basOSInfo
 
 }  // namespace quenvar

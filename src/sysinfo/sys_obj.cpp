@@ -1,4 +1,4 @@
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 #include "platform/os_facts.h"
 #include "sysinfo/os_info.h"
@@ -9,10 +9,10 @@ using namespace basOSInfo;
 
 std::string SysObj::PlatForm() const {
   switch (GetPlatformId(os_)) {
-    case kPlatformWin32s: return "Probably unable to run...";
-    case kPlatformWindows: return "Win9x";
-    case kPlatformNT: return "WinNT";
-    case kPlatformOther: return os_.version().platformName;
+    case VersionRecord::kPlatformWin32s: return "Probably unable to run...";
+    case VersionRecord::kPlatformWindows: return "Win9x";
+    case VersionRecord::kPlatformNT: return "WinNT";
+    case VersionRecord::kPlatformOther: return os_.version().platformName;
     default: return {};
   }
 }

@@ -12,9 +12,9 @@
 #include <tuple>
 #include <vector>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "dialogs/error_dialog_host.h"
-#include "dialogs/form.h"
+#include "platform/form.h"
 #include "platform/platform.h"
 
 namespace quenvar::fake {

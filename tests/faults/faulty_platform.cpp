@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar::faults {
 

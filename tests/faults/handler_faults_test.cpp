@@ -10,7 +10,7 @@
 #include "faults/fault_sweep.h"
 #include "faults/temp_folder.h"
 #include "fakes/fake_platform.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/posix/posix_file_system.h"
 
 namespace quenvar::faults {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "core/dynamic_object.h"
+#include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
 #include "faults/fault_sweep.h"
 #include "fakes/fake_platform.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
 namespace quenvar::faults {
 namespace {

@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "temp_folder.h"
 
 namespace quenvar {

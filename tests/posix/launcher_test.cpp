@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "temp_folder.h"
 
 namespace quenvar {

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "temp_folder.h"
 
 namespace quenvar {

@@ -35,7 +35,7 @@ TEST(PosixOsFacts, VersionAndProcessorFromUname) {
   PosixOsFacts os;
   const VersionRecord v = os.version();
   EXPECT_TRUE(v.ok);
-  EXPECT_EQ(v.platformId, basOSInfo::kPlatformOther);
+  EXPECT_EQ(v.platformId, VersionRecord::kPlatformOther);
   EXPECT_EQ(v.platformName, names.sysname);
   EXPECT_FALSE(v.platformName.empty());
   EXPECT_EQ(release(names.release), (std::vector<int32_t>{v.major, v.minor, v.build}));

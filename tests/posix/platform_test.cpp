@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 #include <algorithm>
 #include <atomic>

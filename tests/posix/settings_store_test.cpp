@@ -9,7 +9,7 @@
 #include <random>
 #include <set>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "temp_folder.h"
 
 namespace quenvar {

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "mail/smtp_session.h"
 #include "platform/posix/posix_socket.h"
 #include "temp_folder.h"

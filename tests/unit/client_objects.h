@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/automation_error.h"
-#include "core/dynamic_object.h"
+#include "quenvar/automation_error.h"
+#include "quenvar/dynamic_object.h"
 
 namespace quenvar::test {
 

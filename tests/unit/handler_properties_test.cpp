@@ -1,4 +1,4 @@
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 #include "test_support.h"
 
 namespace quenvar {

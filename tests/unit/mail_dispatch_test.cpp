@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/dynamic_object.h"
+#include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
 #include "test_support.h"
 

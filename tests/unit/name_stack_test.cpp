@@ -1,4 +1,4 @@
-#include "handler/name_stack.h"
+#include "quenvar/detail/name_stack.h"
 
 #include <gtest/gtest.h>
 

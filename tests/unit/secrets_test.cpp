@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "report/secrets.h"
 #include "test_support.h"
 

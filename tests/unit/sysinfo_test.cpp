@@ -2,7 +2,7 @@
 
 #include "fakes/fake_platform.h"
 #include "sysinfo/os_info.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar {
 namespace {
@@ -48,7 +48,7 @@ TEST_F(SysInfo, PlatformNames) {
     os.versionRecord.platformId = id;
     EXPECT_EQ(sys.PlatForm(), name) << id;
   }
-  os.versionRecord.platformId = basOSInfo::kPlatformOther;
+  os.versionRecord.platformId = VersionRecord::kPlatformOther;
   os.versionRecord.platformName = "Linux";
   EXPECT_EQ(sys.PlatForm(), "Linux");
 }

@@ -7,7 +7,7 @@
 #include "client_objects.h"
 #include "core/thread_state.h"
 #include "fakes/fake_platform.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 
 namespace quenvar::test {
 

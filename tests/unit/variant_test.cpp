@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "client_objects.h"
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "fakes/fake_platform.h"
 
 namespace quenvar {

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
 #include "dialogs/error_dialog.h"

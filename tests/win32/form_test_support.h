@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/automation_error.h"
-#include "dialogs/form.h"
+#include "quenvar/automation_error.h"
+#include "platform/form.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 #include "platform/window_system.h"

@@ -4,7 +4,7 @@
 
 #include "platform/win32/win32_locale_text.h"
 #include "sysinfo/os_info.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 #include "win32_test_support.h"
 
 namespace quenvar {
@@ -21,7 +21,7 @@ TEST(Win32OsFacts, VersionAgreesWithTheSystem) {
   EXPECT_EQ(v.major, static_cast<int32_t>(LOBYTE(LOWORD(packed))));
   EXPECT_EQ(v.minor, static_cast<int32_t>(HIBYTE(LOWORD(packed))));
   EXPECT_EQ(v.build, static_cast<int32_t>(HIWORD(packed)));
-  EXPECT_EQ(v.platformId, basOSInfo::kPlatformNT);
+  EXPECT_EQ(v.platformId, VersionRecord::kPlatformNT);
   EXPECT_TRUE(v.platformName.empty());
   EXPECT_EQ(os.eventLogPlatform(), "WinNT");
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/posix/dladdr_module_info.h"
 
 extern char** environ;

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/posix/editor_launcher.h"
 
 namespace quenvar {

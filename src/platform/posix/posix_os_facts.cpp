@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "sysinfo/os_info.h"
 
 namespace quenvar {
 
@@ -78,7 +77,7 @@ VersionRecord PosixOsFacts::version() {
   struct utsname names {};
   if (::uname(&names) != 0) return record;
   record.ok = true;
-  record.platformId = basOSInfo::kPlatformOther;
+  record.platformId = VersionRecord::kPlatformOther;
   record.platformName = names.sysname;
   parseRelease(names.release, record.major, record.minor, record.build);
   return record;

@@ -11,7 +11,7 @@
 
 #include <cerrno>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/bounded_call.h"
 #include "platform/posix/dladdr_module_info.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/form.h"
+#include "platform/form.h"
 #include "platform/win32/gdi_cache.h"
 #include "platform/win32/twips.h"
 #include "platform/win32/windows_api.h"

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "dialogs/form.h"
+#include "platform/form.h"
 #include "platform/win32/windows_api.h"
 
 namespace quenvar::win32 {

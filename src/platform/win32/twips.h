@@ -2,7 +2,7 @@
 // Forms are designed in twips (1/1440 inch); windows are placed in pixels of the screen's DPI.
 // Every conversion goes through these, so placement and the sizes reported back agree.
 
-#include "dialogs/form.h"
+#include "platform/form.h"
 #include "platform/win32/windows_api.h"
 
 namespace quenvar::win32 {

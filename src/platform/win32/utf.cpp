@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/windows_api.h"
 
 namespace quenvar::win32 {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar::win32 {
 

@@ -1,6 +1,6 @@
 #include "platform/win32/win32_launcher.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 

@@ -9,7 +9,7 @@
 
 #include <optional>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/bounded_call.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"

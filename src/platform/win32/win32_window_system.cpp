@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "platform/win32/form_window.h"
 
 namespace quenvar {

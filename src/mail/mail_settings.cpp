@@ -1,8 +1,8 @@
-#include "handler/settings_keys.h"
+#include "mail/mail_settings.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/text.h"
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar::settings {
 

@@ -5,9 +5,15 @@
 #include <span>
 #include <string_view>
 
-#include "core/variant.h"
+#include "quenvar/variant.h"
 
 namespace quenvar {
+
+// Orders member names as automation compares them: ASCII letter case ignored.
+struct CaseInsensitiveLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
 
 class Object {
  public:

@@ -1,11 +1,11 @@
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 #include "core/component.h"
 #include "core/steps.h"
 #include "core/text.h"
 #include "dialogs/error_dialog_host.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/platform.h"
-#include "sysinfo/sys_obj.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar {
 

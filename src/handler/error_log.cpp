@@ -2,7 +2,7 @@
 
 #include "core/component.h"
 #include "core/steps.h"
-#include "handler/err_handler.h"
+#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 
 namespace quenvar {

@@ -1,6 +1,6 @@
-#include "dialogs/form.h"
+#include "platform/form.h"
 
-#include "core/automation_error.h"
+#include "quenvar/automation_error.h"
 
 namespace quenvar {
 

@@ -6,8 +6,7 @@
 #include <map>
 #include <string>
 
-#include "core/object.h"
-#include "core/text.h"
+#include "quenvar/object.h"
 
 namespace quenvar {
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/object.h"
-#include "core/variant.h"
-#include "handler/handler_events.h"
-#include "handler/name_stack.h"
+#include "quenvar/object.h"
+#include "quenvar/variant.h"
+#include "quenvar/handler_events.h"
+#include "quenvar/detail/name_stack.h"
 
 namespace quenvar {
 
