@@ -12,6 +12,9 @@
 #include "quenvar/automation_error.h"
 #include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
+#include "dialogs/thread_dialogs.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 #include "fakes/fake_platform.h"
 #include "fuzz_input.h"
 #include "quenvar/err_handler.h"
@@ -104,7 +107,7 @@ struct Stack {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  threadState().procParams.reset();  // as on a thread that never pushed
+  threadState().part<ProcParamTable>().lists.reset();  // as on a thread that never pushed
   {
     fuzz::Input in(data, size);
     Stack stack;
@@ -116,6 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  threadState().procParams.reset();
+  threadState().part<ProcParamTable>().lists.reset();
   return 0;
 }

@@ -14,11 +14,12 @@
 
 namespace quenvar {
 
+struct MailValues;
 struct Platform;
-class Procedures;
+struct ProcParamTable;
 class Steps;
-struct ThreadState;
 class SysObj;
+class ThreadState;
 
 class clsErrHandler {
  public:
@@ -114,6 +115,8 @@ class clsErrHandler {
   Platform& platform_;
   // The creating thread's shared state: a handler is used on the thread that made it.
   ThreadState& m_threadState;
+  ProcParamTable& m_procParams;
+  MailValues& m_mail;
 
   std::string m_strCurrentOperation;
   std::string m_strDestination;

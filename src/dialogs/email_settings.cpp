@@ -7,6 +7,7 @@
 #include "quenvar/automation_error.h"
 #include "core/thread_state.h"
 #include "quenvar/variant.h"
+#include "dialogs/thread_dialogs.h"
 #include "mail/mail_settings.h"
 #include "platform/platform.h"
 
@@ -16,14 +17,6 @@ namespace {
 
 constexpr std::string_view kOptionPrefix = "optEmailType(";
 const char* const kTextBoxes[] = {"txtMailserver", "txtFrom", "txtEmailAddress"};
-
-std::string read(SettingsStore& store, const std::string& key, const char* fallback) {
-  return store.get(settings::kApplication, settings::kSection, key).value_or(fallback);
-}
-
-void write(SettingsStore& store, const std::string& key, const std::string& value) {
-  store.save(settings::kApplication, settings::kSection, key, value);
-}
 
 // A stored whole number, or nothing when the text is not one that fits 16 bits.
 std::optional<int16_t> wholeNumber(const std::string& text) {
@@ -102,20 +95,21 @@ EmailSettingsDialog::EmailSettingsDialog() {
               cancel};
 }
 
-void EmailSettingsDialog::load(Platform& platform, ThreadState& mail) {
+void EmailSettingsDialog::load(Platform& platform, MailValues& mail) {
   platform_ = &platform;
   mail_ = &mail;
   loaded = true;
   focus.clear();
   // A stored route the dialog has no option for (the EmailType property takes any number) opens
   // on Outlook rather than failing: the dialog is where the user repairs the setting.
-  const std::optional<int16_t> route = wholeNumber(read(*platform.settings, settings::kEmailType, "0"));
+  const MailSettings settings(*platform.settings);
+  const std::optional<int16_t> route = wholeNumber(settings.get(MailSettings::kEmailType, "0"));
   optEmailType_Click(route && *route >= kOutlook && *route <= kSmtp ? *route : kOutlook);
   control("txtMailserver").caption = mail.mailServer;
   control("txtFrom").caption = mail.fromName;
   control("txtEmailAddress").caption = mail.fromEmail;
   // Only a stored 1 ticks the box; anything else, unreadable text included, leaves it clear.
-  control("chkShowScreen").value = wholeNumber(read(*platform.settings, settings::kShowEmlScre, "0")) == int16_t{1};
+  control("chkShowScreen").value = wholeNumber(settings.get(MailSettings::kShowEmlScre, "0")) == int16_t{1};
   m_bolEmailFlag = false;
 }
 
@@ -160,9 +154,9 @@ void EmailSettingsDialog::cmdSend_Click() {
     mail_->fromEmail = address;
   }
   m_bolEmailFlag = true;
-  SettingsStore& store = *platform_->settings;
-  write(store, settings::kShowEmlScre, std::to_string(control("chkShowScreen").value));
-  write(store, settings::kEmailType, std::to_string(m_intEmailType));
+  MailSettings settings(*platform_->settings);
+  settings.save(MailSettings::kShowEmlScre, std::to_string(control("chkShowScreen").value));
+  settings.save(MailSettings::kEmailType, std::to_string(m_intEmailType));
   Form_Unload();
 }
 
@@ -173,15 +167,15 @@ void EmailSettingsDialog::cmdCancel_Click() {
 
 void EmailSettingsDialog::Form_Unload() {
   loaded = false;
-  write(*platform_->settings, settings::kEmailFlag, m_bolEmailFlag ? "True" : "False");
+  MailSettings(*platform_->settings).saveBoolean(MailSettings::kEmailFlag, m_bolEmailFlag);
 }
 
-void showEmailSettings(Platform& platform, ThreadState& mail) {
-  std::shared_ptr<EmailSettingsDialog>& dialog = mail.emailSettings;
+void showEmailSettings(Platform& platform, ThreadState& thread) {
+  std::shared_ptr<EmailSettingsDialog>& dialog = thread.part<ThreadDialogs>().emailSettings;
   if (!dialog) dialog = std::make_shared<EmailSettingsDialog>();
   // Held for the showing: a handler may not drop the thread's instance from under its window.
   const std::shared_ptr<EmailSettingsDialog> shown = dialog;
-  shown->load(platform, mail);
+  shown->load(platform, thread.part<MailValues>());
   platform.windows->showModal(*shown);
 }
 

@@ -9,8 +9,9 @@
 
 namespace quenvar {
 
+struct MailValues;
 struct Platform;
-struct ThreadState;
+class ThreadState;
 
 class EmailSettingsDialog : public Form {
  public:
@@ -20,7 +21,7 @@ class EmailSettingsDialog : public Form {
 
   // The load step of one showing, over that showing's services and the thread's mail values.
   // A failure of the settings store goes to whoever shows the dialog.
-  void load(Platform& platform, ThreadState& mail);
+  void load(Platform& platform, MailValues& mail);
 
   void onClick(std::string_view control) override;
   void onClose() override;
@@ -37,11 +38,11 @@ class EmailSettingsDialog : public Form {
   void rejectOk(const char* text, const char* box);
 
   Platform* platform_ = nullptr;
-  ThreadState* mail_ = nullptr;
+  MailValues* mail_ = nullptr;
 };
 
 // Shows the thread's settings dialog modally through the platform's window system, for the
 // thread whose mail values it edits; returns when it has closed.
-void showEmailSettings(Platform& platform, ThreadState& mail);
+void showEmailSettings(Platform& platform, ThreadState& thread);
 
 }  // namespace quenvar

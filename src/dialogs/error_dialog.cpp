@@ -7,6 +7,7 @@
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
 #include "dialogs/error_dialog_layout.h"
+#include "dialogs/thread_dialogs.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_dispatch.h"
 #include "platform/platform.h"
@@ -43,7 +44,7 @@ const Member kMembers[] = {
 // As the runtime coerces into a Boolean: text reads "True"/"False" or a number.
 bool toBoolean(const Variant& value) {
   if (const bool* b = value.boolean()) return *b;
-  if (const std::string* s = value.string()) return settings::toBoolean(*s);
+  if (const std::string* s = value.string()) return storedBoolean(*s);
   return value.toDouble() != 0;
 }
 
@@ -52,7 +53,7 @@ constexpr const char* kMovedControls[] = {"lblErrNum",   "PictList",    "PictHea
 
 }  // namespace
 
-ErrorDialog::ErrorDialog(Platform& platform, ThreadState& mail) : platform_(platform), mail_(mail) {
+ErrorDialog::ErrorDialog(Platform& platform, ThreadState& thread) : platform_(platform), thread_(thread) {
   caption = "Application Error";
   clientWidth = 9825, clientHeight = 6915;
   font = {"Verdana", 8.25, false};
@@ -91,9 +92,7 @@ void ErrorDialog::Form_Load() {
   control("lblErrNum").caption = "Error Number: " + platform_.locale->text(Variant(m_dblErrNum));
   // Never written counts as True, as the EmailSettings property reads it, so a first error
   // opens on its report rather than on an empty pane.
-  const std::optional<std::string> unlocked =
-      platform_.settings->get(settings::kApplication, settings::kSection, settings::kEmailSettings);
-  control("cmdEmlSet").visible = !unlocked || settings::toBoolean(*unlocked);
+  control("cmdEmlSet").visible = MailSettings(*platform_.settings).unlocked();
   control("cmdAppInfo").visible = ShowAppInfo;
   control("cmdSystemInfo").visible = ShowSysInfo;
   control("cmdDatabaseInfo").visible = ShowDBInfo;
@@ -140,7 +139,7 @@ void ErrorDialog::onClick(std::string_view name) {
   else if (name == "cmdDatabaseInfo") showSection("Database Information", DbLog);
   else if (name == "cmdErrorLog") openLog("Error.log", "Error Log");
   else if (name == "cmdTraceLog") openLog("Trace.log", "Trace Log");
-  else if (name == "cmdEmlSet") showEmailSettings(platform_, mail_);
+  else if (name == "cmdEmlSet") showEmailSettings(platform_, thread_);
   else if (name == "cmdEmail") cmdEmail_Click();
   else if (name == "cmdClose") onClose();
 }
@@ -164,7 +163,10 @@ void ErrorDialog::cmdEmail_Click() {
   if (!Winsock1_) Winsock1_ = platform_.network->openSocket();
   ErrorDialogMail dialog{control("cmdEmlSet").visible, *platform_.pointer, *Winsock1_, m_strEmailDetailAPI,
                          m_strEmailDetailAPI2};
-  MailDispatch(platform_, mail_).EmailError({m_strEmailAddress, m_strToName, m_strSubject, m_strFullReport}, dialog);
+  MailDispatch(platform_, thread_.part<MailValues>(), [this] { showEmailSettings(platform_, thread_); })
+      .EmailError({.toAddress = m_strEmailAddress, .toName = m_strToName, .subject = m_strSubject,
+                   .body = m_strFullReport},
+                  dialog);
 }
 
 void ErrorDialog::onKeyDown(std::string_view name, int& keyCode) {
@@ -186,8 +188,9 @@ void ErrorDialog::onClose() {
 }
 
 ErrorDialogHost& threadErrorDialog(Platform& platform, ThreadState& state) {
-  if (!state.errorDialog) state.errorDialog = std::make_shared<ErrorDialog>(platform, state);
-  return *state.errorDialog;
+  std::shared_ptr<ErrorDialogHost>& dialog = state.part<ThreadDialogs>().errorDialog;
+  if (!dialog) dialog = std::make_shared<ErrorDialog>(platform, state);
+  return *dialog;
 }
 
 }  // namespace quenvar

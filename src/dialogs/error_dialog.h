@@ -17,7 +17,7 @@ class PumpedSocket;
 
 class ErrorDialog : public Form, public ErrorDialogHost {
  public:
-  ErrorDialog(Platform& platform, ThreadState& mail);
+  ErrorDialog(Platform& platform, ThreadState& thread);
   ~ErrorDialog() override;
 
   // Inputs by name, letter case ignored as automation does; unknown names fail with 438 and
@@ -61,7 +61,7 @@ class ErrorDialog : public Form, public ErrorDialogHost {
   void cmdEmail_Click();
 
   Platform& platform_;
-  ThreadState& mail_;
+  ThreadState& thread_;
   std::string m_strFullReport;
   // The socket control, opened on the first mail and kept while the dialog lives.
   std::unique_ptr<PumpedSocket> Winsock1_;

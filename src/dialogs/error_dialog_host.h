@@ -9,7 +9,7 @@
 namespace quenvar {
 
 struct Platform;
-struct ThreadState;
+class ThreadState;
 
 class ErrorDialogHost {
  public:

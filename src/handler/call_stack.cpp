@@ -1,6 +1,5 @@
 #include "quenvar/automation_error.h"
 #include "core/steps.h"
-#include "core/thread_state.h"
 #include "quenvar/err_handler.h"
 #include "handler/procedures.h"
 #include "platform/platform.h"
@@ -12,8 +11,8 @@ namespace {
 using ParamTable = std::vector<std::shared_ptr<Procedures>>;
 
 // Keeps the objects of the remaining slots and releases those cut off.
-inline void resizeProcParams(ThreadState& state, int32_t upperBound) {
-  auto& table = state.procParams;
+inline void resizeProcParams(ProcParamTable& params, int32_t upperBound) {
+  auto& table = params.lists;
   if (!table) table.emplace();
   const size_t size = static_cast<size_t>(upperBound) + 1;
   // Push and Pop move it by one slot: that path stays inline, without a general resize.
@@ -25,8 +24,8 @@ inline void resizeProcParams(ThreadState& state, int32_t upperBound) {
     table->resize(size);
 }
 
-std::shared_ptr<Procedures>& procParamsSlot(ThreadState& state, int64_t index) {
-  auto& table = state.procParams;
+std::shared_ptr<Procedures>& procParamsSlot(ProcParamTable& params, int64_t index) {
+  auto& table = params.lists;
   if (!table || index < 0 || index >= static_cast<int64_t>(table->size())) raiseSubscript();
   auto& slot = (*table)[static_cast<size_t>(index)];
   if (!slot) slot = std::make_shared<Procedures>();
@@ -46,7 +45,7 @@ int32_t clsErrHandler::Push(std::string_view strProc) {
       m_strStack.resize(depth + 1);
       m_strStack[depth].assign(strProc);
     }
-    resizeProcParams(m_threadState, m_lngStackDepth);
+    resizeProcParams(m_procParams, m_lngStackDepth);
     if (m_bolTraceExecution) writeTraceLine(m_strStack[depth]);
     return 0;
   } catch (...) {
@@ -60,11 +59,11 @@ int32_t clsErrHandler::Pop() {
     if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
     if (m_lngStackDepth == 0) m_strStack[0].clear();
     m_strStack.resize(m_lngStackDepth > 0 ? static_cast<size_t>(m_lngStackDepth) : 1);
-    auto& table = m_threadState.procParams;
+    auto& table = m_procParams.lists;
     if (!table || static_cast<size_t>(m_lngStackDepth) >= table->size()) raiseSubscript();
     (*table)[static_cast<size_t>(m_lngStackDepth)].reset();
     if (m_lngStackDepth > 0) --m_lngStackDepth;
-    resizeProcParams(m_threadState, m_lngStackDepth);
+    resizeProcParams(m_procParams, m_lngStackDepth);
     return 0;
   } catch (...) {
     return currentFailure().number();
@@ -72,12 +71,12 @@ int32_t clsErrHandler::Pop() {
 }
 
 void clsErrHandler::AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal) {
-  procParamsSlot(m_threadState, m_lngStackDepth)->Add(sParam, sType, vVal);
+  procParamsSlot(m_procParams, m_lngStackDepth)->Add(sParam, sType, vVal);
 }
 
 std::string clsErrHandler::ShowParam() {
   // Hold the list: reading an object value may call back into the stack.
-  std::shared_ptr<Procedures> list = procParamsSlot(m_threadState, static_cast<int64_t>(m_strStack.size()) - 1);
+  std::shared_ptr<Procedures> list = procParamsSlot(m_procParams, static_cast<int64_t>(m_strStack.size()) - 1);
   return platform_.locale->text(list->ReadParams(*platform_.locale));
 }
 

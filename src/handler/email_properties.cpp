@@ -1,5 +1,4 @@
 #include "quenvar/automation_error.h"
-#include "core/thread_state.h"
 #include "quenvar/err_handler.h"
 #include "mail/mail_settings.h"
 #include "platform/platform.h"
@@ -16,31 +15,26 @@ std::string withoutMailto(std::string text) {
 }  // namespace
 
 void clsErrHandler::EmailAddress(const std::string& value) { m_strEmailAddress = withoutMailto(value); }
-void clsErrHandler::FromName(const std::string& value) { m_threadState.fromName = value; }
-void clsErrHandler::FromEmailAddress(const std::string& value) { m_threadState.fromEmail = withoutMailto(value); }
+void clsErrHandler::FromName(const std::string& value) { m_mail.fromName = value; }
+void clsErrHandler::FromEmailAddress(const std::string& value) { m_mail.fromEmail = withoutMailto(value); }
 
 void clsErrHandler::SMTPMailServer(const std::string& value) {
-  m_threadState.mailServer = value;
-  platform_.settings->save(settings::kApplication, settings::kSection, settings::kMailServer, value);
+  m_mail.mailServer = value;
+  MailSettings(*platform_.settings).save(MailSettings::kMailServer, value);
 }
 
 int32_t clsErrHandler::EmailType() const {
-  auto stored = platform_.settings->get(settings::kApplication, settings::kSection, settings::kEmailType);
-  return stored ? Variant(*stored).toLong() : 0;
+  return Variant(MailSettings(*platform_.settings).get(MailSettings::kEmailType, "0")).toLong();
 }
 
 void clsErrHandler::EmailType(int32_t value) {
-  platform_.settings->save(settings::kApplication, settings::kSection, settings::kEmailType, std::to_string(value));
+  MailSettings(*platform_.settings).save(MailSettings::kEmailType, std::to_string(value));
 }
 
-bool clsErrHandler::EmailSettings() const {
-  auto stored = platform_.settings->get(settings::kApplication, settings::kSection, settings::kEmailSettings);
-  return stored ? settings::toBoolean(*stored) : true;
-}
+bool clsErrHandler::EmailSettings() const { return MailSettings(*platform_.settings).unlocked(); }
 
 void clsErrHandler::EmailSettings(bool value) {
-  platform_.settings->save(settings::kApplication, settings::kSection, settings::kEmailSettings,
-                           value ? "True" : "False");
+  MailSettings(*platform_.settings).saveBoolean(MailSettings::kEmailSettings, value);
 }
 
 }  // namespace quenvar

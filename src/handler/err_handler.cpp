@@ -3,12 +3,18 @@
 #include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 #include "platform/platform.h"
 #include "quenvar/sys_obj.h"
 
 namespace quenvar {
 
-clsErrHandler::clsErrHandler(Platform& platform) : platform_(platform), m_threadState(threadState()) {}
+clsErrHandler::clsErrHandler(Platform& platform)
+    : platform_(platform),
+      m_threadState(threadState()),
+      m_procParams(m_threadState.part<ProcParamTable>()),
+      m_mail(m_threadState.part<MailValues>()) {}
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
 clsErrHandler::~clsErrHandler() = default;
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,12 @@ class Procedures {
 
  private:
   std::vector<Parameter> params_;
+};
+
+// The parameter lists of the thread's stack entries, by stack index, shared by every handler of
+// the thread. No table at all until the thread's first Push; a slot may hold no list yet.
+struct ProcParamTable {
+  std::optional<std::vector<std::shared_ptr<Procedures>>> lists;
 };
 
 }  // namespace quenvar

@@ -6,9 +6,7 @@
 
 #include "quenvar/automation_error.h"
 #include "quenvar/object.h"
-#include "core/thread_state.h"
 #include "quenvar/variant.h"
-#include "dialogs/email_settings.h"
 #include "mail/mail_settings.h"
 #include "mail/smtp_session.h"
 #include "platform/platform.h"
@@ -18,10 +16,6 @@ namespace quenvar {
 namespace {
 
 constexpr size_t kShortLinkLength = 400;
-
-std::optional<std::string> read(SettingsStore& store, const std::string& key) {
-  return store.get(settings::kApplication, settings::kSection, key);
-}
 
 std::string percentEncoded(const std::string& text, std::string_view keep) {
   static constexpr char hex[] = "0123456789ABCDEF";
@@ -60,7 +54,7 @@ struct MailDispatch::Entry {
   int32_t routeMin, routeMax;        // accepted range of a stored "EmailType"
   std::string& link;
   const std::string& parameters;
-  PumpedSocket* socket;  // none: a connection of its own, discarded after the session
+  PumpedSocket* socket = nullptr;  // none: a connection of its own, discarded after the session
 };
 
 std::string mailtoLink(const std::string& toAddress, const std::string& subject) {
@@ -101,12 +95,27 @@ int32_t OpenMailto(ShellLauncher& launcher, const std::string& folder, const std
 void MailDispatch::TransmitMail(const MailMessage& message) noexcept {
   std::string link;
   const std::string noParameters;
-  run({*platform_.pointer, &message.body, false, false, -32768, 32767, link, noParameters, nullptr}, message);
+  run({.pointer = *platform_.pointer,
+       .clipboardText = &message.body,
+       .dialogSettings = false,
+       .settingsUnlocked = false,
+       .routeMin = -32768,
+       .routeMax = 32767,
+       .link = link,
+       .parameters = noParameters},
+      message);
 }
 
 void MailDispatch::EmailError(const MailMessage& message, ErrorDialogMail& dialog) noexcept {
-  run({dialog.pointer, nullptr, true, dialog.settingsUnlocked, 0, 255, dialog.m_strEmailDetailAPI,
-       dialog.m_strEmailDetailAPI2, &dialog.socket},
+  run({.pointer = dialog.pointer,
+       .clipboardText = nullptr,
+       .dialogSettings = true,
+       .settingsUnlocked = dialog.settingsUnlocked,
+       .routeMin = 0,
+       .routeMax = 255,
+       .link = dialog.m_strEmailDetailAPI,
+       .parameters = dialog.m_strEmailDetailAPI2,
+       .socket = &dialog.socket},
       message);
 }
 
@@ -123,45 +132,41 @@ void MailDispatch::run(const Entry& entry, const MailMessage& message) noexcept 
 }
 
 void MailDispatch::dispatch(const Entry& entry, const MailMessage& message) {
-  SettingsStore& store = *platform_.settings;
+  MailSettings settings(*platform_.settings);
   if (entry.clipboardText) platform_.clipboard->setText(*entry.clipboardText);
   if (entry.dialogSettings) entry.pointer.set(MousePointer::kBusy);
 
   bool unlocked = entry.settingsUnlocked;
-  if (!entry.dialogSettings) {
-    // Never written counts as unlocked, as the EmailSettings property reads it.
-    const std::optional<std::string> stored = read(store, settings::kEmailSettings);
-    unlocked = stored ? settings::toBoolean(*stored) : true;
-  }
+  if (!entry.dialogSettings) unlocked = settings.unlocked();
   if (unlocked) {
-    if (settings::toBoolean(read(store, settings::kShowEmlScre).value_or("0")))
-      store.save(settings::kApplication, settings::kSection, settings::kEmailFlag, "True");
+    if (storedBoolean(settings.get(MailSettings::kShowEmlScre, "0")))
+      settings.saveBoolean(MailSettings::kEmailFlag, true);
     else
-      showEmailSettings(platform_, mail_);
+      showSettings_();
   }
-  if (read(store, settings::kEmailFlag).value_or("") == "False") return;
+  if (settings.get(MailSettings::kEmailFlag, "") == "False") return;
 
   if (!entry.dialogSettings) entry.pointer.set(MousePointer::kBusy);
-  const int32_t route = Variant(read(store, settings::kEmailType).value_or("0")).toLong();
+  const int32_t route = Variant(settings.get(MailSettings::kEmailType, "0")).toLong();
   if (route < entry.routeMin || route > entry.routeMax) raiseOverflow();
 
   MessageBoxService& box = *platform_.messageBox;
   switch (route) {
-    case 0:
+    case static_cast<int32_t>(MailRoute::kOutlook):
       if (SendOutlookEmail(*platform_.mailClient, message.toAddress, message.subject, message.body) == 0)
         box.show("Composed Error Email in MS Outlook.", "Operation Successful", MessageBoxService::kOk);
       else
         box.show("Error occurred while attempting to compose Error email in MS Outlook", "Operation Failed",
                  MessageBoxService::kCritical);
       break;
-    case 1:
+    case static_cast<int32_t>(MailRoute::kDefaultClient):
       entry.link = mailtoLink(message.toAddress, message.subject);
       if (OpenMailto(*platform_.shell, platform_.module->folder(), entry.link, entry.parameters) == 0)
         box.show("Composed Error Email in Default Mail Client.", "Operation Successful", MessageBoxService::kOk);
       else
         box.show("Error occurred while attempting to email error", "Operation Failed", MessageBoxService::kCritical);
       break;
-    case 2: {
+    case static_cast<int32_t>(MailRoute::kSmtp): {
       Network& network = *platform_.network;
       std::unique_ptr<PumpedSocket> own;
       PumpedSocket& socket = entry.socket ? *entry.socket : *(own = network.openSocket());

@@ -3,6 +3,7 @@
 // TransmitMail and the error dialog's "E&mail Error". Neither ever fails to its caller.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quenvar {
@@ -11,8 +12,8 @@ class MailClientAutomation;
 class MousePointer;
 class PumpedSocket;
 class ShellLauncher;
+struct MailValues;
 struct Platform;
-struct ThreadState;
 
 struct MailMessage {
   std::string toAddress;
@@ -32,7 +33,9 @@ struct ErrorDialogMail {
 
 class MailDispatch {
  public:
-  MailDispatch(Platform& platform, ThreadState& mail) : platform_(platform), mail_(mail) {}
+  // `showSettings` shows the e-mail settings dialog modally: its owner lives above mail.
+  MailDispatch(Platform& platform, MailValues& mail, std::function<void()> showSettings)
+      : platform_(platform), mail_(mail), showSettings_(std::move(showSettings)) {}
 
   // Puts `body` on the clipboard, then mails it as the handler's settings say.
   void TransmitMail(const MailMessage& message) noexcept;
@@ -44,7 +47,8 @@ class MailDispatch {
   void dispatch(const Entry& entry, const MailMessage& message);
 
   Platform& platform_;
-  ThreadState& mail_;
+  MailValues& mail_;
+  std::function<void()> showSettings_;
 };
 
 // "mailto:" link with the recipient and subject percent-encoded (RFC 6068); no body.

@@ -1,16 +1,33 @@
 #include "mail/mail_settings.h"
 
-#include "quenvar/automation_error.h"
 #include "core/text.h"
+#include "platform/settings_store.h"
 #include "quenvar/variant.h"
 
-namespace quenvar::settings {
+namespace quenvar {
 
-bool toBoolean(const std::string& text) {
+std::optional<std::string> MailSettings::get(const std::string& key) const {
+  return store_.get(kApplication, kSection, key);
+}
+
+std::string MailSettings::get(const std::string& key, const char* fallback) const {
+  return get(key).value_or(fallback);
+}
+
+void MailSettings::save(const std::string& key, const std::string& value) {
+  store_.save(kApplication, kSection, key, value);
+}
+
+bool MailSettings::unlocked() const {
+  const std::optional<std::string> stored = get(kEmailSettings);
+  return stored ? storedBoolean(*stored) : true;
+}
+
+bool storedBoolean(const std::string& text) {
   std::string_view t = trimBlanks(text);
   if (equalsIgnoreCase(t, "True")) return true;
   if (equalsIgnoreCase(t, "False")) return false;
   return Variant(std::string(t)).toDouble() != 0;
 }
 
-}  // namespace quenvar::settings
+}  // namespace quenvar

@@ -12,6 +12,9 @@
 #include <thread>
 
 #include "core/thread_state.h"
+#include "dialogs/thread_dialogs.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 
 namespace quenvar::faults {
 
@@ -81,12 +84,12 @@ int sweep(const Sweep& how, const std::function<void(FaultPlan&)>& run) {
     plan.schedule(n, how.service, how.sticky);
     const std::string what = "call " + std::to_string(n) + (how.sticky ? " on" : " once");
     SCOPED_TRACE(what);
-    threadState() = ThreadState{};
+    threadState().reset();
     const int descriptors = openDescriptors();
     watchdog.start(what);
     run(plan);
     watchdog.stop();
-    threadState() = ThreadState{};
+    threadState().reset();
     EXPECT_EQ(openDescriptors(), descriptors) << "a descriptor was left open";
     if (!plan.hit()) return faulted;
     ++faulted;

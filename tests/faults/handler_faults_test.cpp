@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "core/thread_state.h"
+#include "dialogs/thread_dialogs.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 #include "dialogs/error_dialog.h"
 #include "faults/fault_sweep.h"
 #include "faults/temp_folder.h"
@@ -44,7 +47,7 @@ struct Scene {
     return fakes.platform;
   }
   // The thread's error dialog, once a handler has made it.
-  ErrorDialog* dialog() const { return dynamic_cast<ErrorDialog*>(threadState().errorDialog.get()); }
+  ErrorDialog* dialog() const { return dynamic_cast<ErrorDialog*>(threadState().part<ThreadDialogs>().errorDialog.get()); }
 };
 
 struct Case {

@@ -9,6 +9,9 @@
 
 #include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
+#include "dialogs/thread_dialogs.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 #include "faults/fault_sweep.h"
 #include "fakes/fake_platform.h"
 #include "quenvar/err_handler.h"
@@ -150,8 +153,8 @@ TEST(EmailSettingsFaults, OkWritesItsKeysInOrderOrTheStoresFailureReachesTheCall
         EXPECT_EQ(key("ShowEmlScre"), "0");
         EXPECT_EQ(key("EmailType"), "2");
         EXPECT_EQ(key("EmailFlag"), "True");
-        EXPECT_EQ(threadState().mailServer, "mail.example.com");
-        EXPECT_EQ(threadState().fromEmail, "build@example.com");
+        EXPECT_EQ(threadState().part<MailValues>().mailServer, "mail.example.com");
+        EXPECT_EQ(threadState().part<MailValues>().fromEmail, "build@example.com");
       }
 
       s.handler.ChangeEmailSettings();

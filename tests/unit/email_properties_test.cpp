@@ -16,7 +16,7 @@ TEST_F(EmailProperties, RecipientAndSenderLoseEveryMailtoPrefix) {
   handler.HandleError("x", 1);
   EXPECT_EQ(*dialog.value("m_strEmailAddress")->string(), "ops@example.com;dba@example.com");
   EXPECT_EQ(*dialog.value("m_strToName")->string(), "Operations");
-  EXPECT_EQ(threadState().fromEmail, "MAILTO:me@example.com") << "letter case counts";
+  EXPECT_EQ(threadState().part<MailValues>().fromEmail, "MAILTO:me@example.com") << "letter case counts";
 }
 
 TEST_F(EmailProperties, ServerGoesToTheThreadAndTheStore) {
@@ -25,11 +25,11 @@ TEST_F(EmailProperties, ServerGoesToTheThreadAndTheStore) {
     clsErrHandler h(s.platform), other(s.platform);
     h.SMTPMailServer("smtp.example.com");
     h.FromName("Orders");
-    EXPECT_EQ(threadState().mailServer, "smtp.example.com");
-    EXPECT_EQ(threadState().fromName, "Orders");
+    EXPECT_EQ(threadState().part<MailValues>().mailServer, "smtp.example.com");
+    EXPECT_EQ(threadState().part<MailValues>().fromName, "Orders");
     EXPECT_EQ(s.settings.values.at(Key{"Palvenor", "ErrHandler", "SMTPMailServer"}), "smtp.example.com");
   });
-  EXPECT_EQ(threadState().mailServer, "") << "another thread's values are its own";
+  EXPECT_EQ(threadState().part<MailValues>().mailServer, "") << "another thread's values are its own";
 }
 
 TEST_F(EmailProperties, RouteAndSwitchLiveInTheStore) {

@@ -10,7 +10,7 @@ namespace {
 
 struct EmailSettings : ::testing::Test {
   fake::Services services;
-  ThreadState mail;
+  MailValues mail;
   EmailSettingsDialog dialog;
   std::optional<std::string> key(const std::string& k) const { return services.settings.mail(k); }
   void load() { dialog.load(services.platform, mail); }
@@ -181,9 +181,9 @@ TEST_F(EmailSettings, ChangeEmailSettingsShowsTheThreadsOneDialogOnTheStoredRout
   handler.ChangeEmailSettings();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0], seen[1]);
-  EXPECT_EQ(seen[0], threadState().emailSettings.get());
+  EXPECT_EQ(seen[0], threadState().part<ThreadDialogs>().emailSettings.get());
   EXPECT_EQ(key("EmailFlag"), "False") << "the close box counts as not accepted";
-  threadState().emailSettings.reset();
+  threadState().part<ThreadDialogs>().emailSettings.reset();
 }
 
 TEST_F(EmailSettings, ChangeEmailSettingsPassesFailuresToTheCaller) {
@@ -192,7 +192,7 @@ TEST_F(EmailSettings, ChangeEmailSettingsPassesFailuresToTheCaller) {
   EXPECT_EQ(test::failureNumber([&] { handler.ChangeEmailSettings(); }), err::kPathFileAccess);
   services.windows.fail = true;
   EXPECT_EQ(test::failureNumber([&] { handler.ChangeEmailSettings(); }), err::kInvalidCall);
-  threadState().emailSettings.reset();
+  threadState().part<ThreadDialogs>().emailSettings.reset();
 }
 
 }  // namespace

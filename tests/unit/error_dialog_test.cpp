@@ -19,7 +19,7 @@ struct ErrorDialogTest : ::testing::Test {
     dialog.m_strErrDetail = "detail", dialog.AppLog = "app", dialog.SysLog = "sys", dialog.DbLog = "db";
     dialog.m_strDestination = "/logs";
   }
-  ~ErrorDialogTest() override { threadState().emailSettings.reset(); }
+  ~ErrorDialogTest() override { threadState().part<ThreadDialogs>().emailSettings.reset(); }
   Control& c(const char* name) { return dialog.control(name); }
   std::string heading() { return c("lblTabHeading").caption; }
   std::string pane() { return c("txtOutput").caption; }
@@ -210,7 +210,7 @@ TEST_F(ErrorDialogTest, CloseUnloadsAndKeepsTheMembersForTheNextError) {
 
 // The handler hands its report to the thread's real dialog when nothing was seeded there.
 struct HandleErrorThroughTheDialog : test::HandlerFixture {
-  HandleErrorThroughTheDialog() { threadState().errorDialog.reset(); }
+  HandleErrorThroughTheDialog() { threadState().part<ThreadDialogs>().errorDialog.reset(); }
 };
 
 struct AfterSink : HandlerEvents {

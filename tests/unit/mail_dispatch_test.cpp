@@ -4,6 +4,7 @@
 
 #include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
+#include "dialogs/email_settings.h"
 #include "test_support.h"
 
 namespace quenvar {
@@ -27,11 +28,11 @@ struct MailDispatchTest : ::testing::Test {
   std::vector<std::string> outlookLog;
 
   MailDispatchTest() {
-    mail = ThreadState{};
+    mail.reset();
     handler.EmailAddress("ops@example.com");
     handler.ToName("Ops");
   }
-  ~MailDispatchTest() override { mail = ThreadState{}; }
+  ~MailDispatchTest() override { mail.reset(); }
   void set(const std::string& key, const std::string& value) { services.settings.setMail(key, value); }
   std::optional<std::string> key(const std::string& k) const { return services.settings.mail(k); }
   std::vector<Shown> shown() const {
@@ -224,7 +225,7 @@ TEST_F(MailDispatchTest, ErrorDialogEntryUsesItsOwnPointerLinkAndRange) {
   fake::MousePointer dialogPointer;
   std::string detail = "old", detail2;
   ErrorDialogMail dialog{false, dialogPointer, services.network.server, detail, detail2};
-  MailDispatch dispatch(services.platform, mail);
+  MailDispatch dispatch(services.platform, mail.part<MailValues>(), [&] { showEmailSettings(services.platform, mail); });
   set("EmailType", "1");
   dispatch.EmailError({"ops@example.com", "Ops", "Err 5", "full report"}, dialog);
   EXPECT_EQ(detail, "mailto:ops@example.com?Subject=Err%205");

@@ -6,6 +6,9 @@
 
 #include "client_objects.h"
 #include "core/thread_state.h"
+#include "dialogs/thread_dialogs.h"
+#include "handler/procedures.h"
+#include "mail/mail_settings.h"
 #include "fakes/fake_platform.h"
 #include "quenvar/err_handler.h"
 
@@ -35,9 +38,9 @@ struct HandlerFixture : ::testing::Test {
   clsErrHandler handler{services.platform};
   HandlerFixture() {
     services.files.folders.insert("/logs");
-    threadState().errorDialog = std::shared_ptr<ErrorDialogHost>(std::shared_ptr<void>(), &dialog);
+    threadState().part<ThreadDialogs>().errorDialog = std::shared_ptr<ErrorDialogHost>(std::shared_ptr<void>(), &dialog);
   }
-  ~HandlerFixture() override { threadState().errorDialog.reset(); }
+  ~HandlerFixture() override { threadState().part<ThreadDialogs>().errorDialog.reset(); }
 };
 
 }  // namespace quenvar::test
