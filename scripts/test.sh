@@ -9,6 +9,10 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
+echo "=== layers"
+python3 scripts/check-layers.py
+python3 scripts/check-layers-test.py
+
 for preset in native native-asan win32 win64; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null

@@ -102,8 +102,7 @@ class clsErrHandler {
   void writeTraceLine(const std::string& strProc);
   std::string defaultFolder() const;
   std::string logPath(const char* fileName) const;
-  void CollectDBErrors();
-  void buildSections(Steps& step, const std::string& headingWord, const SysObj& sys);
+  void buildSections(Steps& step, const SysObj& sys);
   // The number of a failure that kept this report out of Error.log, or 0.
   int32_t writeErrorLog(Steps& step);
   void WriteEventLogEntry(const std::string& message, int16_t type, int32_t id);

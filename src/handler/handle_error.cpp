@@ -5,6 +5,8 @@
 #include "dialogs/error_dialog_host.h"
 #include "quenvar/err_handler.h"
 #include "platform/platform.h"
+#include "report/db_errors.h"
+#include "report/report.h"
 #include "quenvar/sys_obj.h"
 
 namespace quenvar {
@@ -30,7 +32,7 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     m_strErrDesc = desc;
     if (num == 0) return 0;
 
-    CollectDBErrors();
+    CollectDBErrors(m_objCn, *platform_.locale, m_lngErrNum, m_strErrDesc, m_lngErrorType);
     if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
     m_strProcName = m_strStack[static_cast<size_t>(m_lngStackDepth)];
 
@@ -41,7 +43,7 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     int32_t status = 0;
     if (!cancel) {
       step.continuePastFailure();
-      buildSections(step, m_lngErrorType != 0 ? " Database" : " Application", sys);
+      buildSections(step, sys);
       step([&] {
         if (m_strDestination.empty()) m_strDestination = defaultFolder();
       });
@@ -60,6 +62,30 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
   } catch (...) {
     return currentFailure().number();
   }
+}
+
+void clsErrHandler::buildSections(Steps& step, const SysObj& sys) {
+  ReportInput in{
+      .number = m_lngErrNum,
+      .procedure = m_strProcName,
+      .line = m_intErrLine,
+      .description = m_strErrDesc,
+      .customMessage = m_strCustomErrMessage,
+      .databaseError = m_lngErrorType != 0,
+      .currentOperation = m_strCurrentOperation,
+      .application = [this] { return m_objAppObject; },
+      .connection = [this] { return m_objCn; },
+      .stackEntry = [this](size_t level) -> std::optional<std::string> {
+        if (level > static_cast<size_t>(m_lngStackDepth)) return std::nullopt;
+        if (level >= m_strStack.size()) raiseSubscript();
+        return m_strStack[level];
+      },
+      .parameterText = [this] { return ShowParam(); },
+  };
+  m_strErrorLogDisplay = errorSection(in, platform_, step);
+  m_strAppLogDisplay = applicationSection(in, platform_, step);
+  m_strSysLogDisplay = systemSection(sys, step);
+  m_strDbLogDisplay = databaseSection(in, platform_, step);
 }
 
 void clsErrHandler::raiseBeforeHandlerCalled(bool& cancel) {

@@ -4,7 +4,6 @@
 #include "quenvar/object.h"
 #include "core/steps.h"
 #include "core/text.h"
-#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 
 namespace quenvar {
@@ -20,10 +19,10 @@ std::string CleanDBMessage(std::string_view strMessage) {
   return result;
 }
 
-void clsErrHandler::CollectDBErrors() {
-  const LocaleText& lt = *platform_.locale;
+void CollectDBErrors(const ObjectRef& connection, const LocaleText& lt, int32_t& number,
+                     std::string& description, int32_t& errorType) {
   try {
-    ObjectRef errors = getObject(m_objCn, "Errors");
+    ObjectRef errors = getObject(connection, "Errors");
     const int32_t count = get(errors, "Count").toLong();
     auto item = [&](int32_t i) {
       Variant index(i);
@@ -32,7 +31,7 @@ void clsErrHandler::CollectDBErrors() {
       return v.asObject();
     };
     if (count == 0) {
-      m_strErrDesc = CleanDBMessage(m_strErrDesc);
+      description = CleanDBMessage(description);
     } else if (get(item(0), "NativeError").toDouble() != 0) {
       std::string t = "\r\nDATABASE ERROR MESSAGE(S)\r\n\r\n";
       for (int32_t i = 0; i < count; ++i) {
@@ -43,15 +42,15 @@ void clsErrHandler::CollectDBErrors() {
         t += "DESCRIPTION:\t" + CleanDBMessage(lt.text(get(e, "Description"))) + "\r\n";
         t += "SOURCE:\t\t" + lt.text(get(e, "Source")) + "\r\n";
         t += "SQL STATE:\t" + lt.text(get(e, "sqlstate")) + "\r\n";
-        Variant number = get(e, "Number");
-        t += "ERROR:\t\t" + lt.text(Variant(number.toDouble() - err::kAutomationBase)) + " (" +
-             lt.text(number) + ")";
+        Variant driverNumber = get(e, "Number");
+        t += "ERROR:\t\t" + lt.text(Variant(driverNumber.toDouble() - err::kAutomationBase)) + " (" +
+             lt.text(driverNumber) + ")";
       }
-      m_strErrDesc = t;
-      const int64_t rebased = int64_t{m_lngErrNum} - err::kAutomationBase;
+      description = t;
+      const int64_t rebased = int64_t{number} - err::kAutomationBase;
       if (rebased > INT32_MAX) raiseOverflow();
-      m_lngErrNum = static_cast<int32_t>(rebased);
-      m_lngErrorType = 1;
+      number = static_cast<int32_t>(rebased);
+      errorType = 1;
     }
     call(errors, "Clear");
     call(errors, "Refresh");

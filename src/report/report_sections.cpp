@@ -1,12 +1,10 @@
-// The four report sections. Every line is one step: a line whose value cannot be read is left
-// out whole, label included.
+#include "report/report.h"
 
 #include <algorithm>
 
 #include "quenvar/object.h"
 #include "core/steps.h"
 #include "core/text.h"
-#include "quenvar/err_handler.h"
 #include "platform/platform.h"
 #include "report/secrets.h"
 #include "quenvar/sys_obj.h"
@@ -33,12 +31,12 @@ std::string twoDigits(size_t i) { return (i < 10 ? "0" : "") + std::to_string(i)
 
 }  // namespace
 
-void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, const SysObj& sys) {
-  const LocaleText& lt = *platform_.locale;
+std::string errorSection(const ReportInput& in, Platform& platform, Steps& step) {
+  const LocaleText& lt = *platform.locale;
   auto member = [&](const ObjectRef& o, const char* name) { return lt.text(get(o, name)); };
-  const ObjectRef app = m_objAppObject;
+  const std::string headingWord = in.databaseError ? " Database" : " Application";
+  const ObjectRef app = in.application();
 
-  // Error Information.
   std::string s;
   LineWriter line{step, s};
   line([&] {
@@ -46,27 +44,26 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
     return member(app, "Title") + headingWord + " Error Information\r\n";
   });
   line([] { return std::string("=====================\r\n\r\n"); });
-  if (!m_strCustomErrMessage.empty()) line([&] { return m_strCustomErrMessage + "\r\n\r\n"; });
-  line([&] { return "Current Time:\t" + lt.dateTimeText(platform_.clock->localNow()) + "\r\n"; });
-  line([&] { return "Error Number:\t" + std::to_string(m_lngErrNum) + "\r\n"; });
-  line([&] { return "Error Procedure:\t" + m_strProcName + "\r\n"; });
-  line([&] { return "Error Line:\t" + std::to_string(m_intErrLine) + "\r\n"; });
-  line([&] { return "Error Description:\t" + m_strErrDesc + "\r\n\r\n"; });
+  if (!in.customMessage.empty()) line([&] { return in.customMessage + "\r\n\r\n"; });
+  line([&] { return "Current Time:\t" + lt.dateTimeText(platform.clock->localNow()) + "\r\n"; });
+  line([&] { return "Error Number:\t" + std::to_string(in.number) + "\r\n"; });
+  line([&] { return "Error Procedure:\t" + in.procedure + "\r\n"; });
+  line([&] { return "Error Line:\t" + std::to_string(in.line) + "\r\n"; });
+  line([&] { return "Error Description:\t" + in.description + "\r\n\r\n"; });
   line([] { return std::string("Procedure Stack\r\n-------------------\r\n"); });
-  for (size_t i = 0; i <= static_cast<size_t>(m_lngStackDepth); ++i) {
-    line([&] {
-      if (i >= m_strStack.size()) raiseSubscript();
-      const std::string& name = m_strStack[i];
-      if (name.empty()) return std::string();
-      return twoDigits(i) + std::string(2 * std::min(i, kDeepestIndent), ' ') + name + "\r\n";
-    });
+  for (size_t i = 0;; ++i) {
+    std::optional<std::string> name;
+    const bool read = step([&] { name = in.stackEntry(i); });
+    if (read && !name) break;
+    if (!read || name->empty()) continue;
+    s += twoDigits(i) + std::string(2 * std::min(i, kDeepestIndent), ' ') + *name + "\r\n";
   }
-  line([&] { return ShowParam(); });
-  if (!m_strCurrentOperation.empty())
-    line([&] { return "\r\nCurrent Operation: " + m_strCurrentOperation + "\r\n"; });
+  line([&] { return in.parameterText(); });
+  if (!in.currentOperation.empty())
+    line([&] { return "\r\nCurrent Operation: " + in.currentOperation + "\r\n"; });
   if (app) {
     line([] { return std::string("\r\nAdditional Information\r\n-------------------------\r\n"); });
-    line([&] { return "Current Directory:\t" + platform_.files->currentDirectory() + "\r\n"; });
+    line([&] { return "Current Directory:\t" + platform.files->currentDirectory() + "\r\n"; });
     line([&] { return "Title:\t\t" + member(app, "Title") + "\r\n"; });
     line([&] { return "Company Name:\t" + member(app, "CompanyName") + "\r\n"; });
     line([&] { return "Major:\t\t" + member(app, "Major") + "\r\n"; });
@@ -75,11 +72,13 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
     line([&] { return "Path:\t\t" + member(app, "Path") + "\r\n"; });
     line([&] { return "App Name:\t" + member(app, "ProductName"); });
   }
-  m_strErrorLogDisplay = std::move(s);
+  return s;
+}
 
-  // App. Information, built in place.
-  m_strAppLogDisplay = "App. Information\r\n=============\r\n\r\n";
-  LineWriter appLine{step, m_strAppLogDisplay};
+std::string applicationSection(const ReportInput& in, Platform& platform, Steps& step) {
+  const LocaleText& lt = *platform.locale;
+  std::string s = "App. Information\r\n=============\r\n\r\n";
+  LineWriter line{step, s};
   static constexpr std::pair<const char*, const char*> kAppFacts[] = {
       {"Title:", "Title"},
       {"CompanyName:", "CompanyName"},
@@ -99,29 +98,35 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
   };
   for (const auto& [label, name] : kAppFacts)
     // Captured by name: clang before 16 cannot capture a structured binding.
-    appLine([&, label = label, name = name] {
-      return std::string(label) + "\t" + member(m_objAppObject, name) + "\r\n";
+    line([&, label = label, name = name] {
+      return std::string(label) + "\t" + lt.text(get(in.application(), name)) + "\r\n";
     });
+  return s;
+}
 
-  // System Information.
-  m_strSysLogDisplay = "System Information\r\n=============\r\n\r\n";
-  LineWriter sysLine{step, m_strSysLogDisplay};
-  sysLine([&] { return "PLatform:\t\t\t" + sys.PlatForm() + "\r\n"; });
-  sysLine([&] { return "Version:\t\t\t\t" + sys.OsVersion() + "\r\n"; });
-  sysLine([&] { return "Build:\t\t\t\t" + sys.Build() + "\r\n"; });
-  sysLine([&] { return "Service Pack:\t\t\t" + sys.ServicePack() + "\r\n"; });
-  sysLine([&] { return "CPU:\t\t\t\t" + sys.Cpu() + "\r\n"; });
-  sysLine([&] { return "Total Physical Memory:\t\t" + sys.TotalPhysicalMemory() + "\r\n"; });
-  sysLine([&] { return "Available Physical Memory:\t\t" + sys.AvailablePhysicalMemory() + "\r\n"; });
-  sysLine([&] { return "Total Virtual Memory:\t\t" + sys.TotalVirtualMemory() + "\r\n"; });
-  sysLine([&] { return "Available Virtual Memory:\t\t" + sys.AvailableVirtualMemory(); });
+std::string systemSection(const SysObj& sys, Steps& step) {
+  std::string s = "System Information\r\n=============\r\n\r\n";
+  LineWriter line{step, s};
+  line([&] { return "PLatform:\t\t\t" + sys.PlatForm() + "\r\n"; });
+  line([&] { return "Version:\t\t\t\t" + sys.OsVersion() + "\r\n"; });
+  line([&] { return "Build:\t\t\t\t" + sys.Build() + "\r\n"; });
+  line([&] { return "Service Pack:\t\t\t" + sys.ServicePack() + "\r\n"; });
+  line([&] { return "CPU:\t\t\t\t" + sys.Cpu() + "\r\n"; });
+  line([&] { return "Total Physical Memory:\t\t" + sys.TotalPhysicalMemory() + "\r\n"; });
+  line([&] { return "Available Physical Memory:\t\t" + sys.AvailablePhysicalMemory() + "\r\n"; });
+  line([&] { return "Total Virtual Memory:\t\t" + sys.TotalVirtualMemory() + "\r\n"; });
+  line([&] { return "Available Virtual Memory:\t\t" + sys.AvailableVirtualMemory(); });
+  return s;
+}
 
-  // Database Information.
-  m_strDbLogDisplay = "Database Information\r\n==============\r\n\r\n";
-  LineWriter dbLine{step, m_strDbLogDisplay};
-  const ObjectRef cn = Cn();
-  if (!cn) return;
-  dbLine([&] { return "ADO Version : " + member(cn, "Version") + "\r\n"; });
+std::string databaseSection(const ReportInput& in, Platform& platform, Steps& step) {
+  const LocaleText& lt = *platform.locale;
+  auto member = [&](const ObjectRef& o, const char* name) { return lt.text(get(o, name)); };
+  std::string s = "Database Information\r\n==============\r\n\r\n";
+  LineWriter line{step, s};
+  const ObjectRef cn = in.connection();
+  if (!cn) return s;
+  line([&] { return "ADO Version : " + member(cn, "Version") + "\r\n"; });
   ObjectRef props;
   int32_t count = 0;
   step([&] {
@@ -138,13 +143,14 @@ void clsErrHandler::buildSections(Steps& step, const std::string& headingWord, c
       if (!prop) raiseObjectNotSet();
     });
     if (!found) break;
-    dbLine([&] {
+    line([&] {
       std::string name = member(prop, "Name");
       std::string value = member(prop, "Value");
       value = isSecretName(name) ? std::string(kMaskedSecret) : maskSecretItems(value);
       return name + " : " + value + "\r\n";
     });
   }
+  return s;
 }
 
 }  // namespace quenvar

@@ -168,13 +168,5 @@ TEST_F(Report, FailingMembersDropExactlyTheirLines) {
   EXPECT_EQ(handler.DbLogDisplay(), expectedDb);
 }
 
-TEST_F(Report, DeepStacksIndentByTwoBlanksALevel) {
-  handler.Destination("/logs");
-  for (int i = 1; i <= 12; ++i) handler.Push("P" + std::to_string(i));
-  handler.HandleError("x", 1);
-  EXPECT_NE(handler.ErrorLogDisplay().find("\r\n09" + std::string(18, ' ') + "P9\r\n"), std::string::npos);
-  EXPECT_NE(handler.ErrorLogDisplay().find("\r\n12" + std::string(24, ' ') + "P12\r\n"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace quenvar

@@ -1,0 +1,43 @@
+#pragma once
+// The report of one handled error, built from plain data: four plain-text sections. Every line
+// is one step: a line whose value cannot be read is left out whole, label included.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "quenvar/object.h"
+
+namespace quenvar {
+
+struct Platform;
+class Steps;
+class SysObj;
+
+struct ReportInput {
+  // The error as HandleError settled it.
+  int32_t number = 0;
+  std::string procedure;
+  int16_t line = 0;
+  std::string description;
+  std::string customMessage;
+  bool databaseError = false;  // the heading says "Database" rather than "Application"
+  std::string currentOperation;
+
+  // Read as each line is built: a client member may replace the objects, or push and pop,
+  // while the report is made. The error section keeps the application it started with.
+  std::function<ObjectRef()> application;
+  std::function<ObjectRef()> connection;
+  // The stack entry at `level`, nothing above the top; a level the stack lost raises 9.
+  std::function<std::optional<std::string>(size_t level)> stackEntry;
+  std::function<std::string()> parameterText;
+};
+
+std::string errorSection(const ReportInput& in, Platform& platform, Steps& step);
+std::string applicationSection(const ReportInput& in, Platform& platform, Steps& step);
+std::string systemSection(const SysObj& sys, Steps& step);
+std::string databaseSection(const ReportInput& in, Platform& platform, Steps& step);
+
+}  // namespace quenvar
