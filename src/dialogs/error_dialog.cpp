@@ -1,7 +1,5 @@
 #include "dialogs/error_dialog.h"
 
-#include <variant>
-
 #include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
@@ -15,38 +13,6 @@
 namespace quenvar {
 
 namespace {
-
-using Slot = std::variant<std::string ErrorDialog::*, double ErrorDialog::*, bool ErrorDialog::*>;
-
-struct Member {
-  const char* name;
-  Slot slot;
-};
-
-const Member kMembers[] = {
-    {"m_strErrDetail", &ErrorDialog::m_strErrDetail},
-    {"m_strDestination", &ErrorDialog::m_strDestination},
-    {"m_dblErrNum", &ErrorDialog::m_dblErrNum},
-    {"m_bolTraceExecution", &ErrorDialog::m_bolTraceExecution},
-    {"m_strEmailAddress", &ErrorDialog::m_strEmailAddress},
-    {"m_strToName", &ErrorDialog::m_strToName},
-    {"m_strSubject", &ErrorDialog::m_strSubject},
-    {"m_strEmailDetailAPI", &ErrorDialog::m_strEmailDetailAPI},
-    {"m_strEmailDetailAPI2", &ErrorDialog::m_strEmailDetailAPI2},
-    {"ShowAppInfo", &ErrorDialog::ShowAppInfo},
-    {"ShowDBInfo", &ErrorDialog::ShowDBInfo},
-    {"ShowSysInfo", &ErrorDialog::ShowSysInfo},
-    {"AppLog", &ErrorDialog::AppLog},
-    {"SysLog", &ErrorDialog::SysLog},
-    {"DbLog", &ErrorDialog::DbLog},
-};
-
-// As the runtime coerces into a Boolean: text reads "True"/"False" or a number.
-bool toBoolean(const Variant& value) {
-  if (const bool* b = value.boolean()) return *b;
-  if (const std::string* s = value.string()) return storedBoolean(*s);
-  return value.toDouble() != 0;
-}
 
 constexpr const char* kMovedControls[] = {"lblErrNum",   "PictList",    "PictHeading", "txtOutput", "cmdErrorLog",
                                           "cmdTraceLog", "cmdEmlSet",   "cmdEmail",    "cmdClose"};
@@ -62,17 +28,6 @@ ErrorDialog::ErrorDialog(Platform& platform, ThreadState& thread) : platform_(pl
 }
 
 ErrorDialog::~ErrorDialog() = default;
-
-void ErrorDialog::assign(std::string_view member, const Variant& value) {
-  for (const Member& m : kMembers) {
-    if (!equalsIgnoreCase(member, m.name)) continue;
-    if (auto text = std::get_if<std::string ErrorDialog::*>(&m.slot)) this->*(*text) = platform_.locale->text(value);
-    else if (auto number = std::get_if<double ErrorDialog::*>(&m.slot)) this->*(*number) = value.toDouble();
-    else this->*std::get<bool ErrorDialog::*>(m.slot) = toBoolean(value);
-    return;
-  }
-  raiseNoSuchMember(member);
-}
 
 void ErrorDialog::refresh() {
   if (loaded) return;

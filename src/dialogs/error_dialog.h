@@ -1,6 +1,6 @@
 #pragma once
 // The error dialog `frmError`: one handled error for the user to read, copy, open the logs of
-// and mail. The handler assigns its inputs by name, refreshes it (the load step) and shows it.
+// and mail. The handler sets its inputs, refreshes it (the load step) and shows it.
 
 #include <cstdint>
 #include <memory>
@@ -15,14 +15,14 @@ namespace quenvar {
 
 class PumpedSocket;
 
-class ErrorDialog : public Form, public ErrorDialogHost {
+class ErrorDialog : public Form, public ErrorDialogHost, public ErrorDialogInput {
  public:
   ErrorDialog(Platform& platform, ThreadState& thread);
   ~ErrorDialog() override;
 
-  // Inputs by name, letter case ignored as automation does; unknown names fail with 438 and
-  // values of another kind that do not convert with 13.
-  void assign(std::string_view member, const Variant& value) override;
+  void set(std::string ErrorDialogInput::*input, const std::string& value) override { this->*input = value; }
+  void set(double ErrorDialogInput::*input, double value) override { this->*input = value; }
+  void set(bool ErrorDialogInput::*input, bool value) override { this->*input = value; }
   // Loads an unloaded dialog from its design state and runs the load step.
   void refresh() override;
   void showModal() override;
@@ -34,22 +34,6 @@ class ErrorDialog : public Form, public ErrorDialogHost {
   void onKeyPress(std::string_view control, int& keyAscii) override;
   void onKeyUp(std::string_view control, int& keyCode) override;
   void onClose() override;
-
-  std::string m_strErrDetail;
-  std::string m_strDestination;
-  double m_dblErrNum = 0;
-  bool m_bolTraceExecution = false;
-  std::string m_strEmailAddress;
-  std::string m_strToName;
-  std::string m_strSubject;
-  std::string m_strEmailDetailAPI;
-  std::string m_strEmailDetailAPI2;
-  bool ShowAppInfo = false;
-  bool ShowDBInfo = false;
-  bool ShowSysInfo = false;
-  std::string AppLog;
-  std::string SysLog;
-  std::string DbLog;
 
   // The whole report as last put on the clipboard; the mail body.
   const std::string& fullReport() const { return m_strFullReport; }

@@ -101,24 +101,24 @@ void clsErrHandler::raiseAfterHandlerCalled() {
 
 void clsErrHandler::handOffToDialog(Steps& step) {
   auto dialog = [this]() -> ErrorDialogHost& { return threadErrorDialog(platform_, m_threadState); };
-  auto assign = [&](std::string_view member, Variant value) {
-    step([&] { dialog().assign(member, value); });
-  };
-  assign("m_dblErrNum", static_cast<double>(m_lngErrNum));
-  assign("m_strDestination", m_strDestination);
-  assign("m_strErrDetail", m_strErrorLogDisplay);
-  assign("m_bolTraceExecution", m_bolTraceExecution);
-  assign("ShowAppInfo", m_bolShowAppInfo);
-  assign("ShowDBInfo", m_bolShowDBInfo);
-  assign("ShowSysInfo", m_bolShowSysInfo);
-  assign("AppLog", m_strAppLogDisplay);
-  assign("SysLog", m_strSysLogDisplay);
-  assign("DbLog", m_strDbLogDisplay);
-  assign("m_strEmailAddress", m_strEmailAddress);
-  assign("m_strSubject", m_strSubject);
-  assign("m_strEmailDetailAPI", std::string());
-  assign("m_strEmailDetailAPI2", std::string());
-  assign("m_strToName", m_strToName);
+  // Each input its own step: one that fails leaves the others handed over.
+  auto set = [&](auto ErrorDialogInput::*input, const auto& value) { step([&] { dialog().set(input, value); }); };
+  using In = ErrorDialogInput;
+  set(&In::m_dblErrNum, static_cast<double>(m_lngErrNum));
+  set(&In::m_strDestination, m_strDestination);
+  set(&In::m_strErrDetail, m_strErrorLogDisplay);
+  set(&In::m_bolTraceExecution, m_bolTraceExecution);
+  set(&In::ShowAppInfo, m_bolShowAppInfo);
+  set(&In::ShowDBInfo, m_bolShowDBInfo);
+  set(&In::ShowSysInfo, m_bolShowSysInfo);
+  set(&In::AppLog, m_strAppLogDisplay);
+  set(&In::SysLog, m_strSysLogDisplay);
+  set(&In::DbLog, m_strDbLogDisplay);
+  set(&In::m_strEmailAddress, m_strEmailAddress);
+  set(&In::m_strSubject, m_strSubject);
+  set(&In::m_strEmailDetailAPI, std::string());
+  set(&In::m_strEmailDetailAPI2, std::string());
+  set(&In::m_strToName, m_strToName);
   step([&] { dialog().refresh(); });
   step([&] { dialog().showModal(); });
 }

@@ -121,10 +121,30 @@ int MessageBoxService::show(const std::string& text, const std::string& title, i
   return kAnsweredOk;
 }
 
-void ErrorDialogHost::assign(std::string_view member, const Variant& value) {
-  if (failMembers.count(std::string(member)))
-    throw AutomationError(err::kNoSuchMember, "assignment refused: " + std::string(member));
-  assigned.emplace_back(std::string(member), value);
+void ErrorDialogHost::record(Input input, Variant value) {
+  using In = ErrorDialogInput;
+  static const std::pair<Input, const char*> kNames[] = {
+      {&In::m_strErrDetail, "m_strErrDetail"},
+      {&In::m_strDestination, "m_strDestination"},
+      {&In::m_dblErrNum, "m_dblErrNum"},
+      {&In::m_bolTraceExecution, "m_bolTraceExecution"},
+      {&In::m_strEmailAddress, "m_strEmailAddress"},
+      {&In::m_strToName, "m_strToName"},
+      {&In::m_strSubject, "m_strSubject"},
+      {&In::m_strEmailDetailAPI, "m_strEmailDetailAPI"},
+      {&In::m_strEmailDetailAPI2, "m_strEmailDetailAPI2"},
+      {&In::ShowAppInfo, "ShowAppInfo"},
+      {&In::ShowDBInfo, "ShowDBInfo"},
+      {&In::ShowSysInfo, "ShowSysInfo"},
+      {&In::AppLog, "AppLog"},
+      {&In::SysLog, "SysLog"},
+      {&In::DbLog, "DbLog"},
+  };
+  std::string member = "?";
+  for (const auto& [known, name] : kNames)
+    if (known == input) member = name;
+  if (failMembers.count(member)) throw AutomationError(err::kNoSuchMember, "assignment refused: " + member);
+  assigned.emplace_back(member, std::move(value));
 }
 
 void ErrorDialogHost::showModal() {

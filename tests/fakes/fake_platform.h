@@ -10,9 +10,11 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "quenvar/automation_error.h"
+#include "quenvar/variant.h"
 #include "dialogs/error_dialog_host.h"
 #include "platform/form.h"
 #include "platform/platform.h"
@@ -125,11 +127,17 @@ class ErrorDialogHost : public quenvar::ErrorDialogHost {
   bool failShow = false;
   std::function<void()> onShow;
 
-  void assign(std::string_view member, const Variant& value) override;
+  void set(std::string ErrorDialogInput::*input, const std::string& value) override { record(input, Variant(value)); }
+  void set(double ErrorDialogInput::*input, double value) override { record(input, Variant(value)); }
+  void set(bool ErrorDialogInput::*input, bool value) override { record(input, Variant(value)); }
   void refresh() override { ++refreshes; }
   void showModal() override;
   // The last value assigned to `member`.
   const Variant* value(std::string_view member) const;
+
+ private:
+  using Input = std::variant<std::string ErrorDialogInput::*, double ErrorDialogInput::*, bool ErrorDialogInput::*>;
+  void record(Input input, Variant value);
 };
 
 // Shows forms to a scripted user, keeping the seam's rules: the design size and an activation

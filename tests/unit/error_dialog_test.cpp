@@ -30,22 +30,6 @@ struct ErrorDialogTest : ::testing::Test {
   }
 };
 
-TEST_F(ErrorDialogTest, MembersAssignByNameInAnyCaseWithConversion) {
-  dialog.assign("M_DBLERRNUM", Variant("12.5"));
-  dialog.assign("showappinfo", Variant("True"));
-  dialog.assign("ShowSysInfo", Variant(int32_t{0}));
-  dialog.assign("DbLog", Variant(2.5));
-  EXPECT_EQ(dialog.m_dblErrNum, 12.5);
-  EXPECT_TRUE(dialog.ShowAppInfo);
-  EXPECT_FALSE(dialog.ShowSysInfo);
-  EXPECT_EQ(dialog.DbLog, "2.5");
-  EXPECT_EQ(failureNumber([&] { dialog.assign("m_strFullReport", Variant("x")); }), err::kNoSuchMember);
-  EXPECT_EQ(failureNumber([&] { dialog.assign("ShowDBInfo", Variant("maybe")); }), err::kTypeMismatch);
-  EXPECT_EQ(failureNumber([&] { dialog.assign("m_dblErrNum", Variant("six")); }), err::kTypeMismatch);
-  EXPECT_EQ(failureNumber([&] { dialog.assign("AppLog", Variant(VariantArray{})); }), err::kTypeMismatch);
-  EXPECT_EQ(dialog.m_dblErrNum, 12.5) << "a refused value leaves the member as it was";
-}
-
 TEST_F(ErrorDialogTest, LoadOpensOnErrorInformationWithButtonsAsTheInputsSay) {
   dialog.m_dblErrNum = 2.5;
   dialog.ShowSysInfo = true;

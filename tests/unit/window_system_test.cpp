@@ -35,7 +35,7 @@ TEST(ThreadErrorDialog, OnePerThreadKeepingItsMembers) {
   const ErrorDialogHost* theirs = nullptr;
   std::thread([&] {
     ErrorDialogHost& mine = threadErrorDialog(defaultPlatform(), threadState());
-    mine.assign("M_DBLERRNUM", 11.0);
+    mine.set(&ErrorDialogInput::m_dblErrNum, 11.0);
     ErrorDialogHost& again = threadErrorDialog(defaultPlatform(), threadState());
     EXPECT_EQ(&again, &mine);
     EXPECT_EQ(dynamic_cast<ErrorDialog&>(again).m_dblErrNum, 11.0);
