@@ -2,7 +2,6 @@
 
 #include "err_handler_com.h"
 #include "module.h"
-#include "outlook_automation.h"
 
 namespace quenvar::com {
 
@@ -31,8 +30,6 @@ class Factory : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    // Here rather than at load: the platform's backends are not built under the loader lock.
-    installMailClientAutomation();
     return createErrHandler(iid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {

@@ -6,7 +6,6 @@
 
 #include "quenvar/automation_error.h"
 #include "dispatch_object.h"
-#include "platform/platform.h"
 
 namespace quenvar::com {
 
@@ -21,11 +20,6 @@ ObjectRef OutlookAutomation::create() {
   ObjectRef object = wrapDispatch(dispatch);  // holds its own reference
   dispatch->Release();
   return object;
-}
-
-void installMailClientAutomation() {
-  static OutlookAutomation instance;
-  defaultPlatform().mailClient = &instance;
 }
 
 }  // namespace quenvar::com

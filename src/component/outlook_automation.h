@@ -10,7 +10,4 @@ class OutlookAutomation : public MailClientAutomation {
   ObjectRef create() override;
 };
 
-// Gives the default platform this component's mail client automation; idempotent.
-void installMailClientAutomation();
-
 }  // namespace quenvar::com

@@ -7,7 +7,21 @@
 #include <string_view>
 
 #include "platform/win32/utf.h"
+#include "platform/win32/win32_backends.h"
 #include "platform/win32/windows_api.h"
+
+namespace quenvar {
+
+// This program's composition root: the Windows backends; no mail client automation, which is
+// the DLL's.
+Platform& defaultPlatform() {
+  static Win32Backends backends;
+  static NoMailClientAutomation noMailClient;
+  static Platform platform = backends.platform(noMailClient);
+  return platform;
+}
+
+}  // namespace quenvar
 
 namespace {
 

@@ -13,8 +13,4 @@ int64_t XdgShellLauncher::open(const std::string& file, const std::string&, cons
   return error == ENOENT ? kFileNotFound : kOutOfResources;
 }
 
-ObjectRef NoMailClientAutomation::create() {
-  throw AutomationError(err::kCantCreateObject, "ActiveX component can't create object");
-}
-
 }  // namespace quenvar

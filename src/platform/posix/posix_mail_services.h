@@ -51,11 +51,6 @@ class XdgShellLauncher : public ShellLauncher {
 };
 
 // Linux has no Outlook automation server.
-class NoMailClientAutomation : public MailClientAutomation {
- public:
-  ObjectRef create() override;
-};
-
 class PosixNetwork : public Network {
  public:
   std::unique_ptr<PumpedSocket> openSocket() override { return std::make_unique<PosixSocket>(clock_); }

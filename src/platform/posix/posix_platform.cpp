@@ -13,6 +13,7 @@
 
 namespace quenvar {
 
+// The native library's composition root.
 Platform& defaultPlatform() {
   static PosixFileSystem files;
   static PosixClock clock;
@@ -29,8 +30,21 @@ Platform& defaultPlatform() {
   static XdgShellLauncher shell;
   static NoMailClientAutomation mailClient;
   static PosixNetwork network;
-  static Platform platform{&files,      &clock,   &locale,    &settings, &eventLog,  &launcher, &messageBox, &os,
-                           &module,     &windows, &clipboard, &pointer,  &shell,     &mailClient, &network};
+  static Platform platform{.files = &files,
+                           .clock = &clock,
+                           .locale = &locale,
+                           .settings = &settings,
+                           .eventLog = &eventLog,
+                           .launcher = &launcher,
+                           .messageBox = &messageBox,
+                           .os = &os,
+                           .module = &module,
+                           .windows = &windows,
+                           .clipboard = &clipboard,
+                           .pointer = &pointer,
+                           .shell = &shell,
+                           .mailClient = &mailClient,
+                           .network = &network};
   return platform;
 }
 
