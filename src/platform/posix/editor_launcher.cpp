@@ -1,4 +1,5 @@
 #include "platform/posix/editor_launcher.h"
+#include "platform/posix/interrupted.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -80,8 +81,7 @@ int spawnDetached(std::vector<std::string> command) {
   // Not waited for, but collected when it ends so no zombie stays behind.
   try {
     std::thread([pid] {
-      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
+      posix::retryInterrupted([pid] { return ::waitpid(pid, nullptr, 0); });
     }).detach();
   } catch (const std::system_error&) {
     // Without a thread the child stays a zombie until the host exits; the program is running

@@ -1,4 +1,5 @@
 #include "platform/posix/ini_settings_store.h"
+#include "platform/posix/interrupted.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -215,9 +216,7 @@ std::string homeFolder() {
 // Missing and unreachable files read as empty: nothing has been saved yet.
 std::string readFile(const std::string& path) {
   Descriptor file;
-  do {
-    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (file.fd < 0 && errno == EINTR);
+  file.fd = posix::retryInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (file.fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return {};
     posix::raisePathError(errno, path);
@@ -225,12 +224,9 @@ std::string readFile(const std::string& path) {
   std::string content;
   char chunk[65536];
   for (;;) {
-    const ssize_t n = ::read(file.fd, chunk, sizeof chunk);
+    const ssize_t n = posix::retryInterrupted([&] { return ::read(file.fd, chunk, sizeof chunk); });
     if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      posix::raisePathError(errno, path);
-    }
+    if (n < 0) posix::raisePathError(errno, path);
     content.append(chunk, static_cast<size_t>(n));
   }
   return content;
@@ -297,15 +293,9 @@ void IniSettingsStore::change(const std::string& app, const std::string& section
   // A separate lock file: the settings file itself is replaced, so a lock on it would not hold.
   const std::string lockPath = path + ".lock";
   Descriptor lock;
-  do {
-    lock.fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  } while (lock.fd < 0 && errno == EINTR);
+  lock.fd = posix::retryInterrupted([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
   if (lock.fd < 0) posix::raisePathError(errno, lockPath);
-  int locked;
-  do {
-    locked = ::flock(lock.fd, LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) posix::raisePathError(errno, lockPath);
+  if (posix::retryInterrupted([&] { return ::flock(lock.fd, LOCK_EX); }) != 0) posix::raisePathError(errno, lockPath);
 
   // Re-read under the lock: another writer may have changed the file since any earlier read.
   if (const auto updated = ini::update(readFile(path), section, key, value))

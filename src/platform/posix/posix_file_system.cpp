@@ -1,4 +1,5 @@
 #include "platform/posix/posix_file_system.h"
+#include "platform/posix/interrupted.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,11 +19,7 @@ namespace quenvar {
 namespace {
 
 int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return posix::retryInterrupted([&] { return ::open(path.c_str(), flags, mode); });
 }
 
 // A link where the file should be (another user's plant in a shared folder) is refused as the
@@ -129,11 +126,8 @@ namespace posix {
 
 void writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      raiseErrno(errno);
-    }
+    const ssize_t n = posix::retryInterrupted([&] { return ::write(fd, data.data(), data.size()); });
+    if (n < 0) raiseErrno(errno);
     data.remove_prefix(static_cast<size_t>(n));
   }
 }

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_os_facts.h"
+#include "platform/posix/interrupted.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -17,16 +18,10 @@ namespace {
 
 // This process's mapped address space in bytes; 0 when /proc cannot say.
 uint64_t addressSpaceInUse() {
-  int fd;
-  do {
-    fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = posix::retryInterrupted([] { return ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC); });
   if (fd < 0) return 0;
   char buffer[128];
-  ssize_t n;
-  do {
-    n = ::read(fd, buffer, sizeof buffer - 1);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, buffer, sizeof buffer - 1); });
   ::close(fd);
   if (n <= 0) return 0;
   uint64_t pages = 0;

@@ -1,4 +1,5 @@
 #include "platform/posix/posix_socket.h"
+#include "platform/posix/interrupted.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -108,12 +109,11 @@ void PosixSocket::send(std::string_view bytes) {
   const double start = clock_.seconds();
   while (!bytes.empty()) {
     if (fd_ < 0) raiseSocketError(ENOTCONN);
-    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t n = posix::retryInterrupted([&] { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
     if (n >= 0) {
       bytes.remove_prefix(static_cast<size_t>(n));
       continue;
     }
-    if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       const int error = errno;
       close();

@@ -1,4 +1,5 @@
 #include "platform/posix/syslog_event_log.h"
+#include "platform/posix/interrupted.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -124,10 +125,8 @@ uint32_t SyslogEventLog::report(const EventRecord& record) {
     if (limit != kLimits[0] && limit >= refused) continue;
     std::string datagram = head;
     appendEscaped(datagram, record.text, limit - head.size());
-    ssize_t sent;
-    do {
-      sent = ::send(socket.fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
+    const ssize_t sent =
+        posix::retryInterrupted([&] { return ::send(socket.fd, datagram.data(), datagram.size(), MSG_NOSIGNAL); });
     if (sent >= 0) return 0;
     if (errno != EMSGSIZE) return static_cast<uint32_t>(errno);
     refused = datagram.size();
