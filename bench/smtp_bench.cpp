@@ -22,7 +22,7 @@
 
 #include "mail/mail_text.h"
 #include "mail/smtp_session.h"
-#include "platform/posix/posix_socket.h"
+#include "platform/posix/socket_posix.h"
 
 extern char** environ;
 

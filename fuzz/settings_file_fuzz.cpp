@@ -16,7 +16,7 @@
 #include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "fuzz_input.h"
-#include "platform/posix/ini_settings_store.h"
+#include "platform/posix/settings_store_ini.h"
 
 namespace {
 

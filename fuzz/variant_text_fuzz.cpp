@@ -15,7 +15,7 @@
 #include "quenvar/automation_error.h"
 #include "quenvar/dynamic_object.h"
 #include "fuzz_input.h"
-#include "platform/posix/posix_locale_text.h"
+#include "platform/posix/locale_text_posix.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "com_errors.h"
 #include "dispatch_invoke.h"
 #include "module.h"
-#include "platform/win32/win32_thread_state.h"
+#include "platform/win32/thread_state_win32.h"
 
 namespace quenvar::com {
 

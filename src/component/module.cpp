@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "class_factory.h"
-#include "platform/win32/win32_thread_state.h"
+#include "platform/win32/thread_state_win32.h"
 #include "quenvar.h"
 
 namespace quenvar::com {

@@ -14,7 +14,7 @@
 #include "faults/temp_folder.h"
 #include "fakes/fake_platform.h"
 #include "quenvar/err_handler.h"
-#include "platform/posix/posix_file_system.h"
+#include "platform/posix/file_system_posix.h"
 
 namespace quenvar::faults {
 namespace {

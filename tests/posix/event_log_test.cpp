@@ -1,4 +1,4 @@
-#include "platform/posix/syslog_event_log.h"
+#include "platform/posix/event_log_syslog.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

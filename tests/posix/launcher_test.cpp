@@ -1,4 +1,4 @@
-#include "platform/posix/editor_launcher.h"
+#include "platform/posix/launcher_editor.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/posix_locale_text.h"
+#include "platform/posix/locale_text_posix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/stderr_message_box.h"
+#include "platform/posix/message_box_stderr.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/dladdr_module_info.h"
+#include "platform/posix/module_info_dladdr.h"
 
 #include <gtest/gtest.h>
 

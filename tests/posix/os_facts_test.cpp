@@ -1,4 +1,4 @@
-#include "platform/posix/posix_os_facts.h"
+#include "platform/posix/os_facts_posix.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -13,10 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/posix_clock.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_mail_services.h"
-#include "platform/posix/syslog_event_log.h"
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/clipboard_in_process.h"
+#include "platform/posix/mouse_pointer_recorded.h"
+#include "platform/posix/network_posix.h"
+#include "platform/posix/shell_launcher_xdg.h"
+#include "platform/posix/event_log_syslog.h"
 
 namespace quenvar {
 namespace {

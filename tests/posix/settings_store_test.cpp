@@ -1,4 +1,5 @@
-#include "platform/posix/ini_settings_store.h"
+#include "platform/posix/settings_store_ini.h"
+#include "platform/posix/ini_format.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

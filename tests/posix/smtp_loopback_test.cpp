@@ -18,7 +18,7 @@
 
 #include "quenvar/automation_error.h"
 #include "mail/smtp_session.h"
-#include "platform/posix/posix_socket.h"
+#include "platform/posix/socket_posix.h"
 #include "temp_folder.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "platform/headless_window_system.h"
+#include "platform/window_system_headless.h"
 
 #include <gtest/gtest.h>
 

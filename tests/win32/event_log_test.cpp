@@ -1,4 +1,4 @@
-#include "platform/win32/win32_event_log.h"
+#include "platform/win32/event_log_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "form_test_support.h"
-#include "platform/win32/win32_window_system.h"
+#include "platform/win32/window_system_win32.h"
 #include "win32_test_support.h"
 
 namespace quenvar {

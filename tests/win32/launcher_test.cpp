@@ -1,4 +1,4 @@
-#include "platform/win32/win32_launcher.h"
+#include "platform/win32/launcher_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_locale_text.h"
+#include "platform/win32/locale_text_win32.h"
 
 #include <gtest/gtest.h>
 

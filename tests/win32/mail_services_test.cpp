@@ -1,4 +1,7 @@
-#include "platform/win32/win32_mail_services.h"
+#include "platform/win32/clipboard_win32.h"
+#include "platform/win32/mouse_pointer_win32.h"
+#include "platform/win32/network_win32.h"
+#include "platform/win32/shell_launcher_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_message_box.h"
+#include "platform/win32/message_box_win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_module_info.h"
+#include "platform/win32/module_info_win32.h"
 
 #include <gtest/gtest.h>
 

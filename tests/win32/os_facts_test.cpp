@@ -1,8 +1,8 @@
-#include "platform/win32/win32_os_facts.h"
+#include "platform/win32/os_facts_win32.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/win32_locale_text.h"
+#include "platform/win32/locale_text_win32.h"
 #include "sysinfo/os_info.h"
 #include "quenvar/sys_obj.h"
 #include "win32_test_support.h"

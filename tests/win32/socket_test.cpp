@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "mail/smtp_session.h"
-#include "platform/win32/win32_socket.h"
+#include "platform/win32/socket_win32.h"
 #include "win32_test_support.h"
 
 namespace quenvar {

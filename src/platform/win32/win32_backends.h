@@ -3,17 +3,20 @@
 // client's automation needs the COM layer above the backends: the root brings it.
 
 #include "platform/platform.h"
-#include "platform/win32/registry_settings_store.h"
-#include "platform/win32/win32_clock.h"
-#include "platform/win32/win32_event_log.h"
-#include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_launcher.h"
-#include "platform/win32/win32_locale_text.h"
-#include "platform/win32/win32_mail_services.h"
-#include "platform/win32/win32_message_box.h"
-#include "platform/win32/win32_module_info.h"
-#include "platform/win32/win32_os_facts.h"
-#include "platform/win32/win32_window_system.h"
+#include "platform/win32/settings_store_registry.h"
+#include "platform/win32/clock_win32.h"
+#include "platform/win32/event_log_win32.h"
+#include "platform/win32/file_system_win32.h"
+#include "platform/win32/launcher_win32.h"
+#include "platform/win32/locale_text_win32.h"
+#include "platform/win32/clipboard_win32.h"
+#include "platform/win32/mouse_pointer_win32.h"
+#include "platform/win32/network_win32.h"
+#include "platform/win32/shell_launcher_win32.h"
+#include "platform/win32/message_box_win32.h"
+#include "platform/win32/module_info_win32.h"
+#include "platform/win32/os_facts_win32.h"
+#include "platform/win32/window_system_win32.h"
 
 namespace quenvar {
 

@@ -1,0 +1,221 @@
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/interrupted.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/posix/errno_errors.h"
+
+namespace quenvar {
+
+namespace {
+
+int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
+  return posix::retryInterrupted([&] { return ::open(path.c_str(), flags, mode); });
+}
+
+// A link where the file should be (another user's plant in a shared folder) is refused as the
+// runtime refuses a file it may not use; O_NONBLOCK keeps a planted FIFO from hanging the open.
+[[noreturn]] void refuse(int error, const std::string& path) {
+  if (error == ELOOP) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+  posix::raisePathError(error, path);
+}
+
+constexpr int kNoFollow = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// The trace log opens, appends and closes once per traced call, so this stays a bare
+// descriptor: no buffering layer, no calls beyond open/write/close, not even a copy of the path.
+class PosixOpenFile : public OpenFile {
+ public:
+  explicit PosixOpenFile(int fd) : fd_(fd) {}
+  ~PosixOpenFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixOpenFile(const PosixOpenFile&) = delete;
+  PosixOpenFile& operator=(const PosixOpenFile&) = delete;
+
+  void write(std::string_view text) override {
+    if (fd_ < 0) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+    posix::writeAll(fd_, text);
+  }
+
+  void close() override {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone whatever close reports (retrying could close a reused one);
+    // a deferred write error still deserves to be seen.
+    if (::close(fd) != 0 && errno != EINTR) posix::raiseErrno(errno);
+  }
+
+ private:
+  int fd_;
+};
+
+class ReplacingFile : public OpenFile {
+ public:
+  // `permissions`: those of the file replaced, which the new one keeps.
+  ReplacingFile(const std::string& path, std::optional<mode_t> permissions) : file_(path, 0666, false) {
+    if (permissions && ::fchmod(file_.descriptor(), *permissions) != 0) posix::raiseErrno(errno);
+  }
+
+  void write(std::string_view text) override {
+    if (done_) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+    file_.write(text);
+  }
+  void close() override {
+    if (done_) return;
+    done_ = true;
+    file_.commit();
+  }
+
+ private:
+  posix::Replacement file_;
+  bool done_ = false;
+};
+
+// What is there may be replaced only if it could have been rewritten in place: an ordinary
+// file, reached without a link, that this user may write. Gives its permissions, if it is there.
+std::optional<mode_t> replaceablePermissions(const std::string& path) {
+  const int fd = openRetrying(path, O_WRONLY | kNoFollow);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::nullopt;  // a missing folder is reported by the creation
+    refuse(errno, path);
+  }
+  struct stat st {};
+  const bool ordinary = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  if (!ordinary) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+  return st.st_mode & 07777;
+}
+
+// A name beside `path` that no one holds yet; O_EXCL never opens what another planted there.
+int createBeside(const std::string& path, mode_t mode, std::string& name) {
+  static std::atomic<uint64_t> counter{
+      static_cast<uint64_t>(::getpid()) << 32 ^
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t n = counter.fetch_add(0x9E3779B97F4A7C15ULL);
+    name = path + '.';
+    for (int i = 0; i < 6; ++i, n /= 62) name += kDigits[n % 62];
+    const int fd = openRetrying(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+namespace posix {
+
+void writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = posix::retryInterrupted([&] { return ::write(fd, data.data(), data.size()); });
+    if (n < 0) raiseErrno(errno);
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+Replacement::Replacement(std::string path, mode_t mode, bool durable) : path_(std::move(path)), durable_(durable) {
+  if (path_.empty()) raisePathError(ENOENT, path_);
+  fd_ = createBeside(path_, mode, temporary_);
+  if (fd_ < 0) raisePathError(errno, path_);
+}
+
+Replacement::~Replacement() { discard(); }
+
+void Replacement::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  temporary_.clear();
+}
+
+void Replacement::write(std::string_view data) {
+  if (fd_ < 0) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+  writeAll(fd_, data);
+}
+
+void Replacement::commit() {
+  if (fd_ < 0) throw AutomationError(err::kPathFileAccess, "Path/File access error");
+  try {
+    if (durable_ && ::fsync(fd_) != 0) raiseErrno(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) raiseErrno(errno);
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) raisePathError(errno, path_);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  temporary_.clear();
+  if (!durable_) return;
+  // The rename itself lasts only once the folder is on disk; a failure here loses nothing yet.
+  const int folder = openRetrying(folderOf(path_), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+}  // namespace posix
+
+bool PosixFileSystem::fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PosixFileSystem::exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void PosixFileSystem::createFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) posix::raisePathError(errno, path);
+}
+
+void PosixFileSystem::deleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) posix::raisePathError(errno, path);
+}
+
+std::unique_ptr<OpenFile> PosixFileSystem::open(const std::string& path, Mode mode) {
+  if (mode == Mode::Replace) {
+    if (path.empty()) posix::raisePathError(ENOENT, path);
+    return std::make_unique<ReplacingFile>(path, replaceablePermissions(path));
+  }
+  const int fd = openRetrying(path, O_WRONLY | O_CREAT | O_APPEND | kNoFollow, 0666);
+  if (fd < 0) refuse(errno, path);
+  try {
+    return std::make_unique<PosixOpenFile>(fd);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+}
+
+std::string PosixFileSystem::currentDirectory() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) posix::raiseErrno(errno);
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+}  // namespace quenvar

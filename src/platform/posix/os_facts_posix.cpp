@@ -1,0 +1,105 @@
+#include "platform/posix/os_facts_posix.h"
+#include "platform/posix/interrupted.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+
+namespace quenvar {
+
+namespace {
+
+// This process's mapped address space in bytes; 0 when /proc cannot say.
+uint64_t addressSpaceInUse() {
+  const int fd = posix::retryInterrupted([] { return ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) return 0;
+  char buffer[128];
+  const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, buffer, sizeof buffer - 1); });
+  ::close(fd);
+  if (n <= 0) return 0;
+  uint64_t pages = 0;
+  for (ssize_t i = 0; i < n && buffer[i] >= '0' && buffer[i] <= '9'; ++i)
+    pages = pages * 10 + static_cast<uint64_t>(buffer[i] - '0');
+  static const long pageSize = ::sysconf(_SC_PAGESIZE);
+  return pageSize > 0 ? pages * static_cast<uint64_t>(pageSize) : 0;
+}
+
+uint64_t addressSpaceLimit() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) return limit.rlim_cur;
+  // The user part of the address space: 3 GiB under a 32-bit kernel's usual split, 47 bits
+  // with 4-level page tables.
+  return sizeof(void*) == 4 ? uint64_t{3} << 30 : uint64_t{1} << 47;
+}
+
+}  // namespace
+
+void PosixOsFacts::parseRelease(std::string_view release, int32_t& major, int32_t& minor, int32_t& build) {
+  int32_t* fields[] = {&major, &minor, &build};
+  for (int32_t* field : fields) *field = 0;
+  size_t i = 0;
+  for (int32_t* field : fields) {
+    if (i >= release.size() || release[i] < '0' || release[i] > '9') return;
+    int64_t value = 0;
+    for (; i < release.size() && release[i] >= '0' && release[i] <= '9'; ++i)
+      value = std::min<int64_t>(value * 10 + (release[i] - '0'), INT32_MAX);
+    *field = static_cast<int32_t>(value);
+    // Only the dotted head counts: in "5.15-rc2" the 2 is not a build number.
+    if (i >= release.size() || release[i] != '.') return;
+    ++i;
+  }
+}
+
+int32_t PosixOsFacts::processorTypeOf(std::string_view machine) {
+  if (machine == "i386") return 386;
+  if (machine == "i486") return 486;
+  if (machine == "i586" || machine == "i686") return 586;
+  if (machine == "x86_64") return 8664;
+  if (machine == "mips") return 4000;
+  if (machine == "alpha") return 21064;
+  return 0;
+}
+
+VersionRecord PosixOsFacts::version() {
+  VersionRecord record;
+  struct utsname names {};
+  if (::uname(&names) != 0) return record;
+  record.ok = true;
+  record.platformId = VersionRecord::kPlatformOther;
+  record.platformName = names.sysname;
+  parseRelease(names.release, record.major, record.minor, record.build);
+  return record;
+}
+
+int32_t PosixOsFacts::processorType() {
+  struct utsname names {};
+  return ::uname(&names) == 0 ? processorTypeOf(names.machine) : 0;
+}
+
+MemoryRecord PosixOsFacts::memory() {
+  MemoryRecord record;
+  struct sysinfo info {};
+  if (::sysinfo(&info) == 0) {
+    const uint64_t unit = info.mem_unit == 0 ? 1 : info.mem_unit;
+    record.totalPhysical = static_cast<uint64_t>(info.totalram) * unit;
+    record.availablePhysical = (static_cast<uint64_t>(info.freeram) + info.bufferram) * unit;
+  }
+  record.totalVirtual = addressSpaceLimit();
+  const uint64_t used = addressSpaceInUse();
+  record.availableVirtual = used < record.totalVirtual ? record.totalVirtual - used : 0;
+  return record;
+}
+
+std::string PosixOsFacts::eventLogPlatform() {
+  struct utsname names {};
+  return ::uname(&names) == 0 ? names.sysname : std::string();
+}
+
+}  // namespace quenvar

@@ -1,0 +1,60 @@
+#include "platform/win32/os_facts_win32.h"
+
+#include <algorithm>
+
+#include "platform/win32/utf.h"
+#include "platform/win32/windows_api.h"
+
+namespace quenvar {
+
+namespace {
+
+using GetVersionExAFunction = BOOL(WINAPI*)(OSVERSIONINFOA*);
+
+// Reached by name: compilers mark the call deprecated, and the record it gives is exactly the
+// one the system facts are defined by.
+GetVersionExAFunction getVersionExA() {
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const FARPROC address = kernel ? ::GetProcAddress(kernel, "GetVersionExA") : nullptr;
+  // Through the generic function pointer type, the one conversion compilers accept silently.
+  return reinterpret_cast<GetVersionExAFunction>(reinterpret_cast<void (*)()>(address));
+}
+
+}  // namespace
+
+VersionRecord Win32OsFacts::version() {
+  VersionRecord record;
+  static const GetVersionExAFunction query = getVersionExA();
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  record.ok = query != nullptr && query(&info) != 0;
+  if (!record.ok) return record;
+  record.major = static_cast<int32_t>(info.dwMajorVersion);
+  record.minor = static_cast<int32_t>(info.dwMinorVersion);
+  record.build = static_cast<int32_t>(info.dwBuildNumber);
+  record.platformId = static_cast<int32_t>(info.dwPlatformId);
+  const char* csd = info.szCSDVersion;
+  const char* csdEnd = std::find(csd, csd + sizeof info.szCSDVersion, '\0');
+  record.servicePack = win32::fromAnsi(std::string_view(csd, static_cast<size_t>(csdEnd - csd)));
+  return record;
+}
+
+int32_t Win32OsFacts::processorType() {
+  SYSTEM_INFO info{};
+  ::GetSystemInfo(&info);
+  return static_cast<int32_t>(info.dwProcessorType);
+}
+
+MemoryRecord Win32OsFacts::memory() {
+  MemoryRecord record;
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!::GlobalMemoryStatusEx(&status)) return record;
+  record.totalPhysical = status.ullTotalPhys;
+  record.availablePhysical = status.ullAvailPhys;
+  record.totalVirtual = status.ullTotalVirtual;
+  record.availableVirtual = status.ullAvailVirtual;
+  return record;
+}
+
+}  // namespace quenvar
