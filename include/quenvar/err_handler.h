@@ -30,31 +30,31 @@ class clsErrHandler {
   clsErrHandler& operator=(const clsErrHandler&) = delete;
 
   // Configuration.
-  const std::string& CurrentOperation() const { return m_strCurrentOperation; }
-  void CurrentOperation(std::string value) { m_strCurrentOperation = std::move(value); }
-  const std::string& Destination() const { return m_strDestination; }
+  const std::string& CurrentOperation() const { return currentOperation_; }
+  void CurrentOperation(std::string value) { currentOperation_ = std::move(value); }
+  const std::string& Destination() const { return destination_; }
   void Destination(const std::string& value);
-  ObjectRef Cn() const { return m_objCn; }
+  ObjectRef Cn() const { return cn_; }
   void Cn(const ObjectRef& connection);
   std::string ADOVersion() const;
-  ObjectRef AppObject() const { return m_objAppObject; }
+  ObjectRef AppObject() const { return appObject_; }
   void AppObject(const ObjectRef& application);
-  void UseInterface(bool value) { m_bolUseInterface = value; }
+  void UseInterface(bool value) { useInterface_ = value; }
   void TraceExecution(bool value);
-  bool LogEvent() const { return m_bolLogEvent; }
-  void LogEvent(bool value) { m_bolLogEvent = value; }
-  bool ShowAppInfo() const { return m_bolShowAppInfo; }
-  void ShowAppInfo(bool value) { m_bolShowAppInfo = value; }
-  bool ShowSysInfo() const { return m_bolShowSysInfo; }
-  void ShowSysInfo(bool value) { m_bolShowSysInfo = value; }
-  bool ShowDBInfo() const { return m_bolShowDBInfo; }
-  void ShowDBInfo(bool value) { m_bolShowDBInfo = value; }
+  bool LogEvent() const { return logEvent_; }
+  void LogEvent(bool value) { logEvent_ = value; }
+  bool ShowAppInfo() const { return showAppInfo_; }
+  void ShowAppInfo(bool value) { showAppInfo_ = value; }
+  bool ShowSysInfo() const { return showSysInfo_; }
+  void ShowSysInfo(bool value) { showSysInfo_ = value; }
+  bool ShowDBInfo() const { return showDBInfo_; }
+  void ShowDBInfo(bool value) { showDBInfo_ = value; }
   std::shared_ptr<SysObj> SysObject();
 
   // E-mail: the recipient belongs to this handler, the sender and server to the thread, the
   // route and the settings switch to the user's settings store.
   void EmailAddress(const std::string& value);
-  void ToName(const std::string& value) { m_strToName = value; }
+  void ToName(const std::string& value) { toName_ = value; }
   void FromName(const std::string& value);
   void FromEmailAddress(const std::string& value);
   void SMTPMailServer(const std::string& value);
@@ -68,17 +68,17 @@ class clsErrHandler {
   void TransmitMail(const std::string& lbxErrMessage) noexcept;
 
   // Results of the last HandleError.
-  int32_t ErrNum() const { return m_lngErrNum; }
-  const std::string& ErrDesc() const { return m_strErrDesc; }
-  std::string ErrLine() const { return std::to_string(m_intErrLine); }
-  const std::string& ProcName() const { return m_strProcName; }
-  Variant CustomErrMessage() const { return Variant(m_strCustomErrMessage); }
-  std::string ErrorType() const { return std::to_string(m_lngErrorType); }
-  const std::string& ErrorLogDisplay() const { return m_strErrorLogDisplay; }
-  const std::string& AppLogDisplay() const { return m_strAppLogDisplay; }
-  const std::string& SysLogDisplay() const { return m_strSysLogDisplay; }
-  const std::string& DbLogDisplay() const { return m_strDbLogDisplay; }
-  const std::string& MailSubject() const { return m_strSubject; }
+  int32_t ErrNum() const { return errNum_; }
+  const std::string& ErrDesc() const { return errDesc_; }
+  std::string ErrLine() const { return std::to_string(errLine_); }
+  const std::string& ProcName() const { return procName_; }
+  Variant CustomErrMessage() const { return Variant(customErrMessage_); }
+  std::string ErrorType() const { return std::to_string(errorType_); }
+  const std::string& ErrorLogDisplay() const { return errorLogDisplay_; }
+  const std::string& AppLogDisplay() const { return appLogDisplay_; }
+  const std::string& SysLogDisplay() const { return sysLogDisplay_; }
+  const std::string& DbLogDisplay() const { return dbLogDisplay_; }
+  const std::string& MailSubject() const { return subject_; }
 
   // The procedure stack.
   int32_t Push(std::string_view strProc);
@@ -86,7 +86,7 @@ class clsErrHandler {
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();
   VariantArray CallStack() const;
-  int32_t StackDepth() const { return m_lngStackDepth; }
+  int32_t StackDepth() const { return stackDepth_; }
 
   // Returns 0, or the number of the failure that stopped it.
   int32_t HandleError(const std::string& vstrErrDesc, double vdblErrNum, int32_t vintErrLine = 0,
@@ -113,44 +113,44 @@ class clsErrHandler {
 
   Platform& platform_;
   // The creating thread's shared state: a handler is used on the thread that made it.
-  ThreadState& m_threadState;
-  ProcParamTable& m_procParams;
-  MailValues& m_mail;
+  ThreadState& threadState_;
+  ProcParamTable& procParams_;
+  MailValues& mail_;
 
-  std::string m_strCurrentOperation;
-  std::string m_strDestination;
-  ObjectRef m_objCn;
-  ObjectRef m_objAppObject;
-  bool m_bolUseInterface = false;
-  bool m_bolTraceExecution = false;
-  bool m_bolLogEvent = false;
-  bool m_bolShowAppInfo = false;
-  bool m_bolShowSysInfo = false;
-  bool m_bolShowDBInfo = false;
-  std::string m_strEmailAddress;
-  std::string m_strToName;
-  std::string m_strSubject;
+  std::string currentOperation_;
+  std::string destination_;
+  ObjectRef cn_;
+  ObjectRef appObject_;
+  bool useInterface_ = false;
+  bool traceExecution_ = false;
+  bool logEvent_ = false;
+  bool showAppInfo_ = false;
+  bool showSysInfo_ = false;
+  bool showDBInfo_ = false;
+  std::string emailAddress_;
+  std::string toName_;
+  std::string subject_;
 
-  std::shared_ptr<SysObj> m_objSysObj;
-  NameStack m_strStack{2};
-  int32_t m_lngStackDepth = 0;
-  std::string m_strTraceFile;
-  std::string m_traceLine;  // reused: tracing stays at the cost of the file system calls
+  std::shared_ptr<SysObj> sysObj_;
+  NameStack stack_{2};
+  int32_t stackDepth_ = 0;
+  std::string traceFile_;
+  std::string traceLine_;  // reused: tracing stays at the cost of the file system calls
 
-  int32_t m_lngErrNum = 0;
-  std::string m_strErrDesc;
-  int16_t m_intErrLine = 0;
-  std::string m_strProcName;
-  std::string m_strCustomErrMessage;
-  int32_t m_lngErrorType = 0;
-  std::string m_strErrorLogDisplay;
-  std::string m_strAppLogDisplay;
-  std::string m_strSysLogDisplay;
-  std::string m_strDbLogDisplay;
+  int32_t errNum_ = 0;
+  std::string errDesc_;
+  int16_t errLine_ = 0;
+  std::string procName_;
+  std::string customErrMessage_;
+  int32_t errorType_ = 0;
+  std::string errorLogDisplay_;
+  std::string appLogDisplay_;
+  std::string sysLogDisplay_;
+  std::string dbLogDisplay_;
 
-  std::vector<std::pair<uint32_t, std::shared_ptr<HandlerEvents>>> m_sinks;
-  uint32_t m_nextCookie = 1;
-  bool m_bolHandling = false;
+  std::vector<std::pair<uint32_t, std::shared_ptr<HandlerEvents>>> sinks_;
+  uint32_t nextCookie_ = 1;
+  bool handling_ = false;
 };
 
 }  // namespace quenvar

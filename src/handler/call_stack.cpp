@@ -36,17 +36,17 @@ std::shared_ptr<Procedures>& procParamsSlot(ProcParamTable& params, int64_t inde
 
 int32_t clsErrHandler::Push(std::string_view strProc) {
   try {
-    if (m_lngStackDepth == INT32_MAX) raiseOverflow();
-    ++m_lngStackDepth;
-    const size_t depth = static_cast<size_t>(m_lngStackDepth);
-    if (m_strStack.size() == depth) {
-      m_strStack.push(strProc);
+    if (stackDepth_ == INT32_MAX) raiseOverflow();
+    ++stackDepth_;
+    const size_t depth = static_cast<size_t>(stackDepth_);
+    if (stack_.size() == depth) {
+      stack_.push(strProc);
     } else {
-      m_strStack.resize(depth + 1);
-      m_strStack[depth].assign(strProc);
+      stack_.resize(depth + 1);
+      stack_[depth].assign(strProc);
     }
-    resizeProcParams(m_procParams, m_lngStackDepth);
-    if (m_bolTraceExecution) writeTraceLine(m_strStack[depth]);
+    resizeProcParams(procParams_, stackDepth_);
+    if (traceExecution_) writeTraceLine(stack_[depth]);
     return 0;
   } catch (...) {
     return currentFailure().number();
@@ -55,15 +55,15 @@ int32_t clsErrHandler::Push(std::string_view strProc) {
 
 int32_t clsErrHandler::Pop() {
   try {
-    if (m_strStack.size() == 1) return 0;
-    if (static_cast<size_t>(m_lngStackDepth) >= m_strStack.size()) raiseSubscript();
-    if (m_lngStackDepth == 0) m_strStack[0].clear();
-    m_strStack.resize(m_lngStackDepth > 0 ? static_cast<size_t>(m_lngStackDepth) : 1);
-    auto& table = m_procParams.lists;
-    if (!table || static_cast<size_t>(m_lngStackDepth) >= table->size()) raiseSubscript();
-    (*table)[static_cast<size_t>(m_lngStackDepth)].reset();
-    if (m_lngStackDepth > 0) --m_lngStackDepth;
-    resizeProcParams(m_procParams, m_lngStackDepth);
+    if (stack_.size() == 1) return 0;
+    if (static_cast<size_t>(stackDepth_) >= stack_.size()) raiseSubscript();
+    if (stackDepth_ == 0) stack_[0].clear();
+    stack_.resize(stackDepth_ > 0 ? static_cast<size_t>(stackDepth_) : 1);
+    auto& table = procParams_.lists;
+    if (!table || static_cast<size_t>(stackDepth_) >= table->size()) raiseSubscript();
+    (*table)[static_cast<size_t>(stackDepth_)].reset();
+    if (stackDepth_ > 0) --stackDepth_;
+    resizeProcParams(procParams_, stackDepth_);
     return 0;
   } catch (...) {
     return currentFailure().number();
@@ -71,18 +71,18 @@ int32_t clsErrHandler::Pop() {
 }
 
 void clsErrHandler::AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal) {
-  procParamsSlot(m_procParams, m_lngStackDepth)->Add(sParam, sType, vVal);
+  procParamsSlot(procParams_, stackDepth_)->Add(sParam, sType, vVal);
 }
 
 std::string clsErrHandler::ShowParam() {
   // Hold the list: reading an object value may call back into the stack.
-  std::shared_ptr<Procedures> list = procParamsSlot(m_procParams, static_cast<int64_t>(m_strStack.size()) - 1);
+  std::shared_ptr<Procedures> list = procParamsSlot(procParams_, static_cast<int64_t>(stack_.size()) - 1);
   return platform_.locale->text(list->ReadParams(*platform_.locale));
 }
 
 VariantArray clsErrHandler::CallStack() const {
   VariantArray names;
-  names.items.assign(m_strStack.begin(), m_strStack.end());
+  names.items.assign(stack_.begin(), stack_.end());
   return names;
 }
 

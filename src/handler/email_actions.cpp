@@ -5,11 +5,11 @@
 
 namespace quenvar {
 
-void clsErrHandler::ChangeEmailSettings() { showEmailSettings(platform_, m_threadState); }
+void clsErrHandler::ChangeEmailSettings() { showEmailSettings(platform_, threadState_); }
 
 void clsErrHandler::TransmitMail(const std::string& lbxErrMessage) noexcept {
-  MailDispatch(platform_, m_mail, [this] { showEmailSettings(platform_, m_threadState); })
-      .TransmitMail({.toAddress = m_strEmailAddress, .toName = m_strToName, .subject = m_strSubject,
+  MailDispatch(platform_, mail_, [this] { showEmailSettings(platform_, threadState_); })
+      .TransmitMail({.toAddress = emailAddress_, .toName = toName_, .subject = subject_,
                      .body = lbxErrMessage});
 }
 

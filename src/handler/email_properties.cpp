@@ -14,12 +14,12 @@ std::string withoutMailto(std::string text) {
 }
 }  // namespace
 
-void clsErrHandler::EmailAddress(const std::string& value) { m_strEmailAddress = withoutMailto(value); }
-void clsErrHandler::FromName(const std::string& value) { m_mail.fromName = value; }
-void clsErrHandler::FromEmailAddress(const std::string& value) { m_mail.fromEmail = withoutMailto(value); }
+void clsErrHandler::EmailAddress(const std::string& value) { emailAddress_ = withoutMailto(value); }
+void clsErrHandler::FromName(const std::string& value) { mail_.fromName = value; }
+void clsErrHandler::FromEmailAddress(const std::string& value) { mail_.fromEmail = withoutMailto(value); }
 
 void clsErrHandler::SMTPMailServer(const std::string& value) {
-  m_mail.mailServer = value;
+  mail_.mailServer = value;
   MailSettings(*platform_.settings).save(MailSettings::kMailServer, value);
 }
 

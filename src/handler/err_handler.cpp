@@ -12,9 +12,9 @@ namespace quenvar {
 
 clsErrHandler::clsErrHandler(Platform& platform)
     : platform_(platform),
-      m_threadState(threadState()),
-      m_procParams(m_threadState.part<ProcParamTable>()),
-      m_mail(m_threadState.part<MailValues>()) {}
+      threadState_(threadState()),
+      procParams_(threadState_.part<ProcParamTable>()),
+      mail_(threadState_.part<MailValues>()) {}
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
 clsErrHandler::~clsErrHandler() = default;
 
@@ -24,19 +24,19 @@ void clsErrHandler::Cn(const ObjectRef& connection) {
     throw AutomationError(err::kConnectionClosed,
                           "ADO connection must be open before passing to the Error Object",
                           err::kOwnSource);
-  m_objCn = connection;
+  cn_ = connection;
 }
 
-std::string clsErrHandler::ADOVersion() const { return platform_.locale->text(get(m_objCn, "Version")); }
+std::string clsErrHandler::ADOVersion() const { return platform_.locale->text(get(cn_, "Version")); }
 
 void clsErrHandler::AppObject(const ObjectRef& application) {
-  m_objAppObject = application;
+  appObject_ = application;
   const LocaleText& text = *platform_.locale;
   std::string subject = text.text(get(application, "ProductName"));
   subject += " " + text.text(get(application, "Major"));
   subject += "." + text.text(get(application, "Minor"));
   subject += "." + text.text(get(application, "Revision"));
-  m_strSubject = subject + " Application Error";
+  subject_ = subject + " Application Error";
 }
 
 namespace {
@@ -54,35 +54,35 @@ void clsErrHandler::Destination(const std::string& value) {
     std::string_view trimmed = trimBlanks(value);
     path = std::string(trimmed.substr(0, trimmed.size() - 1));
   }
-  m_strDestination = path;
+  destination_ = path;
   if (!platform_.files->exists(path)) platform_.files->createFolder(path);
 }
 
 std::shared_ptr<SysObj> clsErrHandler::SysObject() {
-  if (!m_objSysObj) m_objSysObj = std::make_shared<SysObj>(*platform_.os, *platform_.locale);
-  return m_objSysObj;
+  if (!sysObj_) sysObj_ = std::make_shared<SysObj>(*platform_.os, *platform_.locale);
+  return sysObj_;
 }
 
 std::string clsErrHandler::defaultFolder() const {
-  if (m_objAppObject) return platform_.locale->text(get(m_objAppObject, "Path"));
+  if (appObject_) return platform_.locale->text(get(appObject_, "Path"));
   return platform_.module->folder();
 }
 
 std::string clsErrHandler::logPath(const char* fileName) const {
-  refuseNul(m_strDestination);  // a folder taken from the application object has no other check
-  return m_strDestination + platform_.files->separator() + fileName;
+  refuseNul(destination_);  // a folder taken from the application object has no other check
+  return destination_ + platform_.files->separator() + fileName;
 }
 
 uint32_t clsErrHandler::advise(std::shared_ptr<HandlerEvents> sink) {
   if (!sink) raiseObjectNotSet();
-  m_sinks.emplace_back(m_nextCookie, std::move(sink));
-  return m_nextCookie++;
+  sinks_.emplace_back(nextCookie_, std::move(sink));
+  return nextCookie_++;
 }
 
 bool clsErrHandler::unadvise(uint32_t cookie) {
-  for (auto it = m_sinks.begin(); it != m_sinks.end(); ++it) {
+  for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
     if (it->first == cookie) {
-      m_sinks.erase(it);
+      sinks_.erase(it);
       return true;
     }
   }

@@ -14,7 +14,7 @@ int32_t clsErrHandler::writeErrorLog(Steps& step) {
   step([&] { file = platform_.files->open(logPath("Error.log"), FileSystem::Mode::Replace); });
   if (!file) return 0;
   try {
-    file->write(m_strErrorLogDisplay + "\r\n");
+    file->write(errorLogDisplay_ + "\r\n");
     file->close();
     return 0;
   } catch (...) {

@@ -5,13 +5,13 @@
 namespace quenvar {
 
 void clsErrHandler::TraceExecution(bool value) {
-  m_bolTraceExecution = value;
+  traceExecution_ = value;
   if (!value) return;
   try {
     // Straight into the field: unlike the property, no separator is dropped, nothing created.
-    if (m_strDestination.empty()) m_strDestination = defaultFolder();
-    m_strTraceFile = logPath("Trace.log");
-    if (platform_.files->fileExists(m_strTraceFile)) platform_.files->deleteFile(m_strTraceFile);
+    if (destination_.empty()) destination_ = defaultFolder();
+    traceFile_ = logPath("Trace.log");
+    if (platform_.files->fileExists(traceFile_)) platform_.files->deleteFile(traceFile_);
   } catch (...) {
     (void)currentFailure();
   }
@@ -19,9 +19,9 @@ void clsErrHandler::TraceExecution(bool value) {
 
 void clsErrHandler::writeTraceLine(const std::string& strProc) {
   // A failed write closes its file at once: nothing is left open between calls.
-  std::unique_ptr<OpenFile> file = platform_.files->open(m_strTraceFile, FileSystem::Mode::Append);
-  m_traceLine.assign(strProc).append("\r\n");
-  file->write(m_traceLine);
+  std::unique_ptr<OpenFile> file = platform_.files->open(traceFile_, FileSystem::Mode::Append);
+  traceLine_.assign(strProc).append("\r\n");
+  file->write(traceLine_);
   file->close();
 }
 
