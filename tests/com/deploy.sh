@@ -1,20 +1,20 @@
 #!/bin/sh
-# Deployment without administrator rights, each mode in a fresh prefix of its own and with the
-# DLL as `cmake --install` lays it out:
-#   per-user  regsvr32 /n /i:user writes the registration under HKCU\Software\Classes and nothing
-#             machine-wide, refuses any other argument, and /u /n /i:user removes exactly that.
-#   reg-free  with nothing registered, a client whose manifest names the Quenvar assembly creates
-#             the handler from the DLL beside it.
+# Deployment without administrator rights, in a fresh prefix and with the DLL as `cmake --install`
+# lays it out. First, with nothing registered, a client whose manifest names the Quenvar assembly
+# creates the handler from the DLL beside it. Then regsvr32 /n /i:user writes the registration
+# under HKCU\Software\Classes and nothing machine-wide, refuses any other argument, and
+# /u /n /i:user removes exactly that.
 #
-#   deploy.sh per-user|reg-free <wine-run.sh> <win32|win64> <build dir> <reg_free client .exe>
-# QUENVAR_CLSID, QUENVAR_LIBID and QUENVAR_IID_HANDLER hold the identities (no braces).
+#   deploy.sh <wine-run.sh> <win32|win64> <build dir> <reg_free client .exe>
+# QUENVAR_CLSID, QUENVAR_LIBID and QUENVAR_IID_HANDLER hold the identities (no braces),
+# QUENVAR_CXX the cross compiler.
 set -u
 
-if [ $# -ne 5 ]; then
-  echo "usage: $0 per-user|reg-free <wine-run.sh> <win32|win64> <build dir> <client .exe>" >&2
+if [ $# -ne 4 ]; then
+  echo "usage: $0 <wine-run.sh> <win32|win64> <build dir> <client .exe>" >&2
   exit 2
 fi
-mode=$1 wine_run=$2 arch=$3 build=$4 client=$5
+wine_run=$1 arch=$2 build=$3 client=$4
 clsid="{$QUENVAR_CLSID}" libid="{$QUENVAR_LIBID}" iid="{$QUENVAR_IID_HANDLER}"
 case "$arch" in
   win32) arch_dir=x86 tlb_platform=win32 ;;
@@ -49,6 +49,19 @@ for f in Quenvar.dll Quenvar.tlb Quenvar.manifest; do
 done
 dll="Z:$installed/Quenvar.dll"
 
+# A C++ client compiles and links against the installed header and ids alone.
+cat >"$work/client.cpp" <<'EOF_CPP'
+#include "quenvar_com.h"
+int main() {
+  _clsErrHandler* handler = nullptr;
+  return CoCreateInstance(CLSID_clsErrHandler, nullptr, CLSCTX_INPROC_SERVER, IID__clsErrHandler,
+                          reinterpret_cast<void**>(&handler)) == S_OK ? 0 : 1;
+}
+EOF_CPP
+"$QUENVAR_CXX" -std=c++20 -I"$work/install/include" -o "$work/client.exe" "$work/client.cpp" \
+    -x c++ "$work/install/include/quenvar_com_i.c" -lole32 >"$work/compile.log" 2>&1 ||
+  fail "a client does not build against the installed header: $(cat "$work/compile.log")"
+
 # The prefix is created by its first command; a persistent server makes the many short ones fast.
 wine cmd /c ver || { cat "$work/err" >&2; exit 1; }
 WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -p >/dev/null 2>&1 </dev/null
@@ -70,22 +83,23 @@ nothing_of_ours() {
 }
 
 cat >"$work/create.vbs" <<'EOF_VBS'
-On Error Resume Next
 Set h = CreateObject(WScript.Arguments(0))
-If Err.Number <> 0 Then WScript.Echo "no object: " & Err.Number : WScript.Quit 1
+WScript.Echo "created"
 pushed = h.Push("Main")
-If pushed = 0 And UBound(h.CallStack) = 1 Then WScript.Echo "created" Else WScript.Echo "member failed"
+If pushed = 0 And UBound(h.CallStack) = 1 Then WScript.Echo "member works"
 EOF_VBS
-# creates <ProgID>: the script host creates it and calls a member.
+# A runtime error ends the script silently: each step shows by its own line.
+# creates <ProgID>: the script host creates it. handler_works: and calls a handler's member.
 creates() {
   wine cscript.exe //nologo "Z:$work/create.vbs" "$1"
   output | grep -qx created
 }
+handler_works() {
+  creates Quenvar.clsErrHandler && output | grep -qx "member works"
+}
 
 per_user() {
   user='HKCU\Software\Classes'
-  nothing_of_ours "$user" "before registration"
-
   for argument in /i:machine /i:USERS /i; do
     wine regsvr32 /s /n "$argument" "$dll" && fail "regsvr32 /n $argument succeeded"
   done
@@ -108,7 +122,7 @@ per_user() {
   file_system_object='{0D43FE01-F093-11CF-8940-00A0C9054228}'
   wine reg add "$user\\Quenvar.PerUserProbe\\CLSID" /ve /d "$file_system_object" /f
   if creates Quenvar.PerUserProbe; then
-    creates Quenvar.clsErrHandler || fail "script host after per-user registration: $(output)"
+    handler_works || fail "script host after per-user registration: $(output)"
   else
     echo "note: this Wine does not read HKCU\\Software\\Classes; creation after per-user registration not checked"
   fi
@@ -133,11 +147,8 @@ reg_free() {
   wine "$app/client.exe" && fail "the client created the handler with no manifest beside the DLL"
 }
 
-case "$mode" in
-  per-user) per_user ;;
-  reg-free) reg_free ;;
-  *) echo "$0: unknown mode $mode" >&2; exit 2 ;;
-esac
+reg_free
+per_user
 
-[ "$failures" -eq 0 ] && echo "$mode ($arch): OK"
+[ "$failures" -eq 0 ] && echo "deployment ($arch): OK"
 [ "$failures" -eq 0 ]
