@@ -9,6 +9,8 @@ set -euo pipefail
 packages=(
   # native build and tests
   g++ cmake ninja-build ccache libgtest-dev libgmock-dev libbenchmark-dev googletest
+  # an outside project built against the installed library
+  pkg-config
   # fuzzing
   clang libclang-rt-14-dev
   # the Windows build: cross compilers, the system IDL files, widl (its name comes from `wine`)

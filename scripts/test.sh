@@ -31,6 +31,9 @@ grep -q "Password : \*\*\*\*\*\*\*\*" "$folder.out"
 if grep -q "s3cret" "$folder.out" "$folder/Error.log"; then echo "password leaked"; exit 1; fi
 test "$(cat "$folder/Trace.log")" = "$(printf 'Main\r\nLoadInvoices\r\nPostInvoice\r')"
 
+echo "=== installed tree"
+tests/install/installed_tree.sh build/native
+
 echo "=== both architectures registered side by side"
 tests/com/both_architectures.sh build/win32 build/win64
 
