@@ -36,14 +36,21 @@ class Arena {
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   ~Arena() {
-    for (VARIANT* v : borrowed_) VariantClear(v);
-    for (auto it = cells_.rbegin(); it != cells_.rend(); ++it) VariantClear(&*it);
+    for (VARIANT* v : borrowed_) clear(v);
+    for (auto it = cells_.rbegin(); it != cells_.rend(); ++it) clear(&*it);
   }
   VARIANT* cell() { return &cells_.emplace_back(); }
   // A VARIANT in storage of the caller's, cleared with the arena.
   void clearLater(VARIANT* v) { borrowed_.push_back(v); }
 
  private:
+  // A reference owns nothing. Wine's VariantClear follows one to a variant and recurses for
+  // ever on a reference to itself, where the system's only drops it.
+  static void clear(VARIANT* v) {
+    if (v->vt & VT_BYREF) v->vt = VT_EMPTY;
+    else VariantClear(v);
+  }
+
   std::deque<VARIANT> cells_;
   std::vector<VARIANT*> borrowed_;
 };
