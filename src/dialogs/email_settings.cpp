@@ -103,7 +103,12 @@ void EmailSettingsDialog::load(Platform& platform, MailValues& mail) {
   // A stored route the dialog has no option for (the EmailType property takes any number) opens
   // on Outlook rather than failing: the dialog is where the user repairs the setting.
   const MailSettings settings(*platform.settings);
-  const std::optional<int16_t> route = wholeNumber(settings.get(MailSettings::kEmailType, "0"));
+  const std::string stored = settings.get(MailSettings::kEmailType, "0");  // a failing store fails the showing
+  std::optional<int16_t> route;
+  try {
+    route = narrowToInteger(MailSettings::routeNumber(stored));
+  } catch (const AutomationError&) {
+  }
   optEmailType_Click(route && *route >= kOutlook && *route <= kSmtp ? *route : kOutlook);
   control("txtMailserver").caption = mail.mailServer;
   control("txtFrom").caption = mail.fromName;
@@ -156,7 +161,7 @@ void EmailSettingsDialog::cmdSend_Click() {
   m_bolEmailFlag = true;
   MailSettings settings(*platform_->settings);
   settings.save(MailSettings::kShowEmlScre, std::to_string(control("chkShowScreen").value));
-  settings.save(MailSettings::kEmailType, std::to_string(m_intEmailType));
+  settings.route(m_intEmailType);
   Form_Unload();
 }
 

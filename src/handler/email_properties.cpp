@@ -24,11 +24,11 @@ void clsErrHandler::SMTPMailServer(const std::string& value) {
 }
 
 int32_t clsErrHandler::EmailType() const {
-  return Variant(MailSettings(*platform_.settings).get(MailSettings::kEmailType, "0")).toLong();
+  return MailSettings(*platform_.settings).route();
 }
 
 void clsErrHandler::EmailType(int32_t value) {
-  MailSettings(*platform_.settings).save(MailSettings::kEmailType, std::to_string(value));
+  MailSettings(*platform_.settings).route(value);
 }
 
 bool clsErrHandler::EmailSettings() const { return MailSettings(*platform_.settings).unlocked(); }

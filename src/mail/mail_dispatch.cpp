@@ -147,7 +147,7 @@ void MailDispatch::dispatch(const Entry& entry, const MailMessage& message) {
   if (settings.get(MailSettings::kEmailFlag, "") == "False") return;
 
   if (!entry.dialogSettings) entry.pointer.set(MousePointer::kBusy);
-  const int32_t route = Variant(settings.get(MailSettings::kEmailType, "0")).toLong();
+  const int32_t route = settings.route();
   if (route < entry.routeMin || route > entry.routeMax) raiseOverflow();
 
   MessageBoxService& box = *platform_.messageBox;

@@ -23,6 +23,8 @@ bool MailSettings::unlocked() const {
   return stored ? storedBoolean(*stored) : true;
 }
 
+int32_t MailSettings::routeNumber(const std::string& stored) { return Variant(stored).toLong(); }
+
 bool storedBoolean(const std::string& text) {
   std::string_view t = trimBlanks(text);
   if (equalsIgnoreCase(t, "True")) return true;
