@@ -72,7 +72,7 @@ void clsErrHandler::buildSections(Steps& step, const SysObj& sys) {
       .description = errDesc_,
       .customMessage = customErrMessage_,
       .databaseError = errorType_ != 0,
-      .currentOperation = currentOperation_,
+      .currentOperation = [this] { return currentOperation_; },
       .application = [this] { return appObject_; },
       .connection = [this] { return cn_; },
       .stackEntry = [this](size_t level) -> std::optional<std::string> {
@@ -83,9 +83,9 @@ void clsErrHandler::buildSections(Steps& step, const SysObj& sys) {
       .parameterText = [this] { return ShowParam(); },
   };
   errorLogDisplay_ = errorSection(in, platform_, step);
-  appLogDisplay_ = applicationSection(in, platform_, step);
-  sysLogDisplay_ = systemSection(sys, step);
-  dbLogDisplay_ = databaseSection(in, platform_, step);
+  applicationSection(in, platform_, step, appLogDisplay_);
+  systemSection(sys, step, sysLogDisplay_);
+  databaseSection(in, platform_, step, dbLogDisplay_);
 }
 
 void clsErrHandler::raiseBeforeHandlerCalled(bool& cancel) {

@@ -24,10 +24,11 @@ struct ReportInput {
   std::string description;
   std::string customMessage;
   bool databaseError = false;  // the heading says "Database" rather than "Application"
-  std::string currentOperation;
 
-  // Read as each line is built: a client member may replace the objects, or push and pop,
-  // while the report is made. The error section keeps the application it started with.
+  // Read as each line is built: a client member may replace the objects, push and pop, or set
+  // the current operation while the report is made. The error section keeps the application it
+  // started with.
+  std::function<std::string()> currentOperation;
   std::function<ObjectRef()> application;
   std::function<ObjectRef()> connection;
   // The stack entry at `level`, nothing above the top; a level the stack lost raises 9.
@@ -36,8 +37,10 @@ struct ReportInput {
 };
 
 std::string errorSection(const ReportInput& in, Platform& platform, Steps& step);
-std::string applicationSection(const ReportInput& in, Platform& platform, Steps& step);
-std::string systemSection(const SysObj& sys, Steps& step);
-std::string databaseSection(const ReportInput& in, Platform& platform, Steps& step);
+// These three are built directly in `into`, the handler's property: a client member that reads
+// it meanwhile sees the section grow.
+void applicationSection(const ReportInput& in, Platform& platform, Steps& step, std::string& into);
+void systemSection(const SysObj& sys, Steps& step, std::string& into);
+void databaseSection(const ReportInput& in, Platform& platform, Steps& step, std::string& into);
 
 }  // namespace quenvar

@@ -59,8 +59,8 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
     s += twoDigits(i) + std::string(2 * std::min(i, kDeepestIndent), ' ') + *name + "\r\n";
   }
   line([&] { return in.parameterText(); });
-  if (!in.currentOperation.empty())
-    line([&] { return "\r\nCurrent Operation: " + in.currentOperation + "\r\n"; });
+  if (const std::string operation = in.currentOperation(); !operation.empty())
+    line([&] { return "\r\nCurrent Operation: " + in.currentOperation() + "\r\n"; });
   if (app) {
     line([] { return std::string("\r\nAdditional Information\r\n-------------------------\r\n"); });
     line([&] { return "Current Directory:\t" + platform.files->currentDirectory() + "\r\n"; });
@@ -75,10 +75,10 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
   return s;
 }
 
-std::string applicationSection(const ReportInput& in, Platform& platform, Steps& step) {
+void applicationSection(const ReportInput& in, Platform& platform, Steps& step, std::string& into) {
   const LocaleText& lt = *platform.locale;
-  std::string s = "App. Information\r\n=============\r\n\r\n";
-  LineWriter line{step, s};
+  into = "App. Information\r\n=============\r\n\r\n";
+  LineWriter line{step, into};
   static constexpr std::pair<const char*, const char*> kAppFacts[] = {
       {"Title:", "Title"},
       {"CompanyName:", "CompanyName"},
@@ -101,12 +101,11 @@ std::string applicationSection(const ReportInput& in, Platform& platform, Steps&
     line([&, label = label, name = name] {
       return std::string(label) + "\t" + lt.text(get(in.application(), name)) + "\r\n";
     });
-  return s;
 }
 
-std::string systemSection(const SysObj& sys, Steps& step) {
-  std::string s = "System Information\r\n=============\r\n\r\n";
-  LineWriter line{step, s};
+void systemSection(const SysObj& sys, Steps& step, std::string& into) {
+  into = "System Information\r\n=============\r\n\r\n";
+  LineWriter line{step, into};
   line([&] { return "PLatform:\t\t\t" + sys.PlatForm() + "\r\n"; });
   line([&] { return "Version:\t\t\t\t" + sys.OsVersion() + "\r\n"; });
   line([&] { return "Build:\t\t\t\t" + sys.Build() + "\r\n"; });
@@ -116,16 +115,15 @@ std::string systemSection(const SysObj& sys, Steps& step) {
   line([&] { return "Available Physical Memory:\t\t" + sys.AvailablePhysicalMemory() + "\r\n"; });
   line([&] { return "Total Virtual Memory:\t\t" + sys.TotalVirtualMemory() + "\r\n"; });
   line([&] { return "Available Virtual Memory:\t\t" + sys.AvailableVirtualMemory(); });
-  return s;
 }
 
-std::string databaseSection(const ReportInput& in, Platform& platform, Steps& step) {
+void databaseSection(const ReportInput& in, Platform& platform, Steps& step, std::string& into) {
   const LocaleText& lt = *platform.locale;
   auto member = [&](const ObjectRef& o, const char* name) { return lt.text(get(o, name)); };
-  std::string s = "Database Information\r\n==============\r\n\r\n";
-  LineWriter line{step, s};
+  into = "Database Information\r\n==============\r\n\r\n";
+  LineWriter line{step, into};
   const ObjectRef cn = in.connection();
-  if (!cn) return s;
+  if (!cn) return;
   line([&] { return "ADO Version : " + member(cn, "Version") + "\r\n"; });
   ObjectRef props;
   int32_t count = 0;
@@ -150,7 +148,6 @@ std::string databaseSection(const ReportInput& in, Platform& platform, Steps& st
       return name + " : " + value + "\r\n";
     });
   }
-  return s;
 }
 
 }  // namespace quenvar

@@ -25,6 +25,7 @@ struct Sections {
       return stack[level];
     };
     in.parameterText = [] { return std::string("\r\n"); };
+    in.currentOperation = [] { return std::string(); };
   }
   std::string error() { return errorSection(in, services.platform, step); }
 };
@@ -48,7 +49,7 @@ TEST_F(ReportSections, ErrorSectionFollowsItsInput) {
        [](Sections& t) {
          t.in.databaseError = true;
          t.in.customMessage = "Could not post.";
-         t.in.currentOperation = "Posting";
+         t.in.currentOperation = [] { return std::string("Posting"); };
        },
        "Database Error Information\r\n=====================\r\n\r\nCould not post.\r\n\r\n" + kHead.substr(25) +
            "01  Main\r\n02    Load\r\n\r\n\r\nCurrent Operation: Posting\r\n"},
@@ -94,11 +95,13 @@ TEST_F(ReportSections, ErrorSectionKeepsItsApplicationTheOthersReadTheLiveOne) {
   const std::string err = error();
   EXPECT_EQ(err.find("Replaced"), std::string::npos);
   EXPECT_NE(err.find("Company Name:\tPalvenor Ltd\r\n"), std::string::npos);
-  const std::string app = applicationSection(in, services.platform, step);
+  std::string app;
+  applicationSection(in, services.platform, step, app);
   EXPECT_NE(app.find("Title:\tReplaced\r\n"), std::string::npos);
   EXPECT_NE(app.find("CompanyName:\tOther Ltd\r\n"), std::string::npos);
-  EXPECT_EQ(databaseSection(in, services.platform, step), "Database Information\r\n==============\r\n\r\n")
-      << "no connection: the heading alone";
+  std::string db = "previous";
+  databaseSection(in, services.platform, step, db);
+  EXPECT_EQ(db, "Database Information\r\n==============\r\n\r\n") << "no connection: the heading alone";
 }
 
 }  // namespace
