@@ -55,7 +55,9 @@ void clsErrHandler::Destination(const std::string& value) {
     path = std::string(trimmed.substr(0, trimmed.size() - 1));
   }
   destination_ = path;
-  if (!platform_.files->exists(path)) platform_.files->createFolder(path);
+  // An empty name looks up the current folder, which is there: nothing to create. HandleError
+  // and tracing fill in the default folder later.
+  if (!path.empty() && !platform_.files->exists(path)) platform_.files->createFolder(path);
 }
 
 std::shared_ptr<SysObj> clsErrHandler::SysObject() {

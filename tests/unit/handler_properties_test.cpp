@@ -91,6 +91,20 @@ TEST_F(HandlerProperties, DestinationCreatesOneMissingFolder) {
   EXPECT_EQ(handler.Destination(), "/missing/child") << "stored before the folder step fails";
 }
 
+TEST_F(HandlerProperties, DestinationOfNoNameIsStoredAndFilledInLater) {
+  // An empty name looks up the current folder, which is there: nothing is created or refused.
+  for (const char* given : {"", "/", "\\", "  /  "}) {
+    const size_t folders = services.files.folders.size();
+    EXPECT_EQ(failureNumber([&] { handler.Destination(given); }), 0) << "given [" << given << "]";
+    EXPECT_EQ(handler.Destination(), "") << "given [" << given << "]";
+    EXPECT_EQ(services.files.folders.size(), folders) << "given [" << given << "]";
+  }
+  services.files.folders.insert("/opt/quenvar");
+  ASSERT_EQ(handler.HandleError("x", 1), 0);
+  EXPECT_EQ(handler.Destination(), "/opt/quenvar");
+  EXPECT_TRUE(services.files.files.count("/opt/quenvar/Error.log"));
+}
+
 TEST_F(HandlerProperties, SysObjectIsMadeOnceAndKept) {
   auto first = handler.SysObject();
   EXPECT_EQ(first, handler.SysObject());
