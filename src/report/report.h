@@ -26,8 +26,7 @@ struct ReportInput {
   bool databaseError = false;  // the heading says "Database" rather than "Application"
 
   // Read as each line is built: a client member may replace the objects, push and pop, or set
-  // the current operation while the report is made. The error section keeps the application it
-  // started with.
+  // the current operation while the report is made.
   std::function<std::string()> currentOperation;
   std::function<ObjectRef()> application;
   std::function<ObjectRef()> connection;

@@ -35,11 +35,11 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
   const LocaleText& lt = *platform.locale;
   auto member = [&](const ObjectRef& o, const char* name) { return lt.text(get(o, name)); };
   const std::string headingWord = in.databaseError ? " Database" : " Application";
-  const ObjectRef app = in.application();
 
   std::string s;
   LineWriter line{step, s};
   line([&] {
+    const ObjectRef app = in.application();
     if (!app) return headingWord.substr(1) + " Error Information\r\n";
     return member(app, "Title") + headingWord + " Error Information\r\n";
   });
@@ -61,16 +61,18 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
   line([&] { return in.parameterText(); });
   if (const std::string operation = in.currentOperation(); !operation.empty())
     line([&] { return "\r\nCurrent Operation: " + in.currentOperation() + "\r\n"; });
-  if (app) {
+  if (in.application()) {
+    // Every line reads the member as it is then: a client member may replace the object.
+    auto fact = [&](const char* name) { return member(in.application(), name); };
     line([] { return std::string("\r\nAdditional Information\r\n-------------------------\r\n"); });
     line([&] { return "Current Directory:\t" + platform.files->currentDirectory() + "\r\n"; });
-    line([&] { return "Title:\t\t" + member(app, "Title") + "\r\n"; });
-    line([&] { return "Company Name:\t" + member(app, "CompanyName") + "\r\n"; });
-    line([&] { return "Major:\t\t" + member(app, "Major") + "\r\n"; });
-    line([&] { return "Minor:\t\t" + member(app, "Minor") + "\r\n"; });
-    line([&] { return "Revision:\t\t" + member(app, "Revision") + "\r\n"; });
-    line([&] { return "Path:\t\t" + member(app, "Path") + "\r\n"; });
-    line([&] { return "App Name:\t" + member(app, "ProductName"); });
+    line([&] { return "Title:\t\t" + fact("Title") + "\r\n"; });
+    line([&] { return "Company Name:\t" + fact("CompanyName") + "\r\n"; });
+    line([&] { return "Major:\t\t" + fact("Major") + "\r\n"; });
+    line([&] { return "Minor:\t\t" + fact("Minor") + "\r\n"; });
+    line([&] { return "Revision:\t\t" + fact("Revision") + "\r\n"; });
+    line([&] { return "Path:\t\t" + fact("Path") + "\r\n"; });
+    line([&] { return "App Name:\t" + fact("ProductName"); });
   }
   return s;
 }

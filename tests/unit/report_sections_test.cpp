@@ -82,10 +82,10 @@ TEST_F(ReportSections, DeepStacksIndentByTwoBlanksALevelUpToAHundred) {
   EXPECT_NE(s.find("\r\n122" + std::string(200, ' ') + "P122\r\n"), std::string::npos);
 }
 
-TEST_F(ReportSections, ErrorSectionKeepsItsApplicationTheOthersReadTheLiveOne) {
+TEST_F(ReportSections, EveryLineReadsTheApplicationAsItIsThen) {
   auto first = application();
   auto second = application();
-  second->set("Title", "Replaced").set("CompanyName", "Other Ltd");
+  second->set("Title", "Replaced").set("CompanyName", "Other Ltd").set("Path", "/elsewhere");
   ObjectRef current = first;
   first->on("CompanyName", [&](std::span<const Variant>) {
     current = second;
@@ -93,8 +93,9 @@ TEST_F(ReportSections, ErrorSectionKeepsItsApplicationTheOthersReadTheLiveOne) {
   });
   in.application = [&] { return current; };
   const std::string err = error();
-  EXPECT_EQ(err.find("Replaced"), std::string::npos);
+  EXPECT_EQ(err.rfind("Orders Application Error Information\r\n", 0), 0u);
   EXPECT_NE(err.find("Company Name:\tPalvenor Ltd\r\n"), std::string::npos);
+  EXPECT_NE(err.find("Path:\t\t/elsewhere\r\n"), std::string::npos) << "lines after the switch read the new object";
   std::string app;
   applicationSection(in, services.platform, step, app);
   EXPECT_NE(app.find("Title:\tReplaced\r\n"), std::string::npos);
