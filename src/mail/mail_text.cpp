@@ -136,7 +136,8 @@ Composed compose(const Message& m, const ZonedTime& date) {
   if (!isAscii(m.fromName) || !isAscii(m.toName) || !isAscii(m.subject) || !isAscii(m.body) ||
       !isAscii(m.fromAddress) || !isAscii(m.toAddress))
     c.headers += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n";
-  c.body = bodyText(m.body);
+  // The body text is the body and a line end; sent with another, it ends in an empty line.
+  c.body = bodyText(m.body) + "\r\n";
   return c;
 }
 

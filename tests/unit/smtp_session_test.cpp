@@ -57,7 +57,7 @@ TEST_F(Smtp, HappyDialogueSendsExactlyTheseBytes) {
                              "X-Mailer: Error Object Mailer\r\n"
                              "To: Ops <ops@example.com>\r\n"
                              "Subject: Error 1042\r\n\r\n",
-                             "line1\r\nline2\r\n", ".\r\n", "QUIT\r\n", "close"}));
+                             "line1\r\nline2\r\n\r\n", ".\r\n", "QUIT\r\n", "close"}));
   ASSERT_EQ(box.shown.size(), 1u);
   EXPECT_EQ(box.shown[0].text, "Composed Error Email in SMTP.");
   EXPECT_EQ(box.shown[0].title, "Operation Successful");
@@ -74,7 +74,7 @@ const std::vector<Chunks> kSteps = {
     {"DATA\r\n"},
     {"From: Orders <orders@example.com>\r\nDate: Mon, 07 Jan 2002 14:05:09 +0100\r\n"
      "X-Mailer: Error Object Mailer\r\nTo: Ops <ops@example.com>\r\nSubject: Error 1042\r\n\r\n",
-     "line1\r\nline2\r\n", ".\r\n"},
+     "line1\r\nline2\r\n\r\n", ".\r\n"},
     {"QUIT\r\n"},
 };
 // The script key answering each step.
@@ -330,7 +330,7 @@ TEST_F(Smtp, EightBitBodyIsDeclaredAndRecipientBreaksAreDropped) {
   send("plain", "Gr\xc3\xbc\xc3\x9f" "e\n");
   EXPECT_NE(net.log[5].find("\r\nSubject: plain\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"),
             std::string::npos);
-  EXPECT_EQ(net.log[6], "Gr\xc3\xbc\xc3\x9f" "e\r\n\r\n");
+  EXPECT_EQ(net.log[6], "Gr\xc3\xbc\xc3\x9f" "e\r\n\r\n\r\n") << "body, its line end, then the one sent after it";
   session.SendEmail("m", "Orders", "o@x", "Ops\r\nBcc: evil", "t@x\r\n", "s", "b");
   // Line breaks in the recipient's name or address join the text, never start a header or command.
   const auto end = net.log.end();
