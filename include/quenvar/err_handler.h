@@ -130,6 +130,7 @@ class clsErrHandler {
   std::string emailAddress_;
   std::string toName_;
   std::string subject_;
+  std::string smtpReply_;  // the latest reply of its own SMTP sessions not yet matched
 
   std::shared_ptr<SysObj> sysObj_;
   NameStack stack_{2};

@@ -116,8 +116,12 @@ void ErrorDialog::openLog(const char* fileName, const char* title) {
 
 void ErrorDialog::cmdEmail_Click() {
   if (!Winsock1_) Winsock1_ = platform_.network->openSocket();
-  ErrorDialogMail dialog{control("cmdEmlSet").visible, *platform_.pointer, *Winsock1_, m_strEmailDetailAPI,
-                         m_strEmailDetailAPI2};
+  ErrorDialogMail dialog{.settingsUnlocked = control("cmdEmlSet").visible,
+                         .pointer = *platform_.pointer,
+                         .socket = *Winsock1_,
+                         .reply = m_strResponse,
+                         .m_strEmailDetailAPI = m_strEmailDetailAPI,
+                         .m_strEmailDetailAPI2 = m_strEmailDetailAPI2};
   MailDispatch(platform_, thread_.part<MailValues>(), [this] { showEmailSettings(platform_, thread_); })
       .EmailError({.toAddress = m_strEmailAddress, .toName = m_strToName, .subject = m_strSubject,
                    .body = m_strFullReport},
@@ -138,8 +142,10 @@ void ErrorDialog::onKeyUp(std::string_view name, int& keyCode) {
 }
 
 void ErrorDialog::onClose() {
-  // Hiding and repainting mean nothing to the model; the inputs stay for the next error.
+  // Hiding and repainting mean nothing to the model; the inputs stay for the next error. A
+  // connection a session left open ends with the window that holds its socket.
   loaded = false;
+  if (Winsock1_ && Winsock1_->state() != Socket::State::Closed) Winsock1_->close();
 }
 
 ErrorDialogHost& threadErrorDialog(Platform& platform, ThreadState& state) {

@@ -47,7 +47,8 @@ class ErrorDialog : public Form, public ErrorDialogHost, public ErrorDialogInput
   Platform& platform_;
   ThreadState& thread_;
   std::string m_strFullReport;
-  // The socket control, opened on the first mail and kept while the dialog lives.
+  std::string m_strResponse;  // the latest reply of its SMTP sessions not yet matched
+  // The socket control, opened on the first mail and kept while the dialog is loaded.
   std::unique_ptr<PumpedSocket> Winsock1_;
 };
 

@@ -9,8 +9,8 @@ void clsErrHandler::ChangeEmailSettings() { showEmailSettings(platform_, threadS
 
 void clsErrHandler::TransmitMail(const std::string& lbxErrMessage) noexcept {
   MailDispatch(platform_, mail_, [this] { showEmailSettings(platform_, threadState_); })
-      .TransmitMail({.toAddress = emailAddress_, .toName = toName_, .subject = subject_,
-                     .body = lbxErrMessage});
+      .TransmitMail({.toAddress = emailAddress_, .toName = toName_, .subject = subject_, .body = lbxErrMessage},
+                    smtpReply_);
 }
 
 }  // namespace quenvar

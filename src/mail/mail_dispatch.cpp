@@ -54,6 +54,7 @@ struct MailDispatch::Entry {
   int32_t routeMin, routeMax;        // accepted range of a stored "EmailType"
   std::string& link;
   const std::string& parameters;
+  std::string& reply;
   PumpedSocket* socket = nullptr;  // none: a connection of its own, discarded after the session
 };
 
@@ -92,7 +93,7 @@ int32_t OpenMailto(ShellLauncher& launcher, const std::string& folder, const std
   return second > ShellLauncher::kLastFailure ? 0 : static_cast<int32_t>(second);
 }
 
-void MailDispatch::TransmitMail(const MailMessage& message) noexcept {
+void MailDispatch::TransmitMail(const MailMessage& message, std::string& reply) noexcept {
   std::string link;
   const std::string noParameters;
   run({.pointer = *platform_.pointer,
@@ -102,7 +103,8 @@ void MailDispatch::TransmitMail(const MailMessage& message) noexcept {
        .routeMin = -32768,
        .routeMax = 32767,
        .link = link,
-       .parameters = noParameters},
+       .parameters = noParameters,
+       .reply = reply},
       message);
 }
 
@@ -115,6 +117,7 @@ void MailDispatch::EmailError(const MailMessage& message, ErrorDialogMail& dialo
        .routeMax = 255,
        .link = dialog.m_strEmailDetailAPI,
        .parameters = dialog.m_strEmailDetailAPI2,
+       .reply = dialog.reply,
        .socket = &dialog.socket},
       message);
 }
@@ -170,7 +173,7 @@ void MailDispatch::dispatch(const Entry& entry, const MailMessage& message) {
       Network& network = *platform_.network;
       std::unique_ptr<PumpedSocket> own;
       PumpedSocket& socket = entry.socket ? *entry.socket : *(own = network.openSocket());
-      SmtpSession session({socket, socket, network.clock(), network.host(), box}, mail_.smtpReply);
+      SmtpSession session({socket, socket, network.clock(), network.host(), box}, entry.reply);
       session.SendEmail(mail_.mailServer, mail_.fromName, mail_.fromEmail, message.toName, message.toAddress,
                         message.subject, message.body);
       break;  // the handler's own connection goes with `own`, as the unloaded dialog's control would

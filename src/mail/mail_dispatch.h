@@ -22,11 +22,14 @@ struct MailMessage {
   std::string body;
 };
 
-// The error dialog's side of one "E&mail Error" press.
+// The error dialog's side of one "E&mail Error" press. Each owner of sessions keeps the latest
+// complete reply not yet matched: a later session of the same owner still sees it, another
+// owner's never does.
 struct ErrorDialogMail {
   bool settingsUnlocked;          // its "Email Settin&gs" button is visible
   MousePointer& pointer;          // the dialog window's own pointer
   PumpedSocket& socket;           // its socket control, kept between sessions
+  std::string& reply;             // its unmatched reply
   std::string& m_strEmailDetailAPI;         // receives the "mailto:" link
   const std::string& m_strEmailDetailAPI2;  // the launcher's parameters
 };
@@ -37,8 +40,9 @@ class MailDispatch {
   MailDispatch(Platform& platform, MailValues& mail, std::function<void()> showSettings)
       : platform_(platform), mail_(mail), showSettings_(std::move(showSettings)) {}
 
-  // Puts `body` on the clipboard, then mails it as the handler's settings say.
-  void TransmitMail(const MailMessage& message) noexcept;
+  // Puts `body` on the clipboard, then mails it as the handler's settings say; `reply` is the
+  // handler's own unmatched reply.
+  void TransmitMail(const MailMessage& message, std::string& reply) noexcept;
   void EmailError(const MailMessage& message, ErrorDialogMail& dialog) noexcept;
 
  private:

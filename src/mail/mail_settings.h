@@ -19,8 +19,6 @@ struct MailValues {
   std::string mailServer;
   std::string fromName;
   std::string fromEmail;
-  // The latest complete SMTP reply not yet matched; a later session still sees it.
-  std::string smtpReply;
 };
 
 class MailSettings {

@@ -177,6 +177,21 @@ TEST_F(ErrorDialogTest, EmailButtonMailsTheReportOverItsOwnKeptSocket) {
   EXPECT_EQ(services.windows.shows("Email"), 0) << "settings locked";
 }
 
+TEST_F(ErrorDialogTest, UnloadingClosesAConnectionASessionLeftOpen) {
+  services.settings.setMail("EmailSettings", "False");
+  services.settings.setMail("EmailType", "2");
+  services.network.server.script["HELO"] = {"550 go away\r\n"};
+  mail.part<MailValues>() = {.mailServer = "mail.example.com", .fromName = "Orders", .fromEmail = "o@example.com"};
+  dialog.m_strEmailAddress = "ops@example.com";
+  dialog.refresh();
+  dialog.onClick("cmdEmail");
+  const auto& log = services.network.server.log;
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back(), "close") << "a session that gave up leaves its connection";
+  dialog.onClick("cmdClose");
+  EXPECT_EQ(log.back(), "close");
+}
+
 TEST_F(ErrorDialogTest, CloseUnloadsAndKeepsTheMembersForTheNextError) {
   dialog.refresh();
   dialog.onClick("cmdAppInfo");

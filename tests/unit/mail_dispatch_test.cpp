@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
@@ -143,6 +145,32 @@ TEST_F(MailDispatchTest, SmtpRouteRunsASessionWithTheThreadsValues) {
   EXPECT_EQ(services.network.discarded, 1) << "the connection goes with the operation";
 }
 
+TEST_F(MailDispatchTest, EachOwnerKeepsItsOwnUnmatchedReply) {
+  // A session that gives up leaves the reply it could not match; it must not answer the first
+  // wait of another owner's session against a server that never greets.
+  quietRoute("2");
+  handler.SMTPMailServer("mail.example.com");
+  handler.FromName("Orders");
+  handler.FromEmailAddress("orders@example.com");
+  auto& server = services.network.server;
+  server.script["HELO"] = {"220 odd\r\n"};
+  fake::MousePointer dialogPointer;
+  std::string detail, detail2, dialogReply;
+  ErrorDialogMail dialog{false, dialogPointer, server, dialogReply, detail, detail2};
+  MailDispatch(services.platform, mail.part<MailValues>(), [] {}).EmailError({"ops@example.com", "Ops", "s", "b"}, dialog);
+  EXPECT_EQ(dialogReply, "220 odd\r\n");
+
+  server.script["connect"] = {};
+  handler.TransmitMail("body");
+  const auto& log = server.log;
+  const auto second = std::find(log.rbegin(), log.rend(), "connect mail.example.com:25");
+  ASSERT_NE(second, log.rend());
+  EXPECT_EQ(std::find_if(log.rbegin(), second, [](const std::string& l) { return l.rfind("HELO", 0) == 0; }), second)
+      << "nothing may be sent to a server that has not greeted";
+  EXPECT_EQ(shown().back().text, "SMTP Service error, Timed out while waiting for response");
+  EXPECT_EQ(dialogReply, "220 odd\r\n") << "the handler's session never touches the dialog's reply";
+}
+
 TEST_F(MailDispatchTest, EmailFlagFalseStopsButOtherCasesGo) {
   installOutlook();
   set("EmailSettings", "False");
@@ -223,8 +251,8 @@ TEST_F(MailDispatchTest, FailuresEndSilently) {
 
 TEST_F(MailDispatchTest, ErrorDialogEntryUsesItsOwnPointerLinkAndRange) {
   fake::MousePointer dialogPointer;
-  std::string detail = "old", detail2;
-  ErrorDialogMail dialog{false, dialogPointer, services.network.server, detail, detail2};
+  std::string detail = "old", detail2, reply;
+  ErrorDialogMail dialog{false, dialogPointer, services.network.server, reply, detail, detail2};
   MailDispatch dispatch(services.platform, mail.part<MailValues>(), [&] { showEmailSettings(services.platform, mail); });
   set("EmailType", "1");
   dispatch.EmailError({"ops@example.com", "Ops", "Err 5", "full report"}, dialog);
