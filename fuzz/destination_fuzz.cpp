@@ -1,7 +1,7 @@
 // Destination normalisation over arbitrary texts, on an in-memory file system that holds
 // whatever folders the input names. One trailing separator goes (the text trimmed of blanks
 // first), anything else is kept byte for byte; the folder exists afterwards or the write
-// failed; and the error log then lands in it.
+// failed, unless the name is empty; and the error log then lands in it or in the default folder.
 
 #include <cstdint>
 #include <string>
@@ -37,10 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stored != value.substr(begin, end - begin)) __builtin_trap();
   }
   if (!created) return 0;
-  if (!services.files.exists(stored)) __builtin_trap();
-  // An empty folder is replaced by the default one when an error is handled.
-  if (stored.empty()) return 0;
+  // A name of nothing is kept as it is: the default folder is filled in when an error is handled.
+  if (stored.empty()) services.files.folders.insert(services.module.folderPath);
+  else if (!services.files.exists(stored)) __builtin_trap();
   if (handler.HandleError("fuzzed", 5) != 0) __builtin_trap();
-  if (!services.files.fileExists(stored + "/Error.log")) __builtin_trap();
+  const std::string folder = handler.Destination();
+  if (stored.empty() && folder != services.module.folderPath) __builtin_trap();
+  if (!services.files.fileExists(folder + "/Error.log")) __builtin_trap();
   return 0;
 }
