@@ -154,11 +154,13 @@ DispatchTable::DispatchTable(ITypeInfo* ti) {
         e.params.push_back(paramOf(ti, d));
       }
     }
-    BSTR name = nullptr;
+    // The member's name, then its arguments' (the result's last, when the library names it).
+    BSTR names[32] = {};
     UINT got = 0;
-    if (SUCCEEDED(ti->GetNames(f->memid, &name, 1, &got)) && got == 1) {
-      names_.emplace(name, f->memid);
-      SysFreeString(name);
+    if (SUCCEEDED(ti->GetNames(f->memid, names, 32, &got)) && got >= 1) {
+      names_.emplace(names[0], f->memid);
+      for (UINT n = 1; n < got && n <= e.params.size(); ++n) e.paramNames.emplace_back(names[n] ? names[n] : L"");
+      for (UINT n = 0; n < got; ++n) SysFreeString(names[n]);
     }
     ti->ReleaseFuncDesc(f);
     entries_.push_back(std::move(e));
@@ -168,18 +170,26 @@ DispatchTable::DispatchTable(ITypeInfo* ti) {
 HRESULT DispatchTable::idsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const {
   if (!names || !ids) return E_POINTER;
   HRESULT hr = S_OK;
-  for (UINT i = 0; i < count; ++i) {
-    ids[i] = DISPID_UNKNOWN;
-    // Only the member name is known: no argument is taken by name.
-    if (i > 0 || !names[i]) {
-      hr = DISP_E_UNKNOWNNAME;
-      continue;
-    }
-    auto it = names_.find(names[i]);
-    if (it == names_.end()) hr = DISP_E_UNKNOWNNAME;
-    else ids[i] = it->second;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  if (count == 0) return S_OK;
+  auto it = names[0] ? names_.find(names[0]) : names_.end();
+  if (it == names_.end()) return DISP_E_UNKNOWNNAME;
+  ids[0] = it->second;
+  // The rest name the member's arguments.
+  for (UINT i = 1; i < count; ++i) {
+    ids[i] = names[i] ? argumentId(it->second, names[i]) : DISPID_UNKNOWN;
+    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;
+}
+
+DISPID DispatchTable::argumentId(DISPID id, const wchar_t* name) const {
+  for (const Entry& e : entries_) {
+    if (e.id != id) continue;
+    for (size_t n = 0; n < e.paramNames.size(); ++n)
+      if (_wcsicmp(e.paramNames[n].c_str(), name) == 0) return static_cast<DISPID>(n);
+  }
+  return DISPID_UNKNOWN;
 }
 
 const DispatchTable::Entry* DispatchTable::find(DISPID id, WORD flags) const {
@@ -198,12 +208,31 @@ HRESULT DispatchTable::invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
   if (params->cNamedArgs > params->cArgs || (params->cArgs && !params->rgvarg) ||
       (params->cNamedArgs && !params->rgdispidNamedArgs))
     return E_INVALIDARG;
-  // Positional arguments come last first; a property put's value is the named argument.
+  // Named arguments come first, in any order; the positional ones follow, last first. A property
+  // put's value is the argument named DISPID_PROPERTYPUT.
   const UINT named = params->cNamedArgs;
-  if (named > 1 || (named == 1 && params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)) return DISP_E_NONAMEDARGS;
   const size_t formal = entry->params.size();
   const size_t given = params->cArgs;
   if (given > formal) return DISP_E_BADPARAMCOUNT;
+  const size_t positional = given - named;
+  const bool put = entry->kind == INVOKE_PROPERTYPUT || entry->kind == INVOKE_PROPERTYPUTREF;
+  // The rgvarg index that fills each formal argument; `given` where none does.
+  size_t from[16];
+  if (formal > 16) return DISP_E_BADPARAMCOUNT;
+  for (size_t i = 0; i < formal; ++i) from[i] = i < positional ? given - 1 - i : given;
+  for (UINT k = 0; k < named; ++k) {
+    const DISPID argId = params->rgdispidNamedArgs[k];
+    size_t index = formal;
+    if (argId == DISPID_PROPERTYPUT && put && formal > 0) index = formal - 1;
+    else if (argId >= 0 && static_cast<size_t>(argId) < formal && !(put && static_cast<size_t>(argId) == formal - 1))
+      index = static_cast<size_t>(argId);
+    // Unknown, or an argument given twice.
+    if (index == formal || from[index] != given) {
+      if (argError) *argError = k;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    from[index] = k;
+  }
 
   const size_t total = formal + (entry->hasResult ? 1 : 0);
   std::unique_ptr<Argument[]> args(new Argument[total]);
@@ -211,12 +240,10 @@ HRESULT DispatchTable::invoke(void* self, DISPID id, WORD flags, DISPPARAMS* par
   VARIANTARG* slots[16];
   if (total > 16) return DISP_E_BADPARAMCOUNT;
   for (size_t i = 0; i < formal; ++i) {
-    const VARIANT* source = nullptr;
-    if (named == 1 && i == formal - 1) source = &params->rgvarg[0];
-    else if (i + named < given) source = &params->rgvarg[given - 1 - i];
+    const VARIANT* source = from[i] < given ? &params->rgvarg[from[i]] : nullptr;
     if ((!source || isMissing(source)) && !entry->params[i].optional) return DISP_E_PARAMNOTFOUND;
     if (FAILED(prepare(args[i], source, entry->params[i]))) {
-      if (argError) *argError = static_cast<UINT>(given - 1 - i);
+      if (argError) *argError = static_cast<UINT>(from[i]);
       return DISP_E_TYPEMISMATCH;
     }
     types[i] = args[i].slot.vt;

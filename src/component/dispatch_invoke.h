@@ -34,6 +34,7 @@ class DispatchTable {
     INVOKEKIND kind = INVOKE_FUNC;
     SHORT vtableOffset = 0;
     std::vector<Param> params;  // without the result
+    std::vector<std::wstring> paramNames;  // as the type library gives them; a named argument's id is its index
     bool hasResult = false;
     Param result;
   };
@@ -43,6 +44,8 @@ class DispatchTable {
     bool operator()(const std::wstring& a, const std::wstring& b) const;
   };
   const Entry* find(DISPID id, WORD flags) const;
+  // The index of the argument `name` of member `id`, or DISPID_UNKNOWN.
+  DISPID argumentId(DISPID id, const wchar_t* name) const;
 
   std::vector<Entry> entries_;
   std::map<std::wstring, DISPID, NoCase> names_;
