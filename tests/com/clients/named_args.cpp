@@ -33,10 +33,18 @@ HRESULT invoke(IDispatch* d, const wchar_t* member, const Call& call, VARIANT* r
                    nullptr, argError);
 }
 
+// The strings of every call, freed when the program ends.
+struct Strings {
+  std::vector<BSTR> all;
+  ~Strings() {
+    for (BSTR b : all) SysFreeString(b);
+  }
+} strings;
+
 VARIANT text(const wchar_t* s) {
   VARIANT v;
   v.vt = VT_BSTR;
-  v.bstrVal = const_cast<BSTR>(s);  // read only by the callee; never freed here
+  v.bstrVal = strings.all.emplace_back(SysAllocString(s));
   return v;
 }
 
