@@ -103,12 +103,7 @@ void EmailSettingsDialog::load(Platform& platform, MailValues& mail) {
   // A stored route the dialog has no option for (the EmailType property takes any number) opens
   // on Outlook rather than failing: the dialog is where the user repairs the setting.
   const MailSettings settings(*platform.settings);
-  const std::string stored = settings.get(MailSettings::kEmailType, "0");  // a failing store fails the showing
-  std::optional<int16_t> route;
-  try {
-    route = narrowToInteger(MailSettings::routeNumber(stored));
-  } catch (const AutomationError&) {
-  }
+  const std::optional<int16_t> route = wholeNumber(settings.get(MailSettings::kEmailType, "0"));
   optEmailType_Click(route && *route >= kOutlook && *route <= kSmtp ? *route : kOutlook);
   control("txtMailserver").caption = mail.mailServer;
   control("txtFrom").caption = mail.fromName;

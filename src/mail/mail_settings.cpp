@@ -23,7 +23,7 @@ bool MailSettings::unlocked() const {
   return stored ? storedBoolean(*stored) : true;
 }
 
-int32_t MailSettings::routeNumber(const std::string& stored) { return Variant(stored).toLong(); }
+int32_t MailSettings::route() const { return Variant(get(kEmailType, "0")).toLong(); }
 
 bool storedBoolean(const std::string& text) {
   std::string_view t = trimBlanks(text);

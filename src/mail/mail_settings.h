@@ -43,9 +43,8 @@ class MailSettings {
   bool unlocked() const;
   // The stored route number ("EmailType"), 0 when never written; text that is no number raises
   // 13 and one beyond a Long 6. Any number reads back: the property takes any.
-  int32_t route() const { return routeNumber(get(kEmailType, "0")); }
+  int32_t route() const;
   void route(int32_t value) { save(kEmailType, std::to_string(value)); }
-  static int32_t routeNumber(const std::string& stored);
 
  private:
   SettingsStore& store_;
