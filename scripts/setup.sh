@@ -21,6 +21,8 @@ packages=(
   xvfb xauth
   # real mail servers on loopback, and reading their messages and screenshots back
   python3 python3-aiosmtpd postfix python3-pil
+  # the pointer on the virtual display, as the X server shows it
+  python3-xlib
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

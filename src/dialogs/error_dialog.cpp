@@ -8,6 +8,7 @@
 #include "dialogs/thread_dialogs.h"
 #include "mail/mail_settings.h"
 #include "mail/mail_dispatch.h"
+#include "platform/form_pointer.h"
 #include "platform/platform.h"
 
 namespace quenvar {
@@ -116,8 +117,9 @@ void ErrorDialog::openLog(const char* fileName, const char* title) {
 
 void ErrorDialog::cmdEmail_Click() {
   if (!Winsock1_) Winsock1_ = platform_.network->openSocket();
+  FormPointer pointer(*this, *platform_.windows);
   ErrorDialogMail dialog{.settingsUnlocked = control("cmdEmlSet").visible,
-                         .pointer = *platform_.pointer,
+                         .pointer = pointer,
                          .socket = *Winsock1_,
                          .reply = m_strResponse,
                          .m_strEmailDetailAPI = m_strEmailDetailAPI,

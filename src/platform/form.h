@@ -83,6 +83,9 @@ class Form {
   std::string focus;
   // False once the form has unloaded: the window system then closes its window and returns.
   bool loaded = false;
+  // The pointer over the form's client area and its controls (a MousePointer value); set it
+  // through FormPointer, so that it shows at once even in the middle of an event.
+  int mousePointer = 0;
 
   Control& control(std::string_view name);
   const Control& control(std::string_view name) const;

@@ -16,6 +16,9 @@ class WindowSystem {
   // AutomationError when no window can be shown, or rethrows what a handler threw after
   // closing the window.
   virtual void showModal(Form& form) = 0;
+  // The form's mousePointer changed while a handler runs: shows it now if the pointer is over
+  // the form, not only after the next mouse move.
+  virtual void showPointer(const Form& /*form*/) {}
 };
 
 }  // namespace quenvar

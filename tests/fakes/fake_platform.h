@@ -151,8 +151,10 @@ class WindowSystem : public quenvar::WindowSystem {
   std::map<std::string, User> users;
   bool fail = false;
   std::vector<std::string> shown;  // captions, in order
+  std::vector<std::pair<std::string, int>> pointers;  // caption and pointer, each time shown
 
   void showModal(Form& form) override;
+  void showPointer(const Form& form) override { pointers.emplace_back(form.caption, form.mousePointer); }
   int shows(const std::string& caption) const;
 
  private:

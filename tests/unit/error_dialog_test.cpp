@@ -167,6 +167,7 @@ TEST_F(ErrorDialogTest, EmailButtonMailsTheReportOverItsOwnKeptSocket) {
   dialog.m_strSubject = "Err";
   dialog.refresh();
   dialog.onActivate();
+  services.pointer.history.clear();
   EXPECT_EQ(services.network.opened, 0);
   dialog.onClick("cmdEmail");
   dialog.onClick("cmdEmail");
@@ -175,6 +176,9 @@ TEST_F(ErrorDialogTest, EmailButtonMailsTheReportOverItsOwnKeptSocket) {
   EXPECT_EQ(services.shell.calls[0].file, dialog.m_strEmailDetailAPI);
   EXPECT_EQ(dialog.m_strEmailDetailAPI.rfind("mailto:ops@example.com", 0), 0u);
   EXPECT_EQ(services.windows.shows("Email"), 0) << "settings locked";
+  const std::pair<std::string, int> busy{dialog.caption, MousePointer::kBusy}, idle{dialog.caption, 0};
+  EXPECT_EQ(services.windows.pointers, (std::vector{busy, idle, busy, idle})) << "the dialog's own pointer";
+  EXPECT_TRUE(services.pointer.history.empty()) << "not the screen-wide one";
 }
 
 TEST_F(ErrorDialogTest, UnloadingClosesAConnectionASessionLeftOpen) {

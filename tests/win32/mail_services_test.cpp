@@ -39,12 +39,29 @@ TEST(Win32ShellLauncher, AMailtoLinkStartsItsHandler) {
   EXPECT_GT(result, ShellLauncher::kLastFailure);
 }
 
-TEST(Win32MousePointer, BusyAndBackToDefault) {
+LRESULT CALLBACK textCursorWindow(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message != WM_SETCURSOR) return ::DefWindowProcW(window, message, w, l);
+  ::SetCursor(::LoadCursorA(nullptr, IDC_IBEAM));
+  return TRUE;
+}
+
+TEST(Win32MousePointer, BusyHoldsOverTheThreadsWindowsUntilSetBack) {
+  const HWND window = testing::messageWindow(textCursorWindow, L"QuenvarPointerTestWindow");
+  ASSERT_NE(window, nullptr);
+  // What a mouse move over the window makes the system ask.
+  const auto moved = [&] {
+    ::SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return ::GetCursor();
+  };
   Win32MousePointer pointer;
   pointer.set(MousePointer::kBusy);
   EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_WAIT));
+  EXPECT_EQ(moved(), ::LoadCursorA(nullptr, IDC_WAIT)) << "the window's own cursor gives way";
+  pointer.set(MousePointer::kBusy);
   pointer.set(MousePointer::kDefault);
   EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_ARROW));
+  EXPECT_EQ(moved(), ::LoadCursorA(nullptr, IDC_IBEAM)) << "busy twice, released once";
+  ::DestroyWindow(window);
 }
 
 TEST(Win32Network, GivesClosedSocketsOfItsOwn) {

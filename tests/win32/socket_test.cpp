@@ -150,13 +150,7 @@ LRESULT CALLBACK countingWindow(HWND window, UINT message, WPARAM w, LPARAM l) {
 }
 
 TEST(Win32Socket, PumpDispatchesWindowMessagesAndOtherwiseWaits) {
-  WNDCLASSW type{};
-  type.lpfnWndProc = countingWindow;
-  type.hInstance = ::GetModuleHandleW(nullptr);
-  type.lpszClassName = L"QuenvarSocketTestWindow";
-  ::RegisterClassW(&type);
-  const HWND window = ::CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        type.hInstance, nullptr);
+  const HWND window = testing::messageWindow(countingWindow, L"QuenvarSocketTestWindow");
   ASSERT_NE(window, nullptr);
   int seen = 0;
   ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));

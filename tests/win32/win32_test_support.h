@@ -26,6 +26,16 @@ inline bool runningUnderWine() {
   return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// A message-only window of its own class, which needs no display.
+inline HWND messageWindow(WNDPROC proc, const wchar_t* className) {
+  WNDCLASSW type{};
+  type.lpfnWndProc = proc;
+  type.hInstance = ::GetModuleHandleW(nullptr);
+  type.lpszClassName = className;
+  ::RegisterClassW(&type);
+  return ::CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
+}
+
 inline std::string environment(const wchar_t* name) {
   wchar_t buffer[1024];
   const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 
+#include "platform/win32/mouse_pointer_win32.h"
 #include "platform/win32/utf.h"
 
 namespace quenvar::win32 {
@@ -298,8 +299,19 @@ LRESULT CALLBACK FormWindow::containerProc(HWND hwnd, UINT message, WPARAM wPara
   return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+void FormWindow::showPointer() {
+  if (hwnd_) askForCursor(hwnd_);
+}
+
 LRESULT FormWindow::formMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_SETCURSOR:
+      // The controls ask their parent first, so this covers them too.
+      if (LOWORD(lParam) == HTCLIENT && form_.mousePointer == MousePointer::kBusy) {
+        ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+        return TRUE;
+      }
+      break;
     case WM_COMMAND: {
       const HWND control = reinterpret_cast<HWND>(lParam);
       const WORD code = HIWORD(wParam);

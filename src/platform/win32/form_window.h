@@ -30,6 +30,9 @@ class FormWindow {
   void destroy();
 
   HWND hwnd() const { return hwnd_; }
+  const Form& form() const { return form_; }
+  // The form's pointer changed: asks the window under the pointer for its cursor again.
+  void showPointer();
   // The form unloaded, a handler failed, or the window went away: the loop should end.
   bool finished() const { return closing_ || hwnd_ == nullptr; }
   std::exception_ptr failure() const { return failure_; }

@@ -103,4 +103,9 @@ void Win32WindowSystem::showModal(Form& form) {
   if (window.failure()) std::rethrow_exception(window.failure());
 }
 
+void Win32WindowSystem::showPointer(const Form& form) {
+  for (const Shown* shown = topShown; shown; shown = shown->below)
+    if (&shown->window->form() == &form) shown->window->showPointer();
+}
+
 }  // namespace quenvar

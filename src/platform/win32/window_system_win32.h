@@ -9,6 +9,7 @@ namespace quenvar {
 class Win32WindowSystem : public WindowSystem {
  public:
   void showModal(Form& form) override;
+  void showPointer(const Form& form) override;
 };
 
 }  // namespace quenvar

@@ -15,80 +15,11 @@
 #include <map>
 #include <thread>
 
-#include "client_support.h"
+#include "ui_support.h"
 
 using namespace client;
 
 namespace {
-
-// ---- what the user sees --------------------------------------------------------------------
-
-std::wstring textOf(HWND w) {
-  wchar_t buffer[4096];
-  const LRESULT n = SendMessageW(w, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer));
-  return std::wstring(buffer, static_cast<size_t>(n));
-}
-
-std::wstring longTextOf(HWND w) {
-  std::wstring text(static_cast<size_t>(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
-  text.resize(static_cast<size_t>(SendMessageW(w, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
-  return text;
-}
-
-std::wstring classOf(HWND w) {
-  wchar_t name[64] = L"";
-  GetClassNameW(w, name, 64);
-  return name;
-}
-
-HWND topWindow(const wchar_t* caption, int seconds = 20) {
-  for (int i = 0; i < seconds * 50; ++i) {
-    HWND w = FindWindowW(nullptr, caption);
-    DWORD pid = 0;
-    if (w) GetWindowThreadProcessId(w, &pid);
-    if (w && pid == GetCurrentProcessId() && IsWindowVisible(w)) return w;
-    Sleep(20);
-  }
-  return nullptr;
-}
-
-bool gone(HWND w) {
-  for (int i = 0; i < 250 && IsWindow(w) && IsWindowVisible(w); ++i) Sleep(20);
-  return !IsWindow(w) || !IsWindowVisible(w);
-}
-
-BOOL CALLBACK collect(HWND w, LPARAM list) {
-  reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
-  return TRUE;
-}
-
-std::vector<HWND> descendants(HWND top) {
-  std::vector<HWND> all;
-  EnumChildWindows(top, collect, reinterpret_cast<LPARAM>(&all));
-  return all;
-}
-
-// The child of `top` of this window class showing `text`.
-HWND child(HWND top, const wchar_t* cls, const std::wstring& text) {
-  for (HWND w : descendants(top))
-    if (lstrcmpiW(classOf(w).c_str(), cls) == 0 && textOf(w) == text) return w;
-  return nullptr;
-}
-
-// The edit boxes of `top`, from the top of the window down.
-std::vector<HWND> edits(HWND top) {
-  std::vector<std::pair<LONG, HWND>> found;
-  for (HWND w : descendants(top))
-    if (lstrcmpiW(classOf(w).c_str(), L"Edit") == 0) {
-      RECT r;
-      GetWindowRect(w, &r);
-      found.emplace_back(r.top, w);
-    }
-  std::sort(found.begin(), found.end());
-  std::vector<HWND> out;
-  for (auto& [top_, w] : found) out.push_back(w);
-  return out;
-}
 
 struct Pixels {
   LONG left, top, width, height;
@@ -151,14 +82,6 @@ void setClipboardText(const std::wstring& text) {
   CloseClipboard();
 }
 
-void press(HWND button) {
-  if (button) SendMessageW(button, BM_CLICK, 0, 0);
-}
-// For a button whose handler shows a modal window: the press must not wait for it.
-void pressLater(HWND button) {
-  if (button) PostMessageW(button, BM_CLICK, 0, 0);
-}
-
 // The window as it is on screen, as a 24-bit BMP.
 void screenshot(HWND window, const std::string& path) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -187,61 +110,6 @@ void screenshot(HWND window, const std::string& path) {
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-}
-
-// Message boxes of this process, noted and answered with OK.
-class BoxWatcher {
- public:
-  BoxWatcher() : thread_([this] { watch(); }) {}
-  ~BoxWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::wstring> seen() {
-    std::lock_guard lock(mutex_);
-    return seen_;
-  }
-
- private:
-  void watch() {
-    while (!stop_) {
-      HWND box = FindWindowW(L"#32770", nullptr);
-      DWORD pid = 0;
-      if (box) GetWindowThreadProcessId(box, &pid);
-      if (!box || pid != GetCurrentProcessId() || !IsWindowVisible(box)) {
-        Sleep(20);
-        continue;
-      }
-      wchar_t title[128], text[512];
-      GetWindowTextW(box, title, 128);
-      GetDlgItemTextW(box, 0xFFFF, text, 512);
-      {
-        std::lock_guard lock(mutex_);
-        seen_.push_back(std::wstring(title) + L": " + text);
-      }
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      while (IsWindow(box) && !stop_) Sleep(10);
-    }
-  }
-  std::mutex mutex_;
-  std::vector<std::wstring> seen_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-// ---- the registry keys the settings dialog writes -------------------------------------------
-
-std::wstring setting(const wchar_t* key) {
-  wchar_t value[256] = L"";
-  DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Palvenor\\ErrHandler", key,
-                   RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return L"<none>";
-  return value;
-}
-
-void clearSettings() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Palvenor\\ErrHandler");
 }
 
 // ---- the client --------------------------------------------------------------------------
