@@ -82,6 +82,9 @@ class clsErrHandler {
 
   // The procedure stack.
   int32_t Push(std::string_view strProc);
+  // The same from UTF-16, as automation clients hold names: an ASCII name goes onto the stack
+  // without a conversion.
+  int32_t Push(std::u16string_view strProc);
   int32_t Pop();
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();
@@ -99,6 +102,10 @@ class clsErrHandler {
   bool unadvise(uint32_t cookie);
 
  private:
+  bool pushesInPlace(size_t length) const;
+  int32_t pushAnyDepth(std::string_view strProc);
+  int32_t popAnyDepth();
+
   void writeTraceLine(const std::string& strProc);
   std::string defaultFolder() const;
   std::string logPath(const char* fileName) const;

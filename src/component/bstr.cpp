@@ -1,31 +1,23 @@
 #include "bstr.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "quenvar/automation_error.h"
+#include "core/text.h"
 #include "platform/win32/utf.h"
 
 namespace quenvar::com {
 
-std::string fromBstr(BSTR text) {
-  std::string buffer;  // grown from empty: it holds exactly the text
-  fromBstr(text, buffer);
-  return buffer;
-}
+std::string fromBstr(BSTR text) { return utf8FromUtf16(bstrView(text)); }
 
-std::string_view fromBstr(BSTR text, std::string& buffer) {
-  const size_t length = text ? SysStringLen(text) : 0;
-  // The buffer only grows: its size is the longest text so far, and the view covers this one.
-  // Names are nearly always ASCII: those are copied with no conversion call and no call into
-  // the runtime's memcpy or memset, which cost more than the copy itself.
-  if (buffer.size() < length) buffer.resize(length);
-  char* out = buffer.data();
-  for (size_t i = 0; i < length; ++i) {
-    if (text[i] >= 0x80) {
-      buffer = win32::narrow(std::wstring_view(text, length));
-      return buffer;
-    }
-    out[i] = static_cast<char>(text[i]);
-  }
-  return std::string_view(out, length);
+std::u16string_view bstrView(BSTR text) {
+  if (!text) return {};
+  // The length from the string's own prefix (its size in bytes), as SysStringLen reads it,
+  // without a call into another module on every Push.
+  uint32_t bytes;
+  std::memcpy(&bytes, reinterpret_cast<const char*>(text) - sizeof bytes, sizeof bytes);
+  return {reinterpret_cast<const char16_t*>(text), bytes / sizeof(char16_t)};
 }
 
 BSTR toBstr(std::string_view text) {

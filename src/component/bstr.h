@@ -10,9 +10,8 @@
 namespace quenvar::com {
 
 std::string fromBstr(BSTR text);
-// The text converted into `buffer`, whose storage is reused from call to call; valid until the
-// buffer's next use.
-std::string_view fromBstr(BSTR text, std::string& buffer);
+// The characters as they are, without a copy; a null BSTR is empty.
+std::u16string_view bstrView(BSTR text);
 // A new BSTR the caller owns; raises out of memory (7) when allocation fails.
 BSTR toBstr(std::string_view text);
 

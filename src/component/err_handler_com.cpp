@@ -148,7 +148,7 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   HRESULT STDMETHODCALLTYPE Push(BSTR* strProc, LONG* status) override {
     if (!status) return E_POINTER;
     try {
-      *status = handler_.Push(fromBstr(strProc ? *strProc : nullptr, name_));
+      *status = handler_.Push(bstrView(strProc ? *strProc : nullptr));
     } catch (...) {
       *status = currentFailure().number();
     }
@@ -281,7 +281,6 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   ConnectionPoint events_;
   ConnectionPoint earlierEvents_;
   _SysObj* sysObj_ = nullptr;
-  std::string name_;  // Push's conversion buffer, reused so a call allocates nothing
 };
 
 }  // namespace

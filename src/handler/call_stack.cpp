@@ -1,5 +1,6 @@
 #include "quenvar/automation_error.h"
 #include "core/steps.h"
+#include "core/text.h"
 #include "quenvar/err_handler.h"
 #include "handler/procedures.h"
 #include "platform/platform.h"
@@ -8,33 +9,49 @@ namespace quenvar {
 
 namespace {
 
-using ParamTable = std::vector<std::shared_ptr<Procedures>>;
-
-// Keeps the objects of the remaining slots and releases those cut off.
-inline void resizeProcParams(ProcParamTable& params, int32_t upperBound) {
-  auto& table = params.lists;
-  if (!table) table.emplace();
-  const size_t size = static_cast<size_t>(upperBound) + 1;
-  // Push and Pop move it by one slot: that path stays inline, without a general resize.
-  if (size == table->size() + 1)
-    table->emplace_back();
-  else if (size + 1 == table->size())
-    table->pop_back();
-  else
-    table->resize(size);
-}
-
 std::shared_ptr<Procedures>& procParamsSlot(ProcParamTable& params, int64_t index) {
-  auto& table = params.lists;
-  if (!table || index < 0 || index >= static_cast<int64_t>(table->size())) raiseSubscript();
-  auto& slot = (*table)[static_cast<size_t>(index)];
+  if (!params.exists() || index < 0 || index >= static_cast<int64_t>(params.size())) raiseSubscript();
+  auto& slot = params[static_cast<size_t>(index)];
   if (!slot) slot = std::make_shared<Procedures>();
   return slot;
 }
 
 }  // namespace
 
+// The usual call moves one level on kept storage; everything else takes the general path.
+bool clsErrHandler::pushesInPlace(size_t length) const {
+  const size_t depth = static_cast<size_t>(stackDepth_) + 1;
+  return !traceExecution_ && stackDepth_ != INT32_MAX && stack_.size() == depth && procParams_.size() == depth &&
+         stack_.canPushInPlace(length) && procParams_.canGrowInPlace();
+}
+
 int32_t clsErrHandler::Push(std::string_view strProc) {
+  if (!pushesInPlace(strProc.size())) return pushAnyDepth(strProc);
+  stack_.pushInPlace(strProc);
+  procParams_.growInPlace();
+  ++stackDepth_;
+  return 0;
+}
+
+int32_t clsErrHandler::Push(std::u16string_view strProc) {
+  if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return pushAnyDepth(utf8FromUtf16(strProc));
+  procParams_.growInPlace();
+  ++stackDepth_;
+  return 0;
+}
+
+int32_t clsErrHandler::Pop() {
+  const size_t depth = static_cast<size_t>(stackDepth_);
+  if (depth == 0 || stack_.size() != depth + 1 || procParams_.size() != depth + 1 || !stack_.canPopInPlace() ||
+      !procParams_.canShrinkInPlace())
+    return popAnyDepth();
+  stack_.popInPlace();
+  procParams_.shrinkInPlace();
+  --stackDepth_;
+  return 0;
+}
+
+int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) {
   try {
     if (stackDepth_ == INT32_MAX) raiseOverflow();
     ++stackDepth_;
@@ -45,7 +62,7 @@ int32_t clsErrHandler::Push(std::string_view strProc) {
       stack_.resize(depth + 1);
       stack_[depth].assign(strProc);
     }
-    resizeProcParams(procParams_, stackDepth_);
+    procParams_.resize(static_cast<size_t>(stackDepth_) + 1);
     if (traceExecution_) writeTraceLine(stack_[depth]);
     return 0;
   } catch (...) {
@@ -53,17 +70,16 @@ int32_t clsErrHandler::Push(std::string_view strProc) {
   }
 }
 
-int32_t clsErrHandler::Pop() {
+int32_t clsErrHandler::popAnyDepth() {
   try {
     if (stack_.size() == 1) return 0;
     if (static_cast<size_t>(stackDepth_) >= stack_.size()) raiseSubscript();
     if (stackDepth_ == 0) stack_[0].clear();
     stack_.resize(stackDepth_ > 0 ? static_cast<size_t>(stackDepth_) : 1);
-    auto& table = procParams_.lists;
-    if (!table || static_cast<size_t>(stackDepth_) >= table->size()) raiseSubscript();
-    (*table)[static_cast<size_t>(stackDepth_)].reset();
+    if (!procParams_.exists() || static_cast<size_t>(stackDepth_) >= procParams_.size()) raiseSubscript();
+    procParams_[static_cast<size_t>(stackDepth_)].reset();
     if (stackDepth_ > 0) --stackDepth_;
-    resizeProcParams(procParams_, stackDepth_);
+    procParams_.resize(static_cast<size_t>(stackDepth_) + 1);
     return 0;
   } catch (...) {
     return currentFailure().number();

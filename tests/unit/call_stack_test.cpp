@@ -27,6 +27,39 @@ TEST(CallStack, PushAndPopKeepTheNameTableInStep) {
   });
 }
 
+// Names as automation clients hand them over, each onto the entry an ASCII name of as many
+// characters left (the in-place path, which must give way to the conversion whole when the name
+// is not ASCII), again onto its own, and the ASCII name back onto it.
+TEST(CallStack, Utf16NamesReadAsUtf8OnEveryPath) {
+  const struct {
+    std::u16string name;
+    std::string utf8;
+  } cases[] = {
+      {u"PostInvoice", "PostInvoice"},
+      {u"", ""},
+      {u"Stra\u00DFe", "Stra\xC3\x9F" "e"},
+      {u"Euro\u20AC", "Euro\xE2\x82\xAC"},
+      {u"Clef\U0001D11E", "Clef\xF0\x9D\x84\x9E"},
+      {std::u16string(u"lone\xD800high", 9), "lone\xEF\xBF\xBDhigh"},
+      {std::u16string(u"lone\xDC00low", 8), "lone\xEF\xBF\xBDlow"},
+      {std::u16string(u"end\xD834", 4), "end\xEF\xBF\xBD"},
+  };
+  for (const auto& c : cases) {
+    onFreshThread([&] {
+      fake::Services s;
+      clsErrHandler h(s.platform);
+      EXPECT_EQ(h.Push(u"Main"), 0);
+      const std::u16string same(c.name.size(), u'x');
+      for (const std::u16string* name : {&same, &c.name, &c.name, &same}) {
+        EXPECT_EQ(h.Push(*name), 0);
+        const std::string expected = name == &same ? std::string(same.size(), 'x') : c.utf8;
+        EXPECT_EQ(names(h.CallStack()), (Names{"", "Main", expected})) << c.utf8;
+        EXPECT_EQ(h.Pop(), 0);
+      }
+    });
+  }
+}
+
 TEST(CallStack, ParameterTableExistsOnlyAfterTheThreadsFirstPush) {
   onFreshThread([] {
     fake::Services s;

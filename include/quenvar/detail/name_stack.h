@@ -2,16 +2,29 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quenvar {
 
+// Eight bytes at a time, then byte by byte: a fixed-size memcpy is a single move, where a call
+// into the runtime's memcpy costs more than copying a name under some runtimes.
+inline void copyChars(char* out, const char* in, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    std::memcpy(out + i, &word, 8);
+  }
+  for (; i < n; ++i) out[i] = in[i];
+}
+
 // The procedure names of the stack, by index. An entry cut off keeps its storage and its text,
 // out of sight, so pushing again at a depth reached before costs no allocation; and since the
-// same call paths run again and again, a name of the length already there is copied in place,
-// without the runtime's memcpy, which costs more than the copy itself under some runtimes.
+// same call paths run again and again, a name of the length already there is copied in place.
 class NameStack {
  public:
   explicit NameStack(size_t size) : slots_(size), size_(size) {}
@@ -30,11 +43,40 @@ class NameStack {
     if (size > slots_.size()) slots_.resize(size);
     for (size_t i = size_; i < size; ++i) slots_[i].clear();
     size_ = size;
-    if (slots_.size() > kKeptSlots && size_ < slots_.size() / 4) {
+    if (trimsAt(size_)) {
       slots_.resize(std::max(size_ * 2, kKeptSlots));
       slots_.shrink_to_fit();
     }
   }
+
+  // Push's and Pop's usual move: onto a kept entry of the name's length (the same call paths run
+  // again and again), and back without giving storage back.
+  bool canPushInPlace(size_t length) const { return size_ < slots_.size() && slots_[size_].size() == length; }
+  void pushInPlace(std::string_view name) { copyChars(slots_[size_++].data(), name.data(), name.size()); }
+  // The same for a UTF-16 name, when it is all ASCII; false otherwise, with nothing in sight
+  // changed. Four characters at a time, tested together and stored as one word.
+  bool pushInPlace(std::u16string_view name) {
+    char* out = slots_[size_].data();
+    const char16_t* in = name.data();
+    const size_t n = name.size();
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      uint64_t four;
+      std::memcpy(&four, in + i, 8);
+      if (four & 0xFF80FF80FF80FF80ull) return false;
+      four = (four | (four >> 8)) & 0x0000FFFF0000FFFFull;
+      const auto bytes = static_cast<uint32_t>(four | (four >> 16));
+      std::memcpy(out + i, &bytes, 4);
+    }
+    for (; i < n; ++i) {
+      if (in[i] >= 0x80) return false;
+      out[i] = static_cast<char>(in[i]);
+    }
+    ++size_;
+    return true;
+  }
+  bool canPopInPlace() const { return size_ >= 2 && !trimsAt(size_ - 1); }
+  void popInPlace() { --size_; }
 
   // One more entry, holding `name`.
   void push(std::string_view name) {
@@ -44,12 +86,13 @@ class NameStack {
       slot.assign(name);
       return;
     }
-    char* out = slot.data();
-    for (size_t i = 0; i < name.size(); ++i) out[i] = name[i];
+    copyChars(slot.data(), name.data(), name.size());
   }
 
  private:
   static constexpr size_t kKeptSlots = 4096;
+  bool trimsAt(size_t size) const { return slots_.size() > kKeptSlots && size < slots_.size() / 4; }
+
   std::vector<std::string> slots_;
   size_t size_;
 };

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "quenvar/automation_error.h"
+#include "core/text.h"
 #include "platform/win32/windows_api.h"
 
 namespace quenvar::win32 {
@@ -38,7 +39,9 @@ std::string fromWide(std::wstring_view wide, UINT codePage) {
 }  // namespace
 
 std::wstring widen(std::string_view utf8) { return toWide(utf8, CP_UTF8); }
-std::string narrow(std::wstring_view utf16) { return fromWide(utf16, CP_UTF8); }
+std::string narrow(std::wstring_view utf16) {
+  return utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size()));
+}
 std::string toAnsi(std::string_view utf8) { return fromWide(widen(utf8), CP_ACP); }
 std::string fromAnsi(std::string_view ansi) { return narrow(toWide(ansi, CP_ACP)); }
 
