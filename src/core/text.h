@@ -13,6 +13,8 @@ std::string toUpperAscii(std::string_view s);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle);
 
+// One code point; a value beyond Unicode adds nothing.
+void appendUtf8(std::string& out, char32_t c);
 // UTF-16 as automation clients hold text; an unpaired surrogate becomes U+FFFD, as the system's
 // own conversion gives it.
 std::string utf8FromUtf16(std::u16string_view text);

@@ -19,7 +19,7 @@ std::shared_ptr<Procedures>& procParamsSlot(ProcParamTable& params, int64_t inde
 }  // namespace
 
 // The usual call moves one level on kept storage; everything else takes the general path.
-bool clsErrHandler::pushesInPlace(size_t length) const {
+inline bool clsErrHandler::pushesInPlace(size_t length) const {
   const size_t depth = static_cast<size_t>(stackDepth_) + 1;
   return !traceExecution_ && stackDepth_ != INT32_MAX && stack_.size() == depth && procParams_.size() == depth &&
          stack_.canPushInPlace(length) && procParams_.canGrowInPlace();

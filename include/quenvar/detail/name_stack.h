@@ -10,16 +10,20 @@
 
 namespace quenvar {
 
-// Eight bytes at a time, then byte by byte: a fixed-size memcpy is a single move, where a call
-// into the runtime's memcpy costs more than copying a name under some runtimes.
+// Eight bytes at a time, the last eight overlapping: a fixed-size memcpy is a single move, where
+// a call into the runtime's memcpy costs more than copying a name under some runtimes.
 inline void copyChars(char* out, const char* in, size_t n) {
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, in + i, 8);
-    std::memcpy(out + i, &word, 8);
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i) out[i] = in[i];
+    return;
   }
-  for (; i < n; ++i) out[i] = in[i];
+  const auto move8 = [](char* to, const char* from) {
+    uint64_t word;
+    std::memcpy(&word, from, 8);
+    std::memcpy(to, &word, 8);
+  };
+  for (size_t i = 0; i + 8 < n; i += 8) move8(out + i, in + i);
+  move8(out + n - 8, in + n - 8);
 }
 
 // The procedure names of the stack, by index. An entry cut off keeps its storage and its text,

@@ -8,33 +8,16 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "core/text.h"
+
 namespace quenvar {
 
 namespace {
 
-void appendUtf8(std::string& out, wchar_t wide) {
-  const auto c = static_cast<uint32_t>(wide);
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x110000) {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 std::string toUtf8(std::wstring_view wide) {
   std::string out;
   out.reserve(wide.size());
-  for (wchar_t c : wide) appendUtf8(out, c);
+  for (wchar_t c : wide) appendUtf8(out, static_cast<char32_t>(c));
   return out;
 }
 
