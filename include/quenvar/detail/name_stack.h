@@ -58,19 +58,18 @@ class NameStack {
   bool canPushInPlace(size_t length) const { return size_ < slots_.size() && slots_[size_].size() == length; }
   void pushInPlace(std::string_view name) { copyChars(slots_[size_++].data(), name.data(), name.size()); }
   // The same for a UTF-16 name, when it is all ASCII; false otherwise, with nothing in sight
-  // changed. Four characters at a time, tested together and stored as one word.
+  // changed. Two characters at a time, tested together and stored as one word.
   bool pushInPlace(std::u16string_view name) {
     char* out = slots_[size_].data();
     const char16_t* in = name.data();
     const size_t n = name.size();
     size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-      uint64_t four;
-      std::memcpy(&four, in + i, 8);
-      if (four & 0xFF80FF80FF80FF80ull) return false;
-      four = (four | (four >> 8)) & 0x0000FFFF0000FFFFull;
-      const auto bytes = static_cast<uint32_t>(four | (four >> 16));
-      std::memcpy(out + i, &bytes, 4);
+    for (; i + 2 <= n; i += 2) {
+      uint32_t two;
+      std::memcpy(&two, in + i, 4);
+      if (two & 0xFF80FF80u) return false;
+      const auto bytes = static_cast<uint16_t>(two | (two >> 8));
+      std::memcpy(out + i, &bytes, 2);
     }
     for (; i < n; ++i) {
       if (in[i] >= 0x80) return false;
