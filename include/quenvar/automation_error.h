@@ -34,6 +34,7 @@ inline constexpr int32_t kPermissionDenied = 70;
 inline constexpr int32_t kPathFileAccess = 75;
 inline constexpr int32_t kPathNotFound = 76;
 inline constexpr int32_t kObjectNotSet = 91;
+inline constexpr int32_t kInvalidPropertyValue = 380;
 inline constexpr int32_t kCantCreateObject = 429;
 inline constexpr int32_t kNoSuchMember = 438;
 

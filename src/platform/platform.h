@@ -14,6 +14,7 @@
 #include "platform/mouse_pointer.h"
 #include "platform/network.h"
 #include "platform/os_facts.h"
+#include "platform/secret_store.h"
 #include "platform/settings_store.h"
 #include "platform/shell_launcher.h"
 #include "platform/window_system.h"
@@ -36,6 +37,7 @@ struct Platform {
   ShellLauncher* shell;
   MailClientAutomation* mailClient;
   Network* network;
+  SecretStore* secrets;
 };
 
 // The backends of this build.

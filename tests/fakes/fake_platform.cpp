@@ -199,6 +199,22 @@ int WindowSystem::shows(const std::string& caption) const {
   return n;
 }
 
+std::optional<std::string> SecretStore::get(const std::string& app, const std::string& name) {
+  if (fail) throw AutomationError(err::kPermissionDenied, "Permission denied");
+  const auto it = secrets.find({app, name});
+  return it == secrets.end() ? std::nullopt : std::optional(it->second);
+}
+
+void SecretStore::save(const std::string& app, const std::string& name, const std::string& secret) {
+  if (fail) throw AutomationError(err::kPermissionDenied, "Permission denied");
+  secrets[{app, name}] = secret;
+}
+
+void SecretStore::remove(const std::string& app, const std::string& name) {
+  if (fail) throw AutomationError(err::kPermissionDenied, "Permission denied");
+  secrets.erase({app, name});
+}
+
 void Clipboard::setText(const std::string& t) {
   if (fail) throw AutomationError(err::kInvalidCall, "clipboard busy");
   text = t;

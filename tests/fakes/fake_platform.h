@@ -255,6 +255,15 @@ class Network : public quenvar::Network {
   MailHost& host() override { return server; }
 };
 
+class SecretStore : public quenvar::SecretStore {
+ public:
+  std::map<std::pair<std::string, std::string>, std::string> secrets;
+  bool fail = false;
+  std::optional<std::string> get(const std::string& app, const std::string& name) override;
+  void save(const std::string& app, const std::string& name, const std::string& secret) override;
+  void remove(const std::string& app, const std::string& name) override;
+};
+
 // Every service faked, wired into one Platform.
 struct Services {
   FileSystem files;
@@ -272,8 +281,9 @@ struct Services {
   ShellLauncher shell;
   MailClientAutomation mailClient;
   Network network;
+  SecretStore secrets;
   Platform platform{&files,  &clock,   &locale,    &settings, &eventLog, &launcher,   &messageBox, &os,
-                    &module, &windows, &clipboard, &pointer,  &shell,    &mailClient, &network};
+                    &module, &windows, &clipboard, &pointer,  &shell,    &mailClient, &network, &secrets};
 };
 
 }  // namespace quenvar::fake

@@ -285,7 +285,8 @@ FaultyPlatform::FaultyPlatform(Platform& inner, FaultPlan& plan)
   Wrappers& w = *wrappers_;
   platform = {&w.files,      inner.clock,   inner.locale, &w.settings,   &w.eventLog,
               &w.launcher,   &w.messageBox, &w.os,        inner.module,  &w.windows,
-              &w.clipboard,  inner.pointer, &w.shell,     &w.mailClient, &w.network};
+              &w.clipboard,  inner.pointer, &w.shell,     &w.mailClient, &w.network,
+              inner.secrets};
 }
 
 FaultyPlatform::~FaultyPlatform() = default;

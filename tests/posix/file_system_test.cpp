@@ -18,17 +18,10 @@
 namespace quenvar {
 namespace {
 
+using testing::errorNumber;
 using testing::readAll;
 using testing::TempFolder;
 
-int errorNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 size_t openDescriptors() {
   const std::filesystem::directory_iterator fds("/proc/self/fd");

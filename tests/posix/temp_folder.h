@@ -4,11 +4,14 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "quenvar/automation_error.h"
 
 namespace quenvar::testing {
 
@@ -33,6 +36,16 @@ class TempFolder {
  private:
   std::string path_;
 };
+
+// The automation error number an action raised, or 0.
+inline int errorNumber(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 inline std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -124,6 +124,40 @@ std::string folderOf(const std::string& path) {
 
 namespace posix {
 
+// Missing and unreachable files read as empty: nothing has been saved yet.
+std::string readPrivateFile(const std::string& path) {
+  struct Closed {
+    int fd;
+    ~Closed() {
+      if (fd >= 0) ::close(fd);
+    }
+  } file{retryInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); })};
+  if (file.fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    raisePathError(errno, path);
+  }
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = retryInterrupted([&] { return ::read(file.fd, chunk, sizeof chunk); });
+    if (n == 0) break;
+    if (n < 0) raisePathError(errno, path);
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  return content;
+}
+
+void createPrivateFolders(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string prefix = folder.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) raisePathError(errno, prefix);
+    if (slash == std::string::npos) break;
+  }
+}
+
+
 void writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = posix::retryInterrupted([&] { return ::write(fd, data.data(), data.size()); });

@@ -24,6 +24,10 @@ namespace posix {
 
 // All of `data`, through interrupted and partial writes.
 void writeAll(int fd, std::string_view data);
+// The whole file; a missing one reads as empty (nothing saved yet).
+std::string readPrivateFile(const std::string& path);
+// The folder and any missing above it, each readable by the user alone.
+void createPrivateFolders(const std::string& folder);
 
 // A new file beside `path` that takes its place in one rename, so a reader sees the old content
 // or the new one whole and a write that fails (a full disk) leaves the old one as it was.

@@ -3,6 +3,7 @@
 #include "platform/posix/launcher_editor.h"
 #include "platform/window_system_headless.h"
 #include "platform/posix/settings_store_ini.h"
+#include "platform/posix/secret_store_file.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/locale_text_posix.h"
@@ -33,6 +34,7 @@ Platform& defaultPlatform() {
   static XdgShellLauncher shell;
   static NoMailClientAutomation mailClient;
   static PosixNetwork network;
+  static FileSecretStore secrets(settings);
   static Platform platform{.files = &files,
                            .clock = &clock,
                            .locale = &locale,
@@ -47,7 +49,8 @@ Platform& defaultPlatform() {
                            .pointer = &pointer,
                            .shell = &shell,
                            .mailClient = &mailClient,
-                           .network = &network};
+                           .network = &network,
+                           .secrets = &secrets};
   return platform;
 }
 

@@ -42,35 +42,6 @@ std::string homeFolder() {
   throw AutomationError(err::kPathNotFound, "Path not found");
 }
 
-// Missing and unreachable files read as empty: nothing has been saved yet.
-std::string readFile(const std::string& path) {
-  Descriptor file;
-  file.fd = posix::retryInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (file.fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return {};
-    posix::raisePathError(errno, path);
-  }
-  std::string content;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = posix::retryInterrupted([&] { return ::read(file.fd, chunk, sizeof chunk); });
-    if (n == 0) break;
-    if (n < 0) posix::raisePathError(errno, path);
-    content.append(chunk, static_cast<size_t>(n));
-  }
-  return content;
-}
-
-void createFolders(const std::string& folder) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string prefix = folder.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) posix::raisePathError(errno, prefix);
-    if (slash == std::string::npos) break;
-  }
-}
-
 // Replaced in one step, so a reader without the lock sees the old or the new whole.
 void replaceFile(const std::string& path, std::string_view content) {
   posix::Replacement file(path, 0600, true);
@@ -98,7 +69,7 @@ std::string IniSettingsStore::filePath(const std::string& app) const { return ap
 std::optional<std::string> IniSettingsStore::get(const std::string& app, const std::string& section,
                                                  const std::string& key) {
   if (!validAppName(app)) return std::nullopt;
-  return ini::find(readFile(filePath(app)), section, key);
+  return ini::find(posix::readPrivateFile(filePath(app)), section, key);
 }
 
 void IniSettingsStore::save(const std::string& app, const std::string& section, const std::string& key,
@@ -116,8 +87,8 @@ void IniSettingsStore::change(const std::string& app, const std::string& section
   const std::string folder = appFolder(app);
   const std::string path = folder + "/settings.ini";
   // Removing what is not there must not leave folders behind.
-  if (!value && !ini::find(readFile(path), section, key)) return;
-  createFolders(folder);
+  if (!value && !ini::find(posix::readPrivateFile(path), section, key)) return;
+  posix::createPrivateFolders(folder);
 
   // A separate lock file: the settings file itself is replaced, so a lock on it would not hold.
   const std::string lockPath = path + ".lock";
@@ -127,7 +98,7 @@ void IniSettingsStore::change(const std::string& app, const std::string& section
   if (posix::retryInterrupted([&] { return ::flock(lock.fd, LOCK_EX); }) != 0) posix::raisePathError(errno, lockPath);
 
   // Re-read under the lock: another writer may have changed the file since any earlier read.
-  if (const auto updated = ini::update(readFile(path), section, key, value))
+  if (const auto updated = ini::update(posix::readPrivateFile(path), section, key, value))
     replaceFile(path, *updated);
 }  // closing the lock file releases the lock
 

@@ -24,9 +24,9 @@ class IniSettingsStore : public SettingsStore {
 
   // Where the application's settings live.
   std::string filePath(const std::string& app) const;
+  std::string appFolder(const std::string& app) const;
 
  private:
-  std::string appFolder(const std::string& app) const;
   void change(const std::string& app, const std::string& section, const std::string& key,
               const std::optional<std::string>& value);
 

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/settings_store_registry.h"
+#include "platform/win32/secret_store_dpapi.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/event_log_win32.h"
 #include "platform/win32/file_system_win32.h"
@@ -35,6 +36,7 @@ struct Win32Backends {
   Win32MousePointer pointer;
   Win32ShellLauncher shell;
   Win32Network network;
+  DpapiSecretStore secrets;
 
   Platform platform(MailClientAutomation& mailClient) {
     return {.files = &files,
@@ -51,7 +53,8 @@ struct Win32Backends {
             .pointer = &pointer,
             .shell = &shell,
             .mailClient = &mailClient,
-            .network = &network};
+            .network = &network,
+            .secrets = &secrets};
   }
 };
 

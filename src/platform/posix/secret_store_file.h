@@ -1,0 +1,25 @@
+#pragma once
+// Secrets as files of their own beside the application's settings, readable by the user alone
+// (mode 0600 in a folder of mode 0700), each replaced whole.
+
+#include "platform/posix/settings_store_ini.h"
+#include "platform/secret_store.h"
+
+namespace quenvar {
+
+class FileSecretStore : public SecretStore {
+ public:
+  // In the folder where `settings` keeps each application's settings.
+  explicit FileSecretStore(const IniSettingsStore& settings) : settings_(settings) {}
+
+  std::optional<std::string> get(const std::string& app, const std::string& name) override;
+  void save(const std::string& app, const std::string& name, const std::string& secret) override;
+  void remove(const std::string& app, const std::string& name) override;
+
+  std::string filePath(const std::string& app, const std::string& name) const;
+
+ private:
+  const IniSettingsStore& settings_;
+};
+
+}  // namespace quenvar
