@@ -107,7 +107,7 @@ struct Stack {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  threadState().part<ProcParamTable>().lists.reset();  // as on a thread that never pushed
+  threadState().part<ProcParamTable>() = {};  // as on a thread that never pushed
   {
     fuzz::Input in(data, size);
     Stack stack;
@@ -119,6 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  threadState().part<ProcParamTable>().lists.reset();
+  threadState().part<ProcParamTable>() = {};
   return 0;
 }

@@ -16,7 +16,7 @@ namespace quenvar {
 
 struct MailValues;
 struct Platform;
-struct ProcParamTable;
+class ProcParamTable;
 class Steps;
 class SysObj;
 class ThreadState;
