@@ -9,6 +9,7 @@
 #include "quenvar/variant.h"
 #include "mail/mail_settings.h"
 #include "mail/smtp_session.h"
+#include "mail/smtp_transport.h"
 #include "platform/platform.h"
 
 namespace quenvar {
@@ -173,7 +174,9 @@ void MailDispatch::dispatch(const Entry& entry, const MailMessage& message) {
       Network& network = *platform_.network;
       std::unique_ptr<PumpedSocket> own;
       PumpedSocket& socket = entry.socket ? *entry.socket : *(own = network.openSocket());
-      SmtpSession session({socket, socket, network.clock(), network.host(), box}, entry.reply);
+      const SmtpTransportSettings transport(*platform_.settings, *platform_.secrets);
+      SmtpSession session({socket, socket, network.clock(), network.host(), box}, entry.reply, transport.transport(),
+                          transport.password());
       session.SendEmail(mail_.mailServer, mail_.fromName, mail_.fromEmail, message.toName, message.toAddress,
                         message.subject, message.body);
       break;  // the handler's own connection goes with `own`, as the unloaded dialog's control would

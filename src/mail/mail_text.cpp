@@ -22,20 +22,6 @@ size_t cutPoint(std::string_view text, size_t limit) {
   return cut == 0 ? limit : cut;  // not UTF-8 at all: cut anyway
 }
 
-std::string base64(std::string_view data) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < data.size(); i += 3) {
-    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << 16;
-    if (i + 1 < data.size()) n |= static_cast<uint32_t>(static_cast<unsigned char>(data[i + 1])) << 8;
-    if (i + 2 < data.size()) n |= static_cast<unsigned char>(data[i + 2]);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < data.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < data.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
 
 std::string encodedWords(std::string_view text) {
   std::string out;
@@ -52,6 +38,21 @@ std::string encodedWords(std::string_view text) {
 bool needsEncoding(std::string_view text) { return !isAscii(text) || text.size() > kMaxLine - 100; }
 
 }  // namespace
+
+std::string base64(std::string_view data) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += 3) {
+    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << 16;
+    if (i + 1 < data.size()) n |= static_cast<uint32_t>(static_cast<unsigned char>(data[i + 1])) << 8;
+    if (i + 2 < data.size()) n |= static_cast<unsigned char>(data[i + 2]);
+    out += kDigits[(n >> 18) & 63];
+    out += kDigits[(n >> 12) & 63];
+    out += i + 1 < data.size() ? kDigits[(n >> 6) & 63] : '=';
+    out += i + 2 < data.size() ? kDigits[n & 63] : '=';
+  }
+  return out;
+}
 
 bool isSingleAddress(std::string_view address) {
   if (address.empty()) return false;

@@ -28,6 +28,8 @@ std::string bodyText(std::string_view body);
 
 bool isAscii(std::string_view text);
 
+std::string base64(std::string_view data);
+
 struct Message {
   std::string fromName, fromAddress, toName, toAddress, subject, body;
 };

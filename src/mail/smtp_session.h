@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "mail/smtp_transport.h"
 #include "platform/message_box.h"
 #include "platform/socket.h"
 
@@ -25,7 +26,11 @@ class SmtpSession {
 
   // `heldReply` is the latest complete server reply not yet matched; the owners pass the
   // thread's, so it outlives a session.
-  SmtpSession(MailServices services, std::string& heldReply, uint16_t port = 25);
+  SmtpSession(MailServices services, std::string& heldReply, uint16_t port = 25)
+      : SmtpSession(services, heldReply, SmtpTransport{.port = port, .security = SmtpSecurity::kNone, .userName = {}, .caFile = {}}, {}) {}
+  // Submission beyond the classic session: TLS from the first byte or after STARTTLS, then
+  // sign-in with `password` when the transport names a user.
+  SmtpSession(MailServices services, std::string& heldReply, SmtpTransport transport, std::string password);
   ~SmtpSession();
   SmtpSession(const SmtpSession&) = delete;
   SmtpSession& operator=(const SmtpSession&) = delete;
@@ -41,10 +46,20 @@ class SmtpSession {
 
  private:
   void received(std::string_view data);
+  // The secure session's steps up to the envelope; false when it gave up (the user told why,
+  // the connection closed).
+  bool secureStart(const std::string& serverName);
+  bool waitForTls(const char* step);
+  // The next complete reply, which must carry `code`: any other ends the session at once.
+  bool expect(const char* code, const char* step);
+  bool signIn(const std::string& capabilities);
+  bool giveUp(const std::string& step, const std::string& why);
 
   MailServices services_;
   std::string& held_;
-  uint16_t port_;
+  SmtpTransport transport_;
+  std::string password_;
+  std::string lastReply_;  // the reply `expect` matched: the capabilities after EHLO
   std::string partial_;   // the reply arriving, capped
   std::string lineHead_;  // the first octets of its current line
 };

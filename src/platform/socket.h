@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "quenvar/automation_error.h"
+
 namespace quenvar {
 
 class Socket {
@@ -23,6 +25,18 @@ class Socket {
   virtual void send(std::string_view bytes) = 0;
   // Where received data goes; delivered from MessagePump::runOnce, on this thread.
   virtual void onData(DataSink sink) = 0;
+
+  enum class Tls { Off, Negotiating, Up, Failed };
+  // Turns the open connection into TLS with the server named `serverName`, its certificate
+  // checked against the system's trust anchors and those of the PEM file `caFile` (empty: none
+  // added) and against that name. Returns at once; the handshake goes on through the pump and
+  // tls() tells how it went, tlsFailure() why it failed, in words for the user. A socket
+  // without TLS refuses at once.
+  virtual void startTls(const std::string& /*serverName*/, const std::string& /*caFile*/) {
+    throw AutomationError(err::kInvalidCall, "TLS connections are not available in this build");
+  }
+  virtual Tls tls() const { return Tls::Off; }
+  virtual std::string tlsFailure() const { return {}; }
 };
 
 class MessagePump {

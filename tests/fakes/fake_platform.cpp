@@ -247,6 +247,9 @@ class ServerSocket : public PumpedSocket {
   void send(std::string_view bytes) override { server_.send(bytes); }
   void onData(DataSink sink) override { server_.onData(std::move(sink)); }
   void runOnce(double timeout) override { server_.runOnce(timeout); }
+  void startTls(const std::string& name, const std::string& caFile) override { server_.startTls(name, caFile); }
+  Tls tls() const override { return server_.tls(); }
+  std::string tlsFailure() const override { return server_.tlsFailure(); }
 
  private:
   ScriptedServer& server_;

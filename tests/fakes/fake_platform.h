@@ -218,7 +218,7 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
   void close() override { st = State::Closed, log.push_back("close"); }
   void connect(const std::string& host, uint16_t port) override {
     // A new connection starts a new dialogue, whatever the last one was in the middle of.
-    st = State::Open, hungUp = false, inData = false, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
+    st = State::Open, hungUp = false, inData = false, tlsState = Tls::Off, log.push_back("connect " + host + ":" + std::to_string(port)), reply("connect");
   }
   void send(std::string_view bytes) override {
     log.emplace_back(bytes);
@@ -233,12 +233,26 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
   void onData(DataSink s) override { sink = std::move(s); }
   void runOnce(double timeout) override {
     now += timeout;
+    if (tlsPending) {
+      tlsPending = false, tlsState = tlsRefusal.empty() ? Tls::Up : Tls::Failed;
+      return;
+    }
     if (incoming.empty()) return;
     std::string chunk = std::move(incoming.front());
     incoming.pop_front();
     if (chunk != kHangUp) return sink(chunk);
     incoming.clear(), st = State::Closed, hungUp = true, log.push_back("hang up");
   }
+  // TLS as the script says: up at the next turn of the pump, or failed with `tlsRefusal`.
+  std::string tlsRefusal;
+  Tls tlsState = Tls::Off;
+  bool tlsPending = false;
+  void startTls(const std::string& name, const std::string& caFile) override {
+    log.push_back("tls " + name + " " + caFile), tlsState = Tls::Negotiating, tlsPending = true;
+  }
+  Tls tls() const override { return tlsState; }
+  std::string tlsFailure() const override { return tlsRefusal; }
+
   double seconds() override { return now; }
   std::string hostName() override { return "build7\r\n"; }
   ZonedTime zonedNow() override { return {2002, 1, 7, 14, 5, 9, 1, 60}; }

@@ -208,6 +208,12 @@ class Connection : public PumpedSocket {
   }
   void onData(DataSink sink) override { inner_->onData(std::move(sink)); }
   void runOnce(double timeout) override { inner_->runOnce(timeout); }
+  void startTls(const std::string& name, const std::string& caFile) override {
+    if (tap_("startTls")) throw AutomationError(kConnectionReset, "Connection is reset by remote side");
+    inner_->startTls(name, caFile);
+  }
+  Tls tls() const override { return inner_->tls(); }
+  std::string tlsFailure() const override { return inner_->tlsFailure(); }
 
  private:
   std::unique_ptr<PumpedSocket> inner_;

@@ -7,6 +7,7 @@
 #include "quenvar/dynamic_object.h"
 #include "core/thread_state.h"
 #include "dialogs/email_settings.h"
+#include "mail/smtp_transport.h"
 #include "test_support.h"
 
 namespace quenvar {
@@ -169,6 +170,28 @@ TEST_F(MailDispatchTest, EachOwnerKeepsItsOwnUnmatchedReply) {
       << "nothing may be sent to a server that has not greeted";
   EXPECT_EQ(shown().back().text, "SMTP Service error, Timed out while waiting for response");
   EXPECT_EQ(dialogReply, "220 odd\r\n") << "the handler's session never touches the dialog's reply";
+}
+
+TEST_F(MailDispatchTest, TheSmtpRouteTakesTheUsersTransport) {
+  quietRoute("2");
+  handler.SMTPMailServer("mail.example.com");
+  handler.FromName("Orders");
+  handler.FromEmailAddress("orders@example.com");
+  SmtpTransportSettings transport(services.settings, services.secrets);
+  transport.SMTPPort(465);
+  transport.SMTPSecurity(2);
+  transport.SMTPUserName("ops");
+  transport.SMTPPassword("s3cret");
+  auto& server = services.network.server;
+  server.script["EHLO"] = {"250-mta\r\n250 AUTH PLAIN\r\n"};
+  server.script["AUTH"] = {"235 ok\r\n"};
+  handler.TransmitMail("body");
+  const std::vector<std::string> start(server.log.begin(), server.log.begin() + 3);
+  EXPECT_EQ(start, (std::vector<std::string>{"connect mail.example.com:465", "tls mail.example.com ", "EHLO build7\r\n"}));
+  EXPECT_EQ(shown().back().text, "Composed Error Email in SMTP.");
+  services.settings.setMail("SMTPPort", "smtp");
+  handler.TransmitMail("body");
+  EXPECT_EQ(shown().size(), 1u) << "a stored port that is no number ends the operation silently";
 }
 
 TEST_F(MailDispatchTest, EmailFlagFalseStopsButOtherCasesGo) {

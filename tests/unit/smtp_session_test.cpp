@@ -355,3 +355,75 @@ TEST_F(Smtp, UnmatchedReplyStaysIntoTheNextSession) {
 
 }  // namespace
 }  // namespace quenvar
+
+namespace quenvar {
+namespace {
+
+// Submission with TLS and sign-in, one case per path: what went over the wire (the envelope
+// and message after it elided) and what the user was told. The password never reaches a notice.
+TEST(SecureSmtp, EachPathEndsInItsOutcome) {
+  const std::string plain = "AUTH PLAIN " + mail::base64(std::string("\0ops\0s3cret", 11)) + "\r\n";
+  const std::string kOffered = "250-mta.example.com\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n";
+  const std::string kSent = "Composed Error Email in SMTP.";
+  struct Case {
+    const char* name;
+    SmtpSecurity security;
+    std::string user;
+    std::map<std::string, Chunks> script;
+    std::string tlsRefusal;
+    Chunks wire;  // up to the first MAIL, or all when the session gave up
+    std::string notice;
+  };
+  const Case cases[] = {
+      {"STARTTLS then AUTH PLAIN", SmtpSecurity::kStartTls, "ops", {{"EHLO", {kOffered}}, {"STARTTLS", {"220 go\r\n"}}, {"AUTH", {"235 ok\r\n"}}}, "",
+       {"connect mail.example.com:587", "EHLO build7\r\n", "STARTTLS\r\n", "tls mail.example.com ca.pem",
+        "EHLO build7\r\n", plain}, kSent},
+      {"implicit TLS, no user", SmtpSecurity::kImplicitTls, "", {{"EHLO", {kOffered}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n"}, kSent},
+      {"AUTH LOGIN when PLAIN is not offered", SmtpSecurity::kImplicitTls, "ops",
+       {{"EHLO", {"250-mta\r\n250 AUTH LOGIN\r\n"}}, {"AUTH", {"334 VXNlcm5hbWU6\r\n"}},
+        {mail::base64("ops"), {"334 UGFzc3dvcmQ6\r\n"}}, {mail::base64("s3cret"), {"235 ok\r\n"}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n", "AUTH LOGIN\r\n",
+        mail::base64("ops") + "\r\n", mail::base64("s3cret") + "\r\n"}, kSent},
+      {"STARTTLS not offered", SmtpSecurity::kStartTls, "ops", {{"EHLO", {"250-mta\r\n250 AUTH PLAIN\r\n"}}}, "",
+       {"connect mail.example.com:587", "EHLO build7\r\n", "close"},
+       "SMTP STARTTLS failed: the server does not offer TLS"},
+      {"certificate not trusted", SmtpSecurity::kStartTls, "ops", {{"EHLO", {kOffered}}, {"STARTTLS", {"220 go\r\n"}}},
+       "the server's certificate is not trusted (CN=mta.example.com)",
+       {"connect mail.example.com:587", "EHLO build7\r\n", "STARTTLS\r\n", "tls mail.example.com ca.pem", "close"},
+       "SMTP TLS handshake failed: the server's certificate is not trusted (CN=mta.example.com)"},
+      {"password refused", SmtpSecurity::kImplicitTls, "ops",
+       {{"EHLO", {kOffered}}, {"AUTH", {"535 5.7.8 Authentication credentials invalid\r\n"}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n", plain, "close"},
+       "SMTP sign-in failed: the server answered 535 5.7.8 Authentication credentials invalid"},
+      {"no sign-in offered", SmtpSecurity::kImplicitTls, "ops", {{"EHLO", {"250 mta\r\n"}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n", "close"},
+       "SMTP sign-in failed: the server offers neither AUTH PLAIN nor AUTH LOGIN"},
+      {"greeting refused", SmtpSecurity::kImplicitTls, "", {{"connect", {"554 no service\r\n"}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "close"},
+       "SMTP greeting failed: the server answered 554 no service"},
+      {"a user name without TLS", SmtpSecurity::kNone, "ops", {}, "", {},
+       "SMTP sign-in refused: a user name needs TLS (SMTPSecurity 1 or 2), as the password is never sent in clear"},
+  };
+  for (const Case& c : cases) {
+    FakeNet net;
+    for (const auto& [verb, chunks] : c.script) net.script[verb] = chunks;
+    net.tlsRefusal = c.tlsRefusal;
+    fake::MessageBoxService box;
+    std::string held;
+    SmtpSession session({net, net, net, net, box}, held,
+                        SmtpTransport{.port = 587, .security = c.security, .userName = c.user, .caFile = "ca.pem"},
+                        "s3cret");
+    session.SendEmail("mail.example.com", "Orders", "orders@example.com", "Ops", "ops@example.com", "Err", "body");
+    const auto mail = std::find(net.log.begin(), net.log.end(), "MAIL FROM:<orders@example.com>\r\n");
+    EXPECT_EQ(Chunks(net.log.begin(), mail), c.wire) << c.name;
+    EXPECT_EQ(mail != net.log.end(), c.notice == kSent) << c.name;
+    ASSERT_EQ(box.shown.size(), 1u) << c.name;
+    EXPECT_EQ(box.shown[0].text, c.notice) << c.name;
+    EXPECT_EQ(box.shown[0].title, c.notice == kSent ? "Operation Successful" : "Operation Failed") << c.name;
+    EXPECT_EQ(box.shown[0].text.find("s3cret"), std::string::npos) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace quenvar
