@@ -105,21 +105,23 @@ void SmtpSession::SendEmail(const std::string& MailServerName, const std::string
   struct Row {
     std::vector<std::string> sends;
     const char* code;
+    const char* step;
   };
   const Row rows[] = {
-      {{}, "220"},
-      {{"HELO " + mail::singleLine(services_.host.hostName()) + "\r\n"}, "250"},
-      {{"MAIL FROM:<" + message.fromAddress + ">\r\n"}, "250"},
-      {{"RCPT TO:<" + message.toAddress + ">\r\n"}, "250"},
-      {{"DATA\r\n"}, "354"},
-      {{composed.headers + "\r\n", composed.body + "\r\n", ".\r\n"}, "250"},
-      {{"QUIT\r\n"}, "221"},
+      {{}, "220", "greeting"},
+      {{"HELO " + mail::singleLine(services_.host.hostName()) + "\r\n"}, "250", "HELO"},
+      {{"MAIL FROM:<" + message.fromAddress + ">\r\n"}, "250", "MAIL FROM"},
+      {{"RCPT TO:<" + message.toAddress + ">\r\n"}, "250", "RCPT TO"},
+      {{"DATA\r\n"}, "354", "DATA"},
+      {{composed.headers + "\r\n", composed.body + "\r\n", ".\r\n"}, "250", "message"},
+      {{"QUIT\r\n"}, "221", "QUIT"},
   };
-  // The secure session has greeted and introduced itself already.
+  // The secure session has greeted and introduced itself already, and a refusal there (a
+  // sender the account may not use) ends it at once with the server's words.
   for (const Row& row : std::span(rows).subspan(secure ? 2 : 0)) {
     for (const std::string& bytes : row.sends) socket.send(bytes);
-    // Given up: the connection stays as it is; the next session closes it first.
-    if (WaitFor(row.code)) return;
+    // Given up: the classic connection stays as it is; the next session closes it first.
+    if (secure ? !expect(row.code, row.step) : WaitFor(row.code)) return;
   }
   socket.close();
   services_.messageBox.show("Composed Error Email in SMTP.", "Operation Successful", MessageBoxService::kOk);
