@@ -30,6 +30,8 @@ shift
 
 wine32=/usr/bin/wine
 wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
 
 # The machine field of the PE header: 0x14c for i386, 0x8664 for x86-64.
 byte() { od -An -tu1 -j"$2" -N1 "$1" | tr -d ' '; }
@@ -75,12 +77,21 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   if [ ! -f "$WINEPREFIX/.quenvar-ready" ]; then
     boot=$wine64
     [ -x "$boot" ] || boot=$wine32
-    # Not passing the lock on: Wine's lingering background processes would hold it.
-    if ! "$boot" wineboot -i >"$scratch/wineboot.log" 2>&1 </dev/null 9>&-; then
-      echo "$0: creating the Wine prefix $WINEPREFIX failed:" >&2
-      cat "$scratch/wineboot.log" >&2
-      exit 1
-    fi
+    # Not passing the lock on: Wine's lingering background processes would hold it. On a loaded
+    # machine the first start of a new prefix now and then cannot load kernel32 (c0000135, seen
+    # once in some hundred runs); a prefix made from scratch again starts.
+    attempt=1
+    until "$boot" wineboot -i >"$scratch/wineboot.log" 2>&1 </dev/null 9>&-; do
+      if [ $attempt -ge 3 ]; then
+        echo "$0: creating the Wine prefix $WINEPREFIX failed ($attempt attempts):" >&2
+        cat "$scratch/wineboot.log" >&2
+        exit 1
+      fi
+      "$wineserver" -k >/dev/null 2>&1 </dev/null 9>&-
+      rm -rf "$WINEPREFIX"
+      attempt=$((attempt + 1))
+      sleep 1
+    done
     touch "$WINEPREFIX/.quenvar-ready"
   fi
   # Xvfb has no window manager: Wine draws the frames itself and closes windows at once instead
@@ -103,8 +114,6 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   fi
 ) 9>"$WINEPREFIX.lock" || exit 2
 
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
 # A prefix tied to a display must not reuse a server left from a display that has gone: its
 # desktop would never show a window.
 [ -n "$wait_server" ] && "$wineserver" -k >/dev/null 2>&1 </dev/null
