@@ -102,14 +102,14 @@ void EmailSettingsDialog::load(Platform& platform, MailValues& mail) {
   focus.clear();
   // A stored route the dialog has no option for (the EmailType property takes any number) opens
   // on Outlook rather than failing: the dialog is where the user repairs the setting.
-  const MailSettings settings(*platform.settings);
-  const std::optional<int16_t> route = wholeNumber(settings.get(MailSettings::kEmailType, "0"));
+  const UserMailSettings settings(*platform.settings);
+  const std::optional<int16_t> route = wholeNumber(settings.get(UserMailSettings::kEmailType, "0"));
   optEmailType_Click(route && *route >= kOutlook && *route <= kSmtp ? *route : kOutlook);
   control("txtMailserver").caption = mail.mailServer;
   control("txtFrom").caption = mail.fromName;
   control("txtEmailAddress").caption = mail.fromEmail;
   // Only a stored 1 ticks the box; anything else, unreadable text included, leaves it clear.
-  control("chkShowScreen").value = wholeNumber(settings.get(MailSettings::kShowEmlScre, "0")) == int16_t{1};
+  control("chkShowScreen").value = wholeNumber(settings.get(UserMailSettings::kShowEmlScre, "0")) == int16_t{1};
   m_bolEmailFlag = false;
 }
 
@@ -154,8 +154,8 @@ void EmailSettingsDialog::cmdSend_Click() {
     mail_->fromEmail = address;
   }
   m_bolEmailFlag = true;
-  MailSettings settings(*platform_->settings);
-  settings.save(MailSettings::kShowEmlScre, std::to_string(control("chkShowScreen").value));
+  UserMailSettings settings(*platform_->settings);
+  settings.save(UserMailSettings::kShowEmlScre, std::to_string(control("chkShowScreen").value));
   settings.route(m_intEmailType);
   Form_Unload();
 }
@@ -167,7 +167,7 @@ void EmailSettingsDialog::cmdCancel_Click() {
 
 void EmailSettingsDialog::Form_Unload() {
   loaded = false;
-  MailSettings(*platform_->settings).saveBoolean(MailSettings::kEmailFlag, m_bolEmailFlag);
+  UserMailSettings(*platform_->settings).saveBoolean(UserMailSettings::kEmailFlag, m_bolEmailFlag);
 }
 
 void showEmailSettings(Platform& platform, ThreadState& thread) {

@@ -48,7 +48,7 @@ void ErrorDialog::Form_Load() {
   control("lblErrNum").caption = "Error Number: " + platform_.locale->text(Variant(m_dblErrNum));
   // Never written counts as True, as the EmailSettings property reads it, so a first error
   // opens on its report rather than on an empty pane.
-  control("cmdEmlSet").visible = MailSettings(*platform_.settings).unlocked();
+  control("cmdEmlSet").visible = UserMailSettings(*platform_.settings).unlocked();
   control("cmdAppInfo").visible = ShowAppInfo;
   control("cmdSystemInfo").visible = ShowSysInfo;
   control("cmdDatabaseInfo").visible = ShowDBInfo;

@@ -20,21 +20,21 @@ void clsErrHandler::FromEmailAddress(const std::string& value) { mail_.fromEmail
 
 void clsErrHandler::SMTPMailServer(const std::string& value) {
   mail_.mailServer = value;
-  MailSettings(*platform_.settings).save(MailSettings::kMailServer, value);
+  UserMailSettings(*platform_.settings).save(UserMailSettings::kMailServer, value);
 }
 
 int32_t clsErrHandler::EmailType() const {
-  return MailSettings(*platform_.settings).route();
+  return UserMailSettings(*platform_.settings).route();
 }
 
 void clsErrHandler::EmailType(int32_t value) {
-  MailSettings(*platform_.settings).route(value);
+  UserMailSettings(*platform_.settings).route(value);
 }
 
-bool clsErrHandler::EmailSettings() const { return MailSettings(*platform_.settings).unlocked(); }
+bool clsErrHandler::EmailSettings() const { return UserMailSettings(*platform_.settings).unlocked(); }
 
 void clsErrHandler::EmailSettings(bool value) {
-  MailSettings(*platform_.settings).saveBoolean(MailSettings::kEmailSettings, value);
+  UserMailSettings(*platform_.settings).saveBoolean(UserMailSettings::kEmailSettings, value);
 }
 
 }  // namespace quenvar

@@ -136,19 +136,19 @@ void MailDispatch::run(const Entry& entry, const MailMessage& message) noexcept 
 }
 
 void MailDispatch::dispatch(const Entry& entry, const MailMessage& message) {
-  MailSettings settings(*platform_.settings);
+  UserMailSettings settings(*platform_.settings);
   if (entry.clipboardText) platform_.clipboard->setText(*entry.clipboardText);
   if (entry.dialogSettings) entry.pointer.set(MousePointer::kBusy);
 
   bool unlocked = entry.settingsUnlocked;
   if (!entry.dialogSettings) unlocked = settings.unlocked();
   if (unlocked) {
-    if (storedBoolean(settings.get(MailSettings::kShowEmlScre, "0")))
-      settings.saveBoolean(MailSettings::kEmailFlag, true);
+    if (storedBoolean(settings.get(UserMailSettings::kShowEmlScre, "0")))
+      settings.saveBoolean(UserMailSettings::kEmailFlag, true);
     else
       showSettings_();
   }
-  if (settings.get(MailSettings::kEmailFlag, "") == "False") return;
+  if (settings.get(UserMailSettings::kEmailFlag, "") == "False") return;
 
   if (!entry.dialogSettings) entry.pointer.set(MousePointer::kBusy);
   const int32_t route = settings.route();

@@ -6,24 +6,24 @@
 
 namespace quenvar {
 
-std::optional<std::string> MailSettings::get(const std::string& key) const {
+std::optional<std::string> UserMailSettings::get(const std::string& key) const {
   return store_.get(kApplication, kSection, key);
 }
 
-std::string MailSettings::get(const std::string& key, const char* fallback) const {
+std::string UserMailSettings::get(const std::string& key, const char* fallback) const {
   return get(key).value_or(fallback);
 }
 
-void MailSettings::save(const std::string& key, const std::string& value) {
+void UserMailSettings::save(const std::string& key, const std::string& value) {
   store_.save(kApplication, kSection, key, value);
 }
 
-bool MailSettings::unlocked() const {
+bool UserMailSettings::unlocked() const {
   const std::optional<std::string> stored = get(kEmailSettings);
   return stored ? storedBoolean(*stored) : true;
 }
 
-int32_t MailSettings::route() const { return Variant(get(kEmailType, "0")).toLong(); }
+int32_t UserMailSettings::route() const { return Variant(get(kEmailType, "0")).toLong(); }
 
 bool storedBoolean(const std::string& text) {
   std::string_view t = trimBlanks(text);

@@ -21,7 +21,7 @@ struct MailValues {
   std::string fromEmail;
 };
 
-class MailSettings {
+class UserMailSettings {
  public:
   static inline const std::string kApplication = "Palvenor";
   static inline const std::string kSection = "ErrHandler";
@@ -31,7 +31,7 @@ class MailSettings {
   static inline const std::string kShowEmlScre = "ShowEmlScre";
   static inline const std::string kEmailFlag = "EmailFlag";
 
-  explicit MailSettings(SettingsStore& store) : store_(store) {}
+  explicit UserMailSettings(SettingsStore& store) : store_(store) {}
 
   // Failures of the store go to the caller.
   std::optional<std::string> get(const std::string& key) const;

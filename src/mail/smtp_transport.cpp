@@ -35,9 +35,9 @@ void SmtpTransportSettings::SMTPSecurity(int32_t value) {
 
 void SmtpTransportSettings::SMTPPassword(const std::string& value) {
   if (value.empty())
-    secrets_.remove(MailSettings::kApplication, kPassword);
+    secrets_.remove(UserMailSettings::kApplication, kPassword);
   else
-    secrets_.save(MailSettings::kApplication, kPassword, value);
+    secrets_.save(UserMailSettings::kApplication, kPassword, value);
 }
 
 SmtpTransport SmtpTransportSettings::transport() const {
@@ -48,7 +48,7 @@ SmtpTransport SmtpTransportSettings::transport() const {
 }
 
 std::string SmtpTransportSettings::password() const {
-  return secrets_.get(MailSettings::kApplication, kPassword).value_or("");
+  return secrets_.get(UserMailSettings::kApplication, kPassword).value_or("");
 }
 
 }  // namespace quenvar

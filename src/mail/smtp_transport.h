@@ -51,7 +51,7 @@ class SmtpTransportSettings {
   std::string password() const;
 
  private:
-  MailSettings settings_;
+  UserMailSettings settings_;
   SecretStore& secrets_;
 };
 
