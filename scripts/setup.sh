@@ -19,8 +19,11 @@ packages=(
   wine wine64 wine32:i386 fonts-wine
   # a display for the dialogs and message boxes; xvfb-run needs xauth
   xvfb xauth
-  # real mail servers on loopback, and reading their messages and screenshots back
-  python3 python3-aiosmtpd postfix python3-pil
+  # TLS for the native mail session
+  libgnutls28-dev
+  # real mail servers on loopback, submission with sign-in and a test CA, and reading their
+  # messages and screenshots back
+  python3 python3-aiosmtpd postfix dovecot-core openssl python3-pil
   # the pointer on the virtual display, as the X server shows it
   python3-xlib
 )

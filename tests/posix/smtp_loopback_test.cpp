@@ -1,5 +1,6 @@
-// The session and the POSIX socket against a real SMTP server on loopback (aiosmtpd, storing
-// what it accepts in a Maildir), read back with Python's own mail parser.
+// The session and the POSIX socket against real SMTP servers on loopback (aiosmtpd, storing
+// what it accepts in a Maildir, read back with Python's own mail parser; Postfix as a strict
+// MTA and as a submission server with TLS and sign-in).
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -149,6 +150,55 @@ TEST(SmtpLoopback, StrictMtaAcceptsTheReport) {
   if (!port || !maildir) GTEST_SKIP() << "no strict MTA was started for this run";
   testing::TempFolder dir;
   deliverAndReadBack(static_cast<uint16_t>(std::stoi(port)), maildir, dir.path());
+}
+
+// Submission through a real Postfix with sign-in by Dovecot (started by submission_mta.sh,
+// which passes its ports, test CA and account and then reads the stored messages back): each
+// transport ends in its own outcome, at once, and the password shows in none.
+TEST(SmtpSubmission, EachTransportEndsInItsOutcome) {
+  const auto env = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : ""); };
+  const std::string ca = env("QUENVAR_SUBMISSION_CA");
+  if (ca.empty()) GTEST_SKIP() << "no submission server was started for this run";
+  const auto port = [&](const char* name) { return static_cast<uint16_t>(std::stoi(env(name))); };
+  const uint16_t starttls = port("QUENVAR_SUBMISSION_STARTTLS_PORT"), plain = port("QUENVAR_SUBMISSION_PLAIN_PORT");
+  const std::string user = env("QUENVAR_SUBMISSION_USER"), password = env("QUENVAR_SUBMISSION_PASSWORD");
+  const std::string sent = "Composed Error Email in SMTP.", handshake = "SMTP TLS handshake failed: the server's certificate ";
+  const struct {
+    const char* name;
+    uint16_t port;
+    SmtpSecurity security;
+    std::string password, ca, notice, subject;
+  } cases[] = {
+      {"STARTTLS", starttls, SmtpSecurity::kStartTls, password, ca, sent, ""},
+      {"implicit TLS", port("QUENVAR_SUBMISSION_TLS_PORT"), SmtpSecurity::kImplicitTls, password, ca, sent, ""},
+      {"wrong password", starttls, SmtpSecurity::kStartTls, "not the password", ca,
+       "SMTP sign-in failed: the server answered 535 ", ""},
+      {"untrusted", starttls, SmtpSecurity::kStartTls, password, "", handshake + "is not trusted (", "CN=127.0.0.1"},
+      {"other name", port("QUENVAR_SUBMISSION_OTHERNAME_PORT"), SmtpSecurity::kStartTls, password, ca,
+       handshake + "is not for 127.0.0.1 (", "CN=mail.example.net"},
+      {"no STARTTLS", plain, SmtpSecurity::kStartTls, password, ca, "SMTP STARTTLS failed: the server does not offer TLS", ""},
+      {"in clear", plain, SmtpSecurity::kNone, password, ca, "SMTP sign-in refused: a user name needs TLS", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PosixSocket socket;
+    PosixSteadyClock clock;
+    PosixMailHost host;
+    Messages box;
+    std::string held;
+    SmtpSession session({socket, socket, clock, host, box}, held,
+                        SmtpTransport{.port = c.port, .security = c.security, .userName = user, .caFile = c.ca},
+                        c.password);
+    const double started = clock.seconds();
+    session.SendEmail("127.0.0.1", "Order Desk", user, "Operations", "ops@example.com",
+                      std::string("Submission: ") + c.name, "Error 1042 in PostInvoice\n");
+    EXPECT_LT(clock.seconds() - started, 10);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].rfind(c.notice, 0), 0u) << box.shown[0];
+    EXPECT_NE(box.shown[0].find(c.subject), std::string::npos) << box.shown[0];
+    EXPECT_EQ(box.shown[0].find(password), std::string::npos);
+    EXPECT_EQ(socket.state(), Socket::State::Closed);
+  }
 }
 
 TEST(SmtpLoopback, RefusedConnectionIsAnAutomationError) {

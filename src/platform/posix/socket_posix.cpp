@@ -15,6 +15,7 @@
 #include "quenvar/automation_error.h"
 #include "platform/bounded_call.h"
 #include "platform/posix/module_info_dladdr.h"
+#include "platform/posix/tls_gnutls.h"
 
 namespace quenvar {
 
@@ -49,16 +50,35 @@ SteadyClock& PosixSocket::systemClock() {
   return clock;
 }
 
+PosixSocket::PosixSocket(SteadyClock& clock, Resolver resolve) : clock_(clock), resolve_(resolve) {}
+
 PosixSocket::~PosixSocket() { close(); }
 
 void PosixSocket::close() {
+  if (tlsClient_) {
+    tlsClient_->bye();
+    tlsClient_.reset();
+  }
+  if (tlsState_ == Tls::Negotiating) {
+    tlsState_ = Tls::Failed;
+    if (tlsFailure_.empty()) tlsFailure_ = "the server closed the connection";
+  }
+  if (tlsState_ == Tls::Up) tlsState_ = Tls::Off;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   connecting_ = false;
 }
 
+void PosixSocket::failTls(std::string why) {
+  tlsState_ = Tls::Failed;
+  tlsFailure_ = std::move(why);
+  close();
+}
+
 void PosixSocket::connect(const std::string& host, uint16_t port) {
   close();
+  tlsState_ = Tls::Off;
+  tlsFailure_.clear();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -107,17 +127,29 @@ void PosixSocket::send(std::string_view bytes) {
   // One deadline for the whole send: a peer that takes a byte now and then would otherwise
   // keep each wait for room short of the limit for ever.
   const double start = clock_.seconds();
+  // Nothing goes out in clear on a connection being made secure.
+  if (tlsState_ == Tls::Negotiating || tlsState_ == Tls::Failed) raiseSocketError(ENOTCONN);
   while (!bytes.empty()) {
     if (fd_ < 0) raiseSocketError(ENOTCONN);
-    const ssize_t n = posix::retryInterrupted([&] { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
-    if (n >= 0) {
+    if (tlsClient_) {
+      const std::ptrdiff_t n = tlsClient_->send(bytes);
+      if (n < 0) {
+        close();
+        raiseSocketError(ECONNRESET);
+      }
       bytes.remove_prefix(static_cast<size_t>(n));
-      continue;
-    }
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      const int error = errno;
-      close();
-      raiseSocketError(error);
+      if (n > 0) continue;
+    } else {
+      const ssize_t n = posix::retryInterrupted([&] { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+      if (n >= 0) {
+        bytes.remove_prefix(static_cast<size_t>(n));
+        continue;
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        const int error = errno;
+        close();
+        raiseSocketError(error);
+      }
     }
     // A full send buffer drains as the peer reads; a peer too slow to take it fails the send.
     if (clock_.seconds() - start > kLimitSeconds) {
@@ -129,26 +161,60 @@ void PosixSocket::send(std::string_view bytes) {
   }
 }
 
-void PosixSocket::runOnce(double timeoutSeconds) {
-  const int ms = static_cast<int>(timeoutSeconds * 1000);
-  pollfd p{fd_, static_cast<short>(connecting_ ? POLLOUT : POLLIN), 0};
-  // Closed: nothing can arrive, but the caller's clock still has to advance without spinning.
-  if (::poll(fd_ < 0 ? nullptr : &p, fd_ < 0 ? 0 : 1, ms) <= 0 || fd_ < 0) return;
-  if (connecting_) {
-    int error = 0;
-    socklen_t size = sizeof error;
-    ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size);
-    if (error != 0) close();  // refused late: no reply will come, the wait runs to its limit
-    connecting_ = false;
+void PosixSocket::startTls(const std::string& serverName, const std::string& caFile) {
+  if (fd_ < 0 || tlsState_ != Tls::Off) raiseSocketError(ENOTCONN);
+  tlsClient_ = std::make_unique<posix::GnuTlsClient>(fd_, serverName, caFile);
+  tlsState_ = Tls::Negotiating;
+  if (!connecting_) shakeHands();  // the client speaks first; once connected when still connecting
+}
+
+void PosixSocket::shakeHands() {
+  switch (tlsClient_->handshake()) {
+    case posix::GnuTlsClient::Progress::Again: return;
+    case posix::GnuTlsClient::Progress::Done: tlsState_ = Tls::Up; return;
+    case posix::GnuTlsClient::Progress::Failed: failTls(tlsClient_->failure()); return;
+  }
+}
+
+void PosixSocket::receive() {
+  char buffer[8192];
+  if (tlsClient_) {
+    const std::ptrdiff_t n = tlsClient_->receive(buffer, sizeof buffer);
+    if (n > 0 && sink_) sink_(std::string_view(buffer, static_cast<size_t>(n)));
+    if (n < 0) close();
     return;
   }
-  char buffer[8192];
   const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
   if (n > 0) {
     if (sink_) sink_(std::string_view(buffer, static_cast<size_t>(n)));
   } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
     close();  // the server hung up
   }
+}
+
+void PosixSocket::runOnce(double timeoutSeconds) {
+  const bool negotiating = tlsState_ == Tls::Negotiating;
+  if (tlsState_ == Tls::Up && tlsClient_->pending()) return receive();
+  const bool wantsWrite = connecting_ || (negotiating && tlsClient_->wantsWrite());
+  const int ms = static_cast<int>(timeoutSeconds * 1000);
+  pollfd p{fd_, static_cast<short>(wantsWrite ? POLLOUT : POLLIN), 0};
+  // Closed: nothing can arrive, but the caller's clock still has to advance without spinning.
+  if (::poll(fd_ < 0 ? nullptr : &p, fd_ < 0 ? 0 : 1, ms) <= 0 || fd_ < 0) return;
+  if (connecting_) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size);
+    connecting_ = false;
+    if (error != 0) {
+      if (negotiating) tlsFailure_ = "the connection to the server could not be made";
+      close();  // refused late: no reply will come, the wait runs to its limit
+    } else if (negotiating) {
+      shakeHands();
+    }
+    return;
+  }
+  if (negotiating) return shakeHands();
+  receive();
 }
 
 double PosixSteadyClock::seconds() {

@@ -4,9 +4,15 @@
 
 #include <netdb.h>
 
+#include <memory>
+
 #include "platform/socket.h"
 
 namespace quenvar {
+
+namespace posix {
+class GnuTlsClient;
+}
 
 class PosixSteadyClock : public SteadyClock {
  public:
@@ -20,8 +26,8 @@ class PosixSocket : public PumpedSocket {
   // The lookup and each send end within the limit of a reply wait, measured on `clock`.
   static constexpr double kLimitSeconds = 50;
 
-  explicit PosixSocket(SteadyClock& clock = systemClock(), Resolver resolve = ::getaddrinfo)
-      : clock_(clock), resolve_(resolve) {}
+  // Out of line: the TLS client is complete only there.
+  explicit PosixSocket(SteadyClock& clock = systemClock(), Resolver resolve = ::getaddrinfo);
   ~PosixSocket() override;
   PosixSocket(const PosixSocket&) = delete;
   PosixSocket& operator=(const PosixSocket&) = delete;
@@ -32,15 +38,25 @@ class PosixSocket : public PumpedSocket {
   void send(std::string_view bytes) override;
   void onData(DataSink sink) override { sink_ = std::move(sink); }
   void runOnce(double timeoutSeconds) override;
+  void startTls(const std::string& serverName, const std::string& caFile) override;
+  Tls tls() const override { return tlsState_; }
+  std::string tlsFailure() const override { return tlsFailure_; }
 
   static SteadyClock& systemClock();
 
  private:
   SteadyClock& clock_;
   Resolver resolve_;
+  void shakeHands();
+  void receive();
+  void failTls(std::string why);
+
   int fd_ = -1;
   bool connecting_ = false;
   DataSink sink_;
+  std::unique_ptr<posix::GnuTlsClient> tlsClient_;
+  Tls tlsState_ = Tls::Off;
+  std::string tlsFailure_;
 };
 
 class PosixMailHost : public MailHost {

@@ -1,0 +1,147 @@
+#include "platform/posix/tls_gnutls.h"
+
+#include <arpa/inet.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+
+namespace quenvar::posix {
+
+namespace {
+
+bool isAddress(const std::string& name) {
+  unsigned char scratch[16];
+  return ::inet_pton(AF_INET, name.c_str(), scratch) == 1 || ::inet_pton(AF_INET6, name.c_str(), scratch) == 1;
+}
+
+std::string libraryWords(int error) {
+  switch (error) {
+    case GNUTLS_E_PREMATURE_TERMINATION:
+    case GNUTLS_E_PULL_ERROR:
+    case GNUTLS_E_PUSH_ERROR: return "the server closed the connection";
+    case GNUTLS_E_UNEXPECTED_PACKET_LENGTH:
+    case GNUTLS_E_UNSUPPORTED_VERSION_PACKET:
+    case GNUTLS_E_UNEXPECTED_PACKET: return "the server's answer is not TLS";
+    default: {
+      std::string words = gnutls_strerror(error);
+      if (!words.empty() && words.back() == '.') words.pop_back();
+      return words;
+    }
+  }
+}
+
+}  // namespace
+
+struct GnuTlsClient::Session {
+  gnutls_certificate_credentials_t credentials = nullptr;
+  gnutls_session_t tls = nullptr;
+  std::string serverName;
+  std::string failure;
+
+  // The subject of the certificate the server presented, as "CN=...,O=...".
+  std::string subject() const {
+    unsigned count = 0;
+    const gnutls_datum_t* chain = gnutls_certificate_get_peers(tls, &count);
+    gnutls_x509_crt_t certificate = nullptr;
+    std::string out;
+    if (count == 0 || gnutls_x509_crt_init(&certificate) < 0) return out;
+    gnutls_datum_t dn{};
+    if (gnutls_x509_crt_import(certificate, &chain[0], GNUTLS_X509_FMT_DER) >= 0 &&
+        gnutls_x509_crt_get_dn3(certificate, &dn, 0) >= 0) {
+      out.assign(reinterpret_cast<const char*>(dn.data), dn.size);
+      gnutls_free(dn.data);
+    }
+    gnutls_x509_crt_deinit(certificate);
+    return out;
+  }
+
+  // Revocation is not checked: the certificates of private and test authorities name no
+  // reachable responder, and a session must not wait on one.
+  bool verified() {
+    unsigned status = 0;
+    if (const int r = gnutls_certificate_verify_peers3(tls, serverName.c_str(), &status); r < 0) {
+      failure = "the server's certificate cannot be checked: " + libraryWords(r);
+      return false;
+    }
+    if (status == 0) return true;
+    const std::string named = " (" + subject() + ")";
+    constexpr unsigned kUntrusted = GNUTLS_CERT_SIGNER_NOT_FOUND | GNUTLS_CERT_SIGNER_NOT_CA |
+                                    GNUTLS_CERT_REVOKED | GNUTLS_CERT_INSECURE_ALGORITHM |
+                                    GNUTLS_CERT_SIGNATURE_FAILURE;
+    if (status & kUntrusted) failure = "the server's certificate is not trusted" + named;
+    else if (status & GNUTLS_CERT_EXPIRED) failure = "the server's certificate has expired" + named;
+    else if (status & GNUTLS_CERT_NOT_ACTIVATED) failure = "the server's certificate is not valid yet" + named;
+    else if (status & GNUTLS_CERT_UNEXPECTED_OWNER) failure = "the server's certificate is not for " + serverName + named;
+    else failure = "the server's certificate is not trusted" + named;
+    return false;
+  }
+};
+
+GnuTlsClient::GnuTlsClient(int fd, const std::string& serverName, const std::string& caFile)
+    : session_(std::make_unique<Session>()) {
+  Session& s = *session_;
+  s.serverName = serverName;
+  if (gnutls_certificate_allocate_credentials(&s.credentials) < 0 ||
+      gnutls_init(&s.tls, GNUTLS_CLIENT | GNUTLS_NONBLOCK | GNUTLS_NO_SIGNAL) < 0) {
+    s.failure = "TLS cannot be set up on this machine";
+    return;
+  }
+  gnutls_certificate_set_x509_system_trust(s.credentials);  // none at all is still a usable setup
+  if (!caFile.empty() &&
+      gnutls_certificate_set_x509_trust_file(s.credentials, caFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
+    s.failure = "the trust anchors file " + caFile + " cannot be read or holds no PEM certificate";
+    return;
+  }
+  gnutls_set_default_priority(s.tls);
+  gnutls_credentials_set(s.tls, GNUTLS_CRD_CERTIFICATE, s.credentials);
+  // Server name indication carries host names only.
+  if (!isAddress(serverName)) gnutls_server_name_set(s.tls, GNUTLS_NAME_DNS, serverName.data(), serverName.size());
+  gnutls_handshake_set_timeout(s.tls, 0);  // the session's own deadline rules
+  gnutls_transport_set_int(s.tls, fd);
+}
+
+GnuTlsClient::~GnuTlsClient() {
+  if (session_->tls) gnutls_deinit(session_->tls);
+  if (session_->credentials) gnutls_certificate_free_credentials(session_->credentials);
+}
+
+GnuTlsClient::Progress GnuTlsClient::handshake() {
+  Session& s = *session_;
+  if (!s.failure.empty()) return Progress::Failed;
+  const int r = gnutls_handshake(s.tls);
+  if (r == GNUTLS_E_AGAIN || r == GNUTLS_E_INTERRUPTED) return Progress::Again;
+  if (r < 0 && !gnutls_error_is_fatal(r)) return Progress::Again;
+  if (r < 0) {
+    s.failure = libraryWords(r);
+    return Progress::Failed;
+  }
+  return s.verified() ? Progress::Done : Progress::Failed;
+}
+
+bool GnuTlsClient::wantsWrite() const { return gnutls_record_get_direction(session_->tls) == 1; }
+
+std::ptrdiff_t GnuTlsClient::send(std::string_view bytes) {
+  const ssize_t n = gnutls_record_send(session_->tls, bytes.data(), bytes.size());
+  if (n >= 0) return n;
+  if (n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED) return 0;
+  session_->failure = libraryWords(static_cast<int>(n));
+  return -1;
+}
+
+std::ptrdiff_t GnuTlsClient::receive(char* buffer, std::size_t size) {
+  const ssize_t n = gnutls_record_recv(session_->tls, buffer, size);
+  if (n > 0) return n;
+  if (n == 0) return -1;  // the server ended the session
+  if (!gnutls_error_is_fatal(static_cast<int>(n))) return 0;  // again, a ticket, a warning alert
+  session_->failure = libraryWords(static_cast<int>(n));
+  return -1;
+}
+
+bool GnuTlsClient::pending() const { return gnutls_record_check_pending(session_->tls) > 0; }
+
+void GnuTlsClient::bye() {
+  if (session_->tls && session_->failure.empty()) gnutls_bye(session_->tls, GNUTLS_SHUT_WR);
+}
+
+const std::string& GnuTlsClient::failure() const { return session_->failure; }
+
+}  // namespace quenvar::posix
