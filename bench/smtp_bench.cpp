@@ -1,6 +1,8 @@
 // The SMTP session against real servers on loopback: how little CPU it burns while a slow
 // server keeps it waiting, and how its throughput compares with Python's smtplib sending the
-// same message to the same server. Prints a FIGURE line per target; exit status 1 when one is missed.
+// same message to the same server; the classic session, and submission with STARTTLS and
+// sign-in (against the Postfix that scripts/bench.sh starts and names in QUENVAR_BENCH_*).
+// Prints a FIGURE line per target; exit status 1 when one is missed.
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -143,71 +145,93 @@ struct Mail {
   std::string body = report();
 };
 
+// Where a session goes and how: the classic session when the transport is, and what smtplib
+// needs to do the same.
+struct Route {
+  SmtpTransport transport;
+  std::string password;
+
+  std::vector<std::string> smtplibArgs() const {
+    if (transport.classic()) return {};
+    return {transport.caFile, transport.userName, password};
+  }
+};
+
+Route classic(uint16_t port) { return {SmtpTransport{.port = port, .security = SmtpSecurity::kNone, .userName = {}, .caFile = {}}, {}}; }
+
 // Sends one message; true when the session reported success.
-bool sendOnce(uint16_t port, const Mail& mail) {
+bool sendOnce(const Route& route, const Mail& mail) {
   PosixSocket socket;
   PosixSteadyClock clock;
   PosixMailHost host;
   QuietBox box;
   std::string held;
-  SmtpSession session({socket, socket, clock, host, box}, held, port);
+  SmtpSession session({socket, socket, clock, host, box}, held, route.transport, route.password);
   session.SendEmail("127.0.0.1", "Order Desk", "orders@example.com", "Operations", "ops@example.com", mail.subject,
                     mail.body);
+  if (box.last != kSuccess) std::printf("session: %s\n", box.last.c_str());
   return box.last == kSuccess;
 }
 
-// CPU share of this process, in percent, over one session with a server slow to answer.
-double cpuShareWhileWaiting(const Mail& mail) {
-  Child server({kPython, kHelper, "slow"});
+// CPU share of this process, in percent, over one session with a server slow to answer. With a
+// test CA folder the server offers STARTTLS and sign-in, and the session uses both.
+double cpuShareWhileWaiting(const Mail& mail, const std::string& tlsDir = {}) {
+  std::vector<std::string> args{kPython, kHelper, "slow"};
+  if (!tlsDir.empty()) args.insert(args.end(), {tlsDir + "/server.pem", tlsDir + "/server.key"});
+  Child server(args);
   const std::string port = server.readLine();
   if (port.empty()) return -1;
+  Route route = classic(static_cast<uint16_t>(std::stoi(port)));
+  if (!tlsDir.empty()) {
+    route.transport.security = SmtpSecurity::kStartTls;
+    route.transport.userName = "reporter";
+    route.transport.caFile = tlsDir + "/ca.pem";
+    route.password = "any";
+  }
   const double wall0 = now(), cpu0 = cpuSeconds();
-  const bool ok = sendOnce(static_cast<uint16_t>(std::stoi(port)), mail);
+  const bool ok = sendOnce(route, mail);
   const double cpu = cpuSeconds() - cpu0, wall = now() - wall0;
   std::printf("slow server: %.2f s wall, %.2f ms CPU, %s\n", wall, cpu * 1e3, ok ? "sent" : "NOT sent");
   return ok ? 100 * cpu / wall : -1;
 }
 
 // Seconds smtplib took for `count` sends, timed inside Python so start-up is not counted.
-double smtplibBlock(uint16_t port, int count, const std::string& messageFile) {
-  Child driver({kPython, kHelper, "smtplib", std::to_string(port), std::to_string(count), messageFile});
+double smtplibBlock(const Route& route, int count, const std::string& messageFile) {
+  std::vector<std::string> args{kPython, kHelper, "smtplib", std::to_string(route.transport.port),
+                                std::to_string(count), messageFile};
+  for (const std::string& a : route.smtplibArgs()) args.push_back(a);
+  Child driver(args);
   const std::string seconds = driver.readLine();
   if (driver.wait() != 0 || seconds.empty()) return -1;
   return std::stod(seconds);
 }
 
-double ourBlock(uint16_t port, int count, const Mail& mail) {
+double ourBlock(const Route& route, int count, const Mail& mail) {
   const double start = now();
   for (int i = 0; i < count; ++i)
-    if (!sendOnce(port, mail)) return -1;
+    if (!sendOnce(route, mail)) return -1;
   return now() - start;
 }
 
 // Median over rounds of ours/smtplib, blocks alternating which goes first so drift cancels.
-double ratioToSmtplib(const Mail& mail, const std::filesystem::path& dir) {
-  const uint16_t port = freePort();
-  Child server({kPython, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
-                "aiosmtpd.handlers.Mailbox", (dir / "maildir").string()});
-  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
-  if (!accepting(port)) return -1;
-
+double ratioToSmtplib(const Route& route, const Mail& mail, const std::filesystem::path& dir, const char* server) {
   PosixMailHost host;
   const mail::Composed composed = mail::compose(
       {"Order Desk", "orders@example.com", "Operations", "ops@example.com", mail.subject, mail.body}, host.zonedNow());
   const std::string messageFile = (dir / "message.eml").string();
   std::ofstream(messageFile, std::ios::binary) << composed.headers << "\r\n" << composed.body;
 
-  if (ourBlock(port, 2, mail) < 0 || smtplibBlock(port, 2, messageFile) < 0) return -1;  // warm both
+  if (ourBlock(route, 2, mail) < 0 || smtplibBlock(route, 2, messageFile) < 0) return -1;  // warm both
   std::vector<double> ratios;
   double oursTotal = 0, theirsTotal = 0;
   for (int round = 0; round < kRounds; ++round) {
     double ours, theirs;
     if (round % 2 == 0) {
-      ours = ourBlock(port, kSendsPerBlock, mail);
-      theirs = smtplibBlock(port, kSendsPerBlock, messageFile);
+      ours = ourBlock(route, kSendsPerBlock, mail);
+      theirs = smtplibBlock(route, kSendsPerBlock, messageFile);
     } else {
-      theirs = smtplibBlock(port, kSendsPerBlock, messageFile);
-      ours = ourBlock(port, kSendsPerBlock, mail);
+      theirs = smtplibBlock(route, kSendsPerBlock, messageFile);
+      ours = ourBlock(route, kSendsPerBlock, mail);
     }
     if (ours <= 0 || theirs <= 0) return -1;
     ratios.push_back(ours / theirs);
@@ -215,10 +239,35 @@ double ratioToSmtplib(const Mail& mail, const std::filesystem::path& dir) {
     theirsTotal += theirs;
   }
   const int sends = kRounds * kSendsPerBlock;
-  std::printf("aiosmtpd: ours %.2f ms/send, smtplib %.2f ms/send (%d each, %zu-octet body)\n",
+  std::printf("%s: ours %.2f ms/send, smtplib %.2f ms/send (%d each, %zu-octet body)\n", server,
               1e3 * oursTotal / sends, 1e3 * theirsTotal / sends, sends, composed.body.size());
   std::nth_element(ratios.begin(), ratios.begin() + kRounds / 2, ratios.end());
   return ratios[kRounds / 2];
+}
+
+double classicRatio(const Mail& mail, const std::filesystem::path& dir) {
+  const uint16_t port = freePort();
+  Child server({kPython, "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
+                "aiosmtpd.handlers.Mailbox", (dir / "maildir").string()});
+  for (int i = 0; i < 100 && !accepting(port); ++i) ::usleep(100'000);
+  if (!accepting(port)) return -1;
+  return ratioToSmtplib(classic(port), mail, dir, "aiosmtpd");
+}
+
+// Against the submission server scripts/bench.sh started; not measured without one.
+double submissionRatio(const Mail& mail, const std::filesystem::path& dir) {
+  const char* port = std::getenv("QUENVAR_BENCH_STARTTLS_PORT");
+  const char* tlsDir = std::getenv("QUENVAR_BENCH_TLS_DIR");
+  if (!port || !tlsDir) {
+    std::printf("no submission server: run through scripts/bench.sh (as root, with Postfix and Dovecot)\n");
+    return -1;
+  }
+  const Route route{SmtpTransport{.port = static_cast<uint16_t>(std::stoi(port)),
+                                  .security = SmtpSecurity::kStartTls,
+                                  .userName = std::getenv("QUENVAR_BENCH_USER"),
+                                  .caFile = std::string(tlsDir) + "/ca.pem"},
+                    std::getenv("QUENVAR_BENCH_PASSWORD")};
+  return ratioToSmtplib(route, mail, dir, "postfix, STARTTLS and sign-in");
 }
 
 }  // namespace
@@ -229,7 +278,9 @@ int main() {
     // Not measured is not met: the table shows both figures as missing.
     std::printf("SMTP benchmarks not run: %s with aiosmtpd (python3-aiosmtpd) is not available\n", kPython);
     std::printf("FIGURE smtp_session_cpu_percent_of_wall_server_1s_replies n/a 2.00 NOT-MET\n"
-                "FIGURE smtp_session_wall_vs_python_smtplib_aiosmtpd_x n/a 1.20 NOT-MET\n");
+                "FIGURE smtp_session_wall_vs_python_smtplib_aiosmtpd_x n/a 1.20 NOT-MET\n"
+                "FIGURE smtp_starttls_auth_cpu_percent_of_wall_server_1s_replies n/a 2.00 NOT-MET\n"
+                "FIGURE smtp_starttls_auth_wall_vs_python_smtplib_postfix_x n/a 1.20 NOT-MET\n");
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);  // a server that quits early must not end the run unreported
@@ -245,7 +296,10 @@ int main() {
   };
   const Row rows[] = {
       {"smtp_session_cpu_percent_of_wall_server_1s_replies", cpuShareWhileWaiting(mail), 2},
-      {"smtp_session_wall_vs_python_smtplib_aiosmtpd_x", ratioToSmtplib(mail, dir), 1.2},
+      {"smtp_session_wall_vs_python_smtplib_aiosmtpd_x", classicRatio(mail, dir), 1.2},
+      {"smtp_starttls_auth_cpu_percent_of_wall_server_1s_replies",
+       std::getenv("QUENVAR_BENCH_TLS_DIR") ? cpuShareWhileWaiting(mail, std::getenv("QUENVAR_BENCH_TLS_DIR")) : -1, 2},
+      {"smtp_starttls_auth_wall_vs_python_smtplib_postfix_x", submissionRatio(mail, dir), 1.2},
   };
   bool allMet = true;
   for (const Row& r : rows) {

@@ -31,7 +31,14 @@ run() {
 }
 
 run native build/native-release/bench/quenvar_bench --benchmark_min_time=0.5 "$@"
-run smtp build/native-release/bench/quenvar_smtp_bench
+# Submission with STARTTLS and sign-in is measured against a private Postfix with Dovecot.
+(
+  . tests/servers/smtp_server.sh
+  start_submission_mta
+  QUENVAR_BENCH_STARTTLS_PORT=$starttls_port QUENVAR_BENCH_TLS_DIR=$dir/tls QUENVAR_BENCH_USER=$smtp_user \
+    QUENVAR_BENCH_PASSWORD=$smtp_password build/native-release/bench/quenvar_smtp_bench
+) >"$work/smtp.raw" 2>&1 || true
+run smtp cat "$work/smtp.raw"
 wine wineboot -i >"$work/wineboot.log" 2>&1
 wine regsvr32 /s "Z:$PWD/build/win32/Quenvar.dll" >"$work/regsvr32.log" 2>&1
 run wine_vtable wine build/win32/bench/wine/quenvar_vtable_bench.exe

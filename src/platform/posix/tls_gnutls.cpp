@@ -3,6 +3,10 @@
 #include <arpa/inet.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
+#include <sys/stat.h>
+
+#include <list>
+#include <mutex>
 
 namespace quenvar::posix {
 
@@ -29,10 +33,52 @@ std::string libraryWords(int error) {
   }
 }
 
+using Credentials = std::shared_ptr<gnutls_certificate_credentials_st>;
+
+// Reading the system's trust store takes tens of milliseconds, more than the rest of a session
+// on loopback: the anchors are read once per process and version of the CA file, and shared
+// by the sessions of every thread (GnuTLS only reads them once set up). Null with `failure` set
+// when they cannot be had.
+Credentials trustAnchors(const std::string& caFile, std::string& failure) {
+  std::string key = caFile;
+  if (!caFile.empty()) {
+    struct stat file{};
+    if (::stat(caFile.c_str(), &file) != 0) {
+      failure = "the trust anchors file " + caFile + " cannot be read";
+      return nullptr;
+    }
+    key += '\n' + std::to_string(file.st_mtim.tv_sec) + '.' + std::to_string(file.st_mtim.tv_nsec) + '/' +
+           std::to_string(file.st_size);
+  }
+  static std::mutex lock;
+  // Never destroyed: a session may still hold anchors while the process ends.
+  static auto* cache = new std::list<std::pair<std::string, Credentials>>;
+  const std::lock_guard<std::mutex> held(lock);
+  for (auto it = cache->begin(); it != cache->end(); ++it)
+    if (it->first == key) {
+      cache->splice(cache->begin(), *cache, it);
+      return it->second;
+    }
+  gnutls_certificate_credentials_t made = nullptr;
+  if (gnutls_certificate_allocate_credentials(&made) < 0) {
+    failure = "TLS cannot be set up on this machine";
+    return nullptr;
+  }
+  Credentials anchors(made, gnutls_certificate_free_credentials);
+  gnutls_certificate_set_x509_system_trust(made);  // none at all is still a usable setup
+  if (!caFile.empty() && gnutls_certificate_set_x509_trust_file(made, caFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
+    failure = "the trust anchors file " + caFile + " cannot be read or holds no PEM certificate";
+    return nullptr;
+  }
+  cache->emplace_front(std::move(key), anchors);
+  if (cache->size() > 4) cache->pop_back();
+  return anchors;
+}
+
 }  // namespace
 
 struct GnuTlsClient::Session {
-  gnutls_certificate_credentials_t credentials = nullptr;
+  Credentials credentials;
   gnutls_session_t tls = nullptr;
   std::string serverName;
   std::string failure;
@@ -80,19 +126,14 @@ GnuTlsClient::GnuTlsClient(int fd, const std::string& serverName, const std::str
     : session_(std::make_unique<Session>()) {
   Session& s = *session_;
   s.serverName = serverName;
-  if (gnutls_certificate_allocate_credentials(&s.credentials) < 0 ||
-      gnutls_init(&s.tls, GNUTLS_CLIENT | GNUTLS_NONBLOCK | GNUTLS_NO_SIGNAL) < 0) {
+  s.credentials = trustAnchors(caFile, s.failure);
+  if (!s.credentials) return;
+  if (gnutls_init(&s.tls, GNUTLS_CLIENT | GNUTLS_NONBLOCK | GNUTLS_NO_SIGNAL) < 0) {
     s.failure = "TLS cannot be set up on this machine";
     return;
   }
-  gnutls_certificate_set_x509_system_trust(s.credentials);  // none at all is still a usable setup
-  if (!caFile.empty() &&
-      gnutls_certificate_set_x509_trust_file(s.credentials, caFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
-    s.failure = "the trust anchors file " + caFile + " cannot be read or holds no PEM certificate";
-    return;
-  }
   gnutls_set_default_priority(s.tls);
-  gnutls_credentials_set(s.tls, GNUTLS_CRD_CERTIFICATE, s.credentials);
+  gnutls_credentials_set(s.tls, GNUTLS_CRD_CERTIFICATE, s.credentials.get());
   // Server name indication carries host names only.
   if (!isAddress(serverName)) gnutls_server_name_set(s.tls, GNUTLS_NAME_DNS, serverName.data(), serverName.size());
   gnutls_handshake_set_timeout(s.tls, 0);  // the session's own deadline rules
@@ -101,7 +142,6 @@ GnuTlsClient::GnuTlsClient(int fd, const std::string& serverName, const std::str
 
 GnuTlsClient::~GnuTlsClient() {
   if (session_->tls) gnutls_deinit(session_->tls);
-  if (session_->credentials) gnutls_certificate_free_credentials(session_->credentials);
 }
 
 GnuTlsClient::Progress GnuTlsClient::handshake() {
