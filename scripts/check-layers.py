@@ -28,6 +28,7 @@ PUBLIC = {
     "quenvar/object.h": "core",
     "quenvar/dynamic_object.h": "core",
     "quenvar/sys_obj.h": "sysinfo",
+    "quenvar/mail_settings.h": "mail",
     "quenvar/handler_events.h": "handler",
     "quenvar/detail/name_stack.h": "handler",
     "quenvar/err_handler.h": "handler",

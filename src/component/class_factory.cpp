@@ -1,7 +1,9 @@
 #include "class_factory.h"
 
 #include "err_handler_com.h"
+#include "mail_settings_com.h"
 #include "module.h"
+#include "quenvar.h"
 
 namespace quenvar::com {
 
@@ -9,6 +11,9 @@ namespace {
 
 class Factory : public IClassFactory {
  public:
+  using Create = HRESULT (*)(REFIID, void**);
+  explicit Factory(Create create) : create_(create) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -30,19 +35,24 @@ class Factory : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return createErrHandler(iid, out);
+    return create_(iid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     lockServer(lock != FALSE);
     return S_OK;
   }
+
+ private:
+  Create create_;
 };
 
 }  // namespace
 
-IClassFactory& errHandlerFactory() {
-  static Factory factory;
-  return factory;
+IClassFactory* classFactory(REFCLSID clsid) {
+  static Factory errHandler(createErrHandler), mailSettings(createMailSettings);
+  if (clsid == CLSID_clsErrHandler) return &errHandler;
+  if (clsid == CLSID_MailSettings) return &mailSettings;
+  return nullptr;
 }
 
 }  // namespace quenvar::com

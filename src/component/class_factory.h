@@ -5,7 +5,8 @@
 
 namespace quenvar::com {
 
-// The class factory of clsErrHandler: one static instance, alive with the DLL.
-IClassFactory& errHandlerFactory();
+// The class factory of a creatable class: one static instance each, alive with the DLL; nullptr
+// for any other class id.
+IClassFactory* classFactory(REFCLSID clsid);
 
 }  // namespace quenvar::com

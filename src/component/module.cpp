@@ -84,6 +84,7 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return canUnload() ? S_OK 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (clsid != CLSID_clsErrHandler) return CLASS_E_CLASSNOTAVAILABLE;
-  return errHandlerFactory().QueryInterface(iid, out);
+  IClassFactory* factory = classFactory(clsid);
+  if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
+  return factory->QueryInterface(iid, out);
 }

@@ -23,7 +23,13 @@ namespace quenvar::com {
 
 namespace {
 
-constexpr const wchar_t* kProgId = L"Quenvar.clsErrHandler";
+// The creatable classes.
+struct Class {
+  const CLSID& clsid;
+  const wchar_t* progId;
+};
+const Class kClasses[] = {{CLSID_clsErrHandler, L"Quenvar.clsErrHandler"}, {CLSID_MailSettings, L"Quenvar.MailSettings"}};
+
 constexpr bool kIs64Bit = sizeof(void*) == 8;
 constexpr const wchar_t* kPlatform = kIs64Bit ? L"win64" : L"win32";
 constexpr const wchar_t* kDualProxy = L"{00020424-0000-0000-C000-000000000046}";
@@ -132,28 +138,33 @@ HRESULT registerServer(HKEY root) {
   const std::wstring libraryTitle(title ? title : L"", title ? SysStringLen(title) : 0);
   SysFreeString(title);
 
-  const std::wstring clsid = guidText(CLSID_clsErrHandler), libid = guidText(LIBID_Quenvar);
-  const std::wstring classKey = L"CLSID\\" + clsid, libraryKey = library.versionKey();
+  const std::wstring libid = guidText(LIBID_Quenvar), libraryKey = library.versionKey();
   const std::wstring folder = path.substr(0, path.find_last_of(L"\\/") + 1);
-  const struct {
+  struct Value {
     std::wstring key;
     const wchar_t* name;
     std::wstring value;
-  } values[] = {
+  };
+  std::vector<Value> values = {
       {libraryKey, nullptr, libraryTitle},
       {libraryKey + L"\\FLAGS", nullptr, std::to_wstring(library.attr->wLibFlags)},
       {libraryKey + L"\\0\\" + kPlatform, nullptr, path},
       {libraryKey + L"\\HELPDIR", nullptr, folder},
-      {classKey, nullptr, kProgId},
-      {classKey + L"\\InprocServer32", nullptr, path},
-      {classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-      {classKey + L"\\ProgID", nullptr, kProgId},
-      {classKey + L"\\VERSION", nullptr, L"1.1"},
-      {classKey + L"\\TypeLib", nullptr, libid},
-      {classKey + L"\\Programmable", nullptr, L""},
-      {kProgId, nullptr, kProgId},
-      {std::wstring(kProgId) + L"\\CLSID", nullptr, clsid},
   };
+  for (const Class& c : kClasses) {
+    const std::wstring clsid = guidText(c.clsid), classKey = L"CLSID\\" + clsid;
+    values.insert(values.end(), {
+        {classKey, nullptr, c.progId},
+        {classKey + L"\\InprocServer32", nullptr, path},
+        {classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {classKey + L"\\ProgID", nullptr, c.progId},
+        {classKey + L"\\VERSION", nullptr, L"1.1"},
+        {classKey + L"\\TypeLib", nullptr, libid},
+        {classKey + L"\\Programmable", nullptr, L""},
+        {c.progId, nullptr, c.progId},
+        {std::wstring(c.progId) + L"\\CLSID", nullptr, clsid},
+    });
+  }
   for (const auto& v : values)
     if (FAILED(setValue(root, v.key, v.name, v.value))) return SELFREG_E_CLASS;
   for (const auto& item : interfacesOf(library.library)) {
@@ -170,10 +181,10 @@ HRESULT unregisterServer(HKEY root) {
   Library library(modulePath());
   if (!library.attr) return SELFREG_E_TYPELIB;
   for (const auto& item : interfacesOf(library.library)) RegDeleteTreeW(root, (L"Interface\\" + item.iid).c_str());
-  RegDeleteTreeW(root, (L"CLSID\\" + guidText(CLSID_clsErrHandler)).c_str());
+  for (const Class& c : kClasses) RegDeleteTreeW(root, (L"CLSID\\" + guidText(c.clsid)).c_str());
   RegDeleteTreeW(root, (library.versionKey() + L"\\0\\" + kPlatform).c_str());
   if (!otherArchitectureRegistered(root)) {
-    RegDeleteTreeW(root, kProgId);
+    for (const Class& c : kClasses) RegDeleteTreeW(root, c.progId);
     RegDeleteTreeW(root, (L"TypeLib\\" + guidText(LIBID_Quenvar)).c_str());
   }
   return S_OK;

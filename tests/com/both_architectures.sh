@@ -1,6 +1,6 @@
 #!/bin/sh
 # Both DLLs registered side by side in one prefix: each script host reaches its own, and
-# unregistering one leaves the other working, shared ProgID included.
+# unregistering one leaves the other working, shared ProgIDs included.
 #
 #   both_architectures.sh <win32 build dir> <win64 build dir>
 set -u
@@ -50,7 +50,8 @@ Set h = CreateObject("Quenvar.clsErrHandler")
 pushed = h.Push("Main")
 depth = UBound(h.CallStack)
 popped = h.Pop()
-If pushed = 0 And popped = 0 And depth = 1 And UBound(h.CallStack) = 0 Then WScript.Echo "OK"
+Set m = CreateObject("Quenvar.MailSettings")
+If pushed = 0 And popped = 0 And depth = 1 And UBound(h.CallStack) = 0 And m.SMTPPort = 25 Then WScript.Echo "OK"
 EOF
 script="Z:$work/stack.vbs"
 
@@ -60,9 +61,13 @@ script_works() {
   tr -d '\r' <"$work/out" | grep -qx OK
 }
 
-# progid_present [/reg:64]
+# progid_present [/reg:64]: each class's ProgID is there.
 progid_present() {
-  run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@"
+  run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@"
+}
+# progid_absent [/reg:64]: neither is.
+progid_absent() {
+  ! run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && ! run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@"
 }
 
 run "$wine64" wineboot -i || { cat "$work/err" >&2; exit 1; }
@@ -80,8 +85,8 @@ progid_present /reg:64 || fail "ProgID gone from the 64-bit view while the 64-bi
 
 run "$wine64" regsvr32 /u /s "Z:$dll64" || fail "64-bit unregistration"
 script_works "$wine64" && fail "64-bit script host still creates the handler after unregistration"
-progid_present && fail "ProgID left behind after both unregistrations"
-progid_present /reg:64 && fail "ProgID left behind in the 64-bit view after both unregistrations"
+progid_absent || fail "ProgID left behind after both unregistrations"
+progid_absent /reg:64 || fail "ProgID left behind in the 64-bit view after both unregistrations"
 
 [ "$failures" -eq 0 ] && echo "both architectures: OK"
 [ "$failures" -eq 0 ]

@@ -1,13 +1,13 @@
 #!/bin/sh
 # Deployment without administrator rights, in a fresh prefix and with the DLL as `cmake --install`
 # lays it out. First, with nothing registered, a client whose manifest names the Quenvar assembly
-# creates the handler from the DLL beside it. Then regsvr32 /n /i:user writes the registration
-# under HKCU\Software\Classes and nothing machine-wide, refuses any other argument, and
-# /u /n /i:user removes exactly that.
+# creates the handler and the mail settings from the DLL beside it. Then regsvr32 /n /i:user writes
+# the registration of both classes under HKCU\Software\Classes and nothing machine-wide, refuses
+# any other argument, and /u /n /i:user removes exactly that.
 #
 #   deploy.sh <wine-run.sh> <win32|win64> <build dir> <reg_free client .exe>
-# QUENVAR_CLSID, QUENVAR_LIBID and QUENVAR_IID_HANDLER hold the identities (no braces),
-# QUENVAR_CXX the cross compiler.
+# QUENVAR_CLSID, QUENVAR_LIBID, QUENVAR_IID_HANDLER, QUENVAR_CLSID_MAIL_SETTINGS and
+# QUENVAR_IID_MAIL_SETTINGS hold the identities (no braces), QUENVAR_CXX the cross compiler.
 set -u
 
 if [ $# -ne 4 ]; then
@@ -16,6 +16,9 @@ if [ $# -ne 4 ]; then
 fi
 wine_run=$1 arch=$2 build=$3 client=$4
 clsid="{$QUENVAR_CLSID}" libid="{$QUENVAR_LIBID}" iid="{$QUENVAR_IID_HANDLER}"
+mail_clsid="{$QUENVAR_CLSID_MAIL_SETTINGS}" mail_iid="{$QUENVAR_IID_MAIL_SETTINGS}"
+# Each creatable class as ProgID=class id.
+classes="Quenvar.clsErrHandler=$clsid Quenvar.MailSettings=$mail_clsid"
 case "$arch" in
   win32) arch_dir=x86 tlb_platform=win32 ;;
   win64) arch_dir=x64 tlb_platform=win64 ;;
@@ -75,7 +78,8 @@ value_is() {
 }
 # nothing_of_ours <root>: none of the registration's keys under that classes root, in either view.
 nothing_of_ours() {
-  for key in "CLSID\\$clsid" Quenvar.clsErrHandler "TypeLib\\$libid" "Interface\\$iid"; do
+  for key in "CLSID\\$clsid" Quenvar.clsErrHandler "CLSID\\$mail_clsid" Quenvar.MailSettings "TypeLib\\$libid" \
+             "Interface\\$iid" "Interface\\$mail_iid"; do
     for view in /reg:32 /reg:64; do
       key_exists "$1\\$key" "$view" && fail "$1\\$key exists ($view) $2"
     done
@@ -106,15 +110,19 @@ per_user() {
   nothing_of_ours "$user" "after refused arguments"
 
   wine regsvr32 /s /n /i:user "$dll" || fail "regsvr32 /n /i:user: $(cat "$work/out" "$work/err")"
-  class="$user\\CLSID\\$clsid"
-  value_is "$class\\InprocServer32" /ve "$(echo "$dll" | tr / '\\')" ||
-    fail "class server path: $(output)"
-  value_is "$class\\InprocServer32" ThreadingModel Apartment || fail "threading model: $(output)"
-  value_is "$class\\ProgID" /ve Quenvar.clsErrHandler || fail "class ProgID: $(output)"
-  value_is "$user\\Quenvar.clsErrHandler\\CLSID" /ve "$clsid" || fail "ProgID's class: $(output)"
+  for entry in $classes; do
+    progid=${entry%%=*} class="$user\\CLSID\\${entry#*=}"
+    value_is "$class\\InprocServer32" /ve "$(echo "$dll" | tr / '\\')" ||
+      fail "$progid: class server path: $(output)"
+    value_is "$class\\InprocServer32" ThreadingModel Apartment || fail "$progid: threading model: $(output)"
+    value_is "$class\\ProgID" /ve "$progid" || fail "$progid: class ProgID: $(output)"
+    value_is "$user\\$progid\\CLSID" /ve "${entry#*=}" || fail "$progid: ProgID's class: $(output)"
+  done
   value_is "$user\\TypeLib\\$libid\\1.1\\0\\$tlb_platform" /ve "$(echo "$dll" | tr / '\\')" ||
     fail "type library path: $(output)"
-  value_is "$user\\Interface\\$iid\\TypeLib" /ve "$libid" || fail "interface's type library: $(output)"
+  for i in "$iid" "$mail_iid"; do
+    value_is "$user\\Interface\\$i\\TypeLib" /ve "$libid" || fail "interface $i's type library: $(output)"
+  done
   nothing_of_ours 'HKLM\Software\Classes' "after per-user registration"
 
   # Wine 8 reads classes only from HKLM\Software\Classes. Whether this Wine reads the user's
@@ -123,6 +131,7 @@ per_user() {
   wine reg add "$user\\Quenvar.PerUserProbe\\CLSID" /ve /d "$file_system_object" /f
   if creates Quenvar.PerUserProbe; then
     handler_works || fail "script host after per-user registration: $(output)"
+    creates Quenvar.MailSettings || fail "script host creating the mail settings after per-user registration"
   else
     echo "note: this Wine does not read HKCU\\Software\\Classes; creation after per-user registration not checked"
   fi
@@ -130,7 +139,9 @@ per_user() {
 
   wine regsvr32 /s /u /n /i:user "$dll" || fail "regsvr32 /u /n /i:user: $(cat "$work/out" "$work/err")"
   nothing_of_ours "$user" "after per-user unregistration"
-  creates Quenvar.clsErrHandler && fail "the script host still creates the handler after unregistration"
+  for entry in $classes; do
+    creates "${entry%%=*}" && fail "the script host still creates ${entry%%=*} after unregistration"
+  done
 }
 
 reg_free() {

@@ -1,6 +1,6 @@
 // Run from a folder holding the installed Quenvar.dll and its manifest, in a prefix where nothing
 // is registered: this program's own manifest names the Quenvar assembly, whose activation
-// context alone must let it find the class by ProgID and by class id and call its members.
+// context alone must let it find the classes by ProgID and by class id and call their members.
 
 #include "client_support.h"
 
@@ -17,6 +17,16 @@ int main() {
   Ptr<_clsErrHandler> named;
   CHECK_EQ(CoCreateInstance(byName, nullptr, CLSCTX_INPROC_SERVER, IID__clsErrHandler, named.putVoid()), S_OK);
   CHECK(named);
+
+  // The second class, by ProgID alone; its port reads the default in this fresh prefix.
+  CLSID mailSettingsId{};
+  CHECK_EQ(CLSIDFromProgID(L"Quenvar.MailSettings", &mailSettingsId), S_OK);
+  Ptr<_MailSettings> mailSettings;
+  CHECK_EQ(CoCreateInstance(mailSettingsId, nullptr, CLSCTX_INPROC_SERVER, IID__MailSettings, mailSettings.putVoid()),
+           S_OK);
+  LONG port = 0;
+  if (mailSettings) CHECK_EQ(mailSettings->get_SMTPPort(&port), S_OK);
+  CHECK_EQ(port, 25);
 
   Ptr<_clsErrHandler> h = createHandler();
   if (!h) return finish("reg_free");

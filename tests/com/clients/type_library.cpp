@@ -21,6 +21,8 @@ const wchar_t* const kEmailType = L"{9537698D-41D1-4579-9AA6-9928FCD705F7}";
 const wchar_t* const kHandlerClass = L"{8783F5D3-0C2C-4C3B-B80E-64C3B12A46BA}";
 const wchar_t* const kSysObjClass = L"{A341AAFB-4481-4EF3-8472-42580BACEFE4}";
 const wchar_t* const kEarlierInterface = L"{A43B5121-AA23-4477-B0C7-BA41A363AE6A}";
+const wchar_t* const kMailSettingsInterface = L"{48580170-DABE-46DD-B84F-0E7320E7DF50}";
+const wchar_t* const kMailSettingsClass = L"{8427BA4B-3383-4005-8BF7-85881FF98BD3}";
 
 // One letter per parameter: i in, b in-out, r out-retval, o in-optional, p in-out-optional.
 USHORT paramFlags(char code) {
@@ -107,6 +109,24 @@ const Member kSysObjMembers[] = {
     {0x68030002, G, L"AvailablePhysicalMemory", "r", nullptr},
     {0x68030001, G, L"TotalVirtualMemory", "r", nullptr},
     {0x68030000, G, L"AvailableVirtualMemory", "r", nullptr},
+};
+
+const wchar_t* const kPortHelp = L"Port of the SMTP server, 1 to 65535; 25 when never set";
+const wchar_t* const kSecurityHelp = L"Security of the SMTP connection: 0 none, 1 STARTTLS, 2 implicit TLS";
+const wchar_t* const kUserNameHelp = L"User name to sign in to the SMTP server with; empty for no sign-in";
+const wchar_t* const kCAFileHelp = L"File of certificate authorities trusted for the SMTP server besides the system's";
+// The password has no getter: it is written, never read back.
+const Member kMailSettingsMembers[] = {
+    {0x68030000, G, L"SMTPPort", "r", kPortHelp},
+    {0x68030000, P, L"SMTPPort", "i", kPortHelp},
+    {0x68030001, G, L"SMTPSecurity", "r", kSecurityHelp},
+    {0x68030001, P, L"SMTPSecurity", "i", kSecurityHelp},
+    {0x68030002, G, L"SMTPUserName", "r", kUserNameHelp},
+    {0x68030002, P, L"SMTPUserName", "i", kUserNameHelp},
+    {0x68030003, P, L"SMTPPassword", "i",
+     L"Password to sign in to the SMTP server with, kept protected; write-only"},
+    {0x68030004, G, L"SMTPCAFile", "r", kCAFileHelp},
+    {0x68030004, P, L"SMTPCAFile", "i", kCAFileHelp},
 };
 
 struct Attr {
@@ -253,6 +273,7 @@ void checkEnumAliasAndClasses(ITypeLib* lib) {
       {kHandlerClass, L"clsErrHandler", true,
        {{kHandlerInterface, IMPLTYPEFLAG_FDEFAULT}, {kEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}},
       {kSysObjClass, L"SysObj", false, {{kSysObjInterface, IMPLTYPEFLAG_FDEFAULT}}},
+      {kMailSettingsClass, L"MailSettings", true, {{kMailSettingsInterface, IMPLTYPEFLAG_FDEFAULT}}},
   };
   for (auto& c : classes) {
     Attr co(typeOf(lib, c.clsid));
@@ -279,7 +300,7 @@ void checkLibrary(ITypeLib* lib) {
   Bstr name;
   lib->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr);
   CHECK_EQ(name.str(), std::wstring(L"Quenvar"));
-  CHECK_EQ(lib->GetTypeInfoCount(), 7u);
+  CHECK_EQ(lib->GetTypeInfoCount(), 9u);
   // Registration put the library where clients that bind by its identity find it.
   Ptr<ITypeLib> registered;
   CHECK_EQ(LoadRegTypeLib(guid(kLibrary), 1, 1, 0, registered.put()), S_OK);
@@ -351,6 +372,8 @@ int main(int argc, char** argv) {
     checkLibrary(lib.get());
     checkDual(lib.get(), kHandlerInterface, L"_clsErrHandler", kHandlerMembers, std::size(kHandlerMembers));
     checkDual(lib.get(), kSysObjInterface, L"_SysObj", kSysObjMembers, std::size(kSysObjMembers));
+    checkDual(lib.get(), kMailSettingsInterface, L"_MailSettings", kMailSettingsMembers,
+              std::size(kMailSettingsMembers));
     checkEvents(lib.get());
     checkEnumAliasAndClasses(lib.get());
   }
