@@ -21,6 +21,8 @@ packages=(
   xvfb xauth
   # TLS for the native mail session
   libgnutls28-dev
+  # TLS for the Windows build: Wine's Schannel loads GnuTLS, a recommendation of Wine's only
+  libgnutls30 libgnutls30:i386
   # real mail servers on loopback, submission with sign-in and a test CA, and reading their
   # messages and screenshots back
   python3 python3-aiosmtpd postfix dovecot-core openssl python3-pil

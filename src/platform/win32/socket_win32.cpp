@@ -8,9 +8,11 @@
 #include "platform/win32/socket_win32.h"
 
 #include <optional>
+#include <utility>
 
 #include "quenvar/automation_error.h"
 #include "platform/bounded_call.h"
+#include "platform/win32/tls_schannel.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 
@@ -40,16 +42,18 @@ SOCKET handle(uintptr_t s) { return static_cast<SOCKET>(s); }
 
 // The same numbers as the POSIX build: 10061 refused, 10060 timed out, 10065 unreachable,
 // 10054 reset by the peer, 10053 any other loss of the connection.
-[[noreturn]] void raiseSocketError(int error) {
+AutomationError socketError(int error) {
   switch (error) {
-    case WSAECONNREFUSED: throw AutomationError(10061, "Connection is forcefully rejected");
-    case WSAETIMEDOUT: throw AutomationError(10060, "Attempt to connect timed out");
+    case WSAECONNREFUSED: return {10061, "Connection is forcefully rejected"};
+    case WSAETIMEDOUT: return {10060, "Attempt to connect timed out"};
     case WSAENETUNREACH:
-    case WSAEHOSTUNREACH: throw AutomationError(10065, "No route to host");
-    case WSAECONNRESET: throw AutomationError(10054, "Connection is reset by remote side");
-    default: throw AutomationError(10053, "Connection is aborted due to timeout or other failure");
+    case WSAEHOSTUNREACH: return {10065, "No route to host"};
+    case WSAECONNRESET: return {10054, "Connection is reset by remote side"};
+    default: return {10053, "Connection is aborted due to timeout or other failure"};
   }
 }
+
+[[noreturn]] void raiseSocketError(int error) { throw socketError(error); }
 
 }  // namespace
 
@@ -71,6 +75,14 @@ Win32Socket::~Win32Socket() {
 }
 
 void Win32Socket::close() {
+  if (schannel_ && socket_ != kNone) {
+    const std::string bye = schannel_->shutdown();  // close_notify, if the send buffer takes it at once
+    if (!bye.empty()) ::send(handle(socket_), bye.data(), static_cast<int>(bye.size()), 0);
+  }
+  schannel_.reset();
+  hello_.clear();
+  if (tls_ == Tls::Negotiating) failTls("the server closed the connection");
+  if (tls_ == Tls::Up) tls_ = Tls::Off;
   if (socket_ != kNone) ::closesocket(handle(socket_));
   socket_ = kNone;
   connecting_ = false;
@@ -81,6 +93,8 @@ void Win32Socket::close() {
 
 void Win32Socket::connect(const std::string& host, uint16_t port) {
   close();
+  tls_ = Tls::Off;
+  tlsFailure_.clear();
   if (!started_ || event_ == nullptr) raiseSocketError(WSASYSNOTREADY);
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
@@ -144,6 +158,12 @@ bool Win32Socket::collectEvents() {
 }
 
 void Win32Socket::send(std::string_view bytes) {
+  if (tls_ == Tls::Negotiating) throw AutomationError(err::kInvalidCall, "The TLS handshake has not ended");
+  if (tls_ == Tls::Up) return sendRaw(schannel_->encrypt(bytes));
+  sendRaw(bytes);
+}
+
+void Win32Socket::sendRaw(std::string_view bytes) {
   const DWORD start = ::GetTickCount();
   while (!bytes.empty()) {
     if (socket_ == kNone) raiseSocketError(WSAENOTCONN);
@@ -180,7 +200,7 @@ bool Win32Socket::drain() {
   for (int i = 0; i < kReadsPerTurn && socket_ != kNone; ++i) {
     const int n = ::recv(handle(socket_), buffer, sizeof buffer, 0);
     if (n > 0) {
-      if (sink_) sink_(std::string_view(buffer, static_cast<size_t>(n)));
+      deliver(std::string_view(buffer, static_cast<size_t>(n)));
       continue;
     }
     if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) close();  // the server hung up
@@ -193,14 +213,69 @@ void Win32Socket::handlePending() {
   const long events = pending_;
   pending_ = 0;
   if ((events & FD_CONNECT) && connectError_ != 0) {
+    if (tls_ == Tls::Negotiating) failTls(socketError(connectError_).description());
     close();  // refused late: no reply will come, the wait runs to its limit
     return;
+  }
+  if (!hello_.empty() && !connecting_) {
+    try {
+      sendRaw(std::exchange(hello_, {}));
+    } catch (const AutomationError& e) {
+      tlsFailure_ = e.description();
+      return;
+    }
   }
   if ((events & (FD_READ | FD_CLOSE)) && !drain()) {
     pending_ |= events & (FD_READ | FD_CLOSE);  // the rest, and a hang-up behind it, next turn
     return;
   }
   if (events & FD_CLOSE) close();
+}
+
+void Win32Socket::failTls(std::string why) {
+  if (tls_ == Tls::Failed) return;  // the first reason is the one that counts
+  tls_ = Tls::Failed;
+  tlsFailure_ = std::move(why);
+}
+
+void Win32Socket::startTls(const std::string& serverName, const std::string& caFile) {
+  if (socket_ == kNone) throw AutomationError(err::kInvalidCall, "TLS needs an open connection");
+  if (tls_ != Tls::Off) throw AutomationError(err::kInvalidCall, "TLS is already on for this connection");
+  schannel_ = std::make_unique<win32::SchannelClient>();
+  tls_ = Tls::Negotiating;
+  std::string hello = schannel_->start(serverName, caFile);
+  if (schannel_->state() == win32::SchannelClient::State::Failed) {
+    failTls(schannel_->failure());
+    close();
+  } else if (connecting_) {
+    hello_ = std::move(hello);  // handlePending sends it once connected
+  } else {
+    try {
+      sendRaw(hello);
+    } catch (const AutomationError& e) {
+      tlsFailure_ = e.description();
+    }
+  }
+}
+
+// Received bytes: as they are, or through TLS.
+void Win32Socket::deliver(std::string_view bytes) {
+  if (!schannel_) {
+    if (sink_) sink_(bytes);
+    return;
+  }
+  std::string plain;
+  const std::string reply = schannel_->receive(bytes, plain);
+  const auto state = schannel_->state();
+  if (state == win32::SchannelClient::State::Failed) failTls(schannel_->failure());
+  else if (state == win32::SchannelClient::State::Up) tls_ = Tls::Up;
+  try {
+    if (!reply.empty()) sendRaw(reply);
+  } catch (const AutomationError&) {
+    return;  // closed already
+  }
+  if (!plain.empty() && sink_) sink_(plain);
+  if (state == win32::SchannelClient::State::Failed || state == win32::SchannelClient::State::Closed) close();
 }
 
 void Win32Socket::runOnce(double timeoutSeconds) {

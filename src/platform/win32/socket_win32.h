@@ -1,12 +1,18 @@
 #pragma once
 // TCP over Winsock 2. The socket's readiness arrives as an event object, so one wait covers it
-// and the thread's window messages: the windows stay responsive while a session waits.
+// and the thread's window messages: the windows stay responsive while a session waits. TLS
+// goes through the system's Schannel.
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/socket.h"
 
 namespace quenvar {
+
+namespace win32 {
+class SchannelClient;
+}
 
 class Win32SteadyClock : public SteadyClock {
  public:
@@ -29,6 +35,9 @@ class Win32Socket : public PumpedSocket {
   void send(std::string_view bytes) override;
   void onData(DataSink sink) override { sink_ = std::move(sink); }
   void runOnce(double timeoutSeconds) override;
+  void startTls(const std::string& serverName, const std::string& caFile) override;
+  Tls tls() const override { return tls_; }
+  std::string tlsFailure() const override { return tlsFailure_; }
 
   static SteadyClock& systemClock();
 
@@ -38,6 +47,9 @@ class Win32Socket : public PumpedSocket {
   bool collectEvents();
   void handlePending();
   bool drain();
+  void sendRaw(std::string_view bytes);
+  void deliver(std::string_view bytes);
+  void failTls(std::string why);
 
   SteadyClock& clock_;
   bool started_ = false;
@@ -47,6 +59,10 @@ class Win32Socket : public PumpedSocket {
   long pending_ = 0;  // network events read from Winsock but not yet handled
   int connectError_ = 0;
   DataSink sink_;
+  std::unique_ptr<win32::SchannelClient> schannel_;
+  Tls tls_ = Tls::Off;
+  std::string tlsFailure_;
+  std::string hello_;  // the ClientHello, held while the connection is being made
 };
 
 class Win32MailHost : public MailHost {
