@@ -12,6 +12,7 @@
 #include <string>
 
 #include "quenvar/automation_error.h"
+#include "../error_number.h"
 
 namespace quenvar::testing {
 
@@ -36,16 +37,6 @@ class TempFolder {
  private:
   std::string path_;
 };
-
-// The automation error number an action raised, or 0.
-inline int errorNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 inline std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -11,18 +11,11 @@
 #include "mail/mail_settings.h"
 #include "fakes/fake_platform.h"
 #include "quenvar/err_handler.h"
+#include "../error_number.h"
 
 namespace quenvar::test {
 
-// The automation error number a call raised, or 0.
-inline int32_t failureNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
+inline int32_t failureNumber(const std::function<void()>& f) { return quenvar::testing::errorNumber(f); }
 
 inline std::vector<std::string> names(const VariantArray& a) {
   std::vector<std::string> out;

@@ -7,19 +7,11 @@
 #include <string>
 
 #include "quenvar/automation_error.h"
+#include "../error_number.h"
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 
 namespace quenvar::testing {
-
-inline int errorNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 inline bool runningUnderWine() {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
