@@ -31,6 +31,7 @@ PUBLIC = {
     "quenvar/mail_settings.h": "mail",
     "quenvar/handler_events.h": "handler",
     "quenvar/detail/name_stack.h": "handler",
+    "quenvar/detail/param_table.h": "handler",
     "quenvar/err_handler.h": "handler",
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

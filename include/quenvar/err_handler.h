@@ -11,12 +11,12 @@
 #include "quenvar/variant.h"
 #include "quenvar/handler_events.h"
 #include "quenvar/detail/name_stack.h"
+#include "quenvar/detail/param_table.h"
 
 namespace quenvar {
 
 struct MailValues;
 struct Platform;
-class ProcParamTable;
 class Steps;
 class SysObj;
 class ThreadState;
@@ -80,12 +80,33 @@ class clsErrHandler {
   const std::string& DbLogDisplay() const { return dbLogDisplay_; }
   const std::string& MailSubject() const { return subject_; }
 
-  // The procedure stack.
-  int32_t Push(std::string_view strProc);
+  // The procedure stack. The usual moves are inline, so that a client's call costs no more call
+  // levels than it must; everything else takes the general path.
+  // Never raise: every failure is the status.
+  int32_t Push(std::string_view strProc) noexcept {
+    if (!pushesInPlace(strProc.size())) return pushAnyDepth(strProc);
+    stack_.pushInPlace(strProc);
+    movedUp();
+    return 0;
+  }
   // The same from UTF-16, as automation clients hold names: an ASCII name goes onto the stack
   // without a conversion.
-  int32_t Push(std::u16string_view strProc);
-  int32_t Pop();
+  int32_t Push(std::u16string_view strProc) noexcept {
+    if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return pushConverted(strProc);
+    movedUp();
+    return 0;
+  }
+  int32_t Pop() noexcept {
+    // At depth 0 neither table may shrink in place: each keeps its first slot.
+    const size_t size = static_cast<size_t>(stackDepth_) + 1;
+    if (stack_.size() != size || procParams_.size() != size || !stack_.canPopInPlace() ||
+        !procParams_.canShrinkInPlace())
+      return popAnyDepth();
+    stack_.popInPlace();
+    procParams_.shrinkInPlace();
+    --stackDepth_;
+    return 0;
+  }
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();
   VariantArray CallStack() const;
@@ -102,9 +123,20 @@ class clsErrHandler {
   bool unadvise(uint32_t cookie);
 
  private:
-  bool pushesInPlace(size_t length) const;
-  int32_t pushAnyDepth(std::string_view strProc);
-  int32_t popAnyDepth();
+  // The usual Push moves one level on kept storage.
+  bool pushesInPlace(size_t length) const {
+    const size_t depth = static_cast<size_t>(stackDepth_) + 1;
+    return procParams_.size() == depth && procParams_.canGrowInPlace() && stack_.size() == depth &&
+           stack_.canPushInPlace(length) && !traceExecution_ && stackDepth_ != INT32_MAX;
+  }
+  void movedUp() {
+    procParams_.growInPlace();
+    ++stackDepth_;
+  }
+  // Out of line, so that the usual moves need no stack frame of their own.
+  [[gnu::noinline]] int32_t pushAnyDepth(std::string_view strProc) noexcept;
+  [[gnu::noinline]] int32_t pushConverted(std::u16string_view strProc) noexcept;
+  [[gnu::noinline]] int32_t popAnyDepth() noexcept;
 
   void writeTraceLine(const std::string& strProc);
   std::string defaultFolder() const;

@@ -147,11 +147,7 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   // The stack and the handling.
   HRESULT STDMETHODCALLTYPE Push(BSTR* strProc, LONG* status) override {
     if (!status) return E_POINTER;
-    try {
-      *status = handler_.Push(bstrView(strProc ? *strProc : nullptr));
-    } catch (...) {
-      *status = currentFailure().number();
-    }
+    *status = handler_.Push(bstrView(strProc ? *strProc : nullptr));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Pop(LONG* status) override {

@@ -18,40 +18,17 @@ std::shared_ptr<Procedures>& procParamsSlot(ProcParamTable& params, int64_t inde
 
 }  // namespace
 
-// The usual call moves one level on kept storage; everything else takes the general path.
-inline bool clsErrHandler::pushesInPlace(size_t length) const {
-  const size_t depth = static_cast<size_t>(stackDepth_) + 1;
-  return !traceExecution_ && stackDepth_ != INT32_MAX && stack_.size() == depth && procParams_.size() == depth &&
-         stack_.canPushInPlace(length) && procParams_.canGrowInPlace();
+int32_t clsErrHandler::pushConverted(std::u16string_view strProc) noexcept {
+  std::string name;
+  try {
+    name = utf8FromUtf16(strProc);
+  } catch (...) {
+    return currentFailure().number();
+  }
+  return pushAnyDepth(name);
 }
 
-int32_t clsErrHandler::Push(std::string_view strProc) {
-  if (!pushesInPlace(strProc.size())) return pushAnyDepth(strProc);
-  stack_.pushInPlace(strProc);
-  procParams_.growInPlace();
-  ++stackDepth_;
-  return 0;
-}
-
-int32_t clsErrHandler::Push(std::u16string_view strProc) {
-  if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return pushAnyDepth(utf8FromUtf16(strProc));
-  procParams_.growInPlace();
-  ++stackDepth_;
-  return 0;
-}
-
-int32_t clsErrHandler::Pop() {
-  const size_t depth = static_cast<size_t>(stackDepth_);
-  if (depth == 0 || stack_.size() != depth + 1 || procParams_.size() != depth + 1 || !stack_.canPopInPlace() ||
-      !procParams_.canShrinkInPlace())
-    return popAnyDepth();
-  stack_.popInPlace();
-  procParams_.shrinkInPlace();
-  --stackDepth_;
-  return 0;
-}
-
-int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) {
+int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) noexcept {
   try {
     if (stackDepth_ == INT32_MAX) raiseOverflow();
     ++stackDepth_;
@@ -70,7 +47,7 @@ int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) {
   }
 }
 
-int32_t clsErrHandler::popAnyDepth() {
+int32_t clsErrHandler::popAnyDepth() noexcept {
   try {
     if (stack_.size() == 1) return 0;
     if (static_cast<size_t>(stackDepth_) >= stack_.size()) raiseSubscript();

@@ -26,64 +26,124 @@ inline void copyChars(char* out, const char* in, size_t n) {
   move8(out + n - 8, in + n - 8);
 }
 
+// Every Push from an automation client calls this: where the compiler can pass its arguments in
+// registers rather than on the stack (32-bit x86), it does.
+#if __has_cpp_attribute(gnu::regparm)
+#define QUENVAR_REGISTER_ARGUMENTS gnu::regparm(3)
+#else
+#define QUENVAR_REGISTER_ARGUMENTS
+#endif
+
+// Writes the low byte of each of n characters and answers whether all were ASCII. Eight
+// characters to a vector, the last eight overlapping, then one test for them all: names are
+// short, and a branch per character costs more than the copy. Out of line, so that its callers
+// need no stack frame for vectors.
+[[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrowAscii(char* out, const char16_t* in, size_t n) {
+  using Chars = uint16_t __attribute__((vector_size(16)));
+  using Bytes = uint8_t __attribute__((vector_size(8)));
+  Chars seen{};
+  if (n >= 8) {
+    const auto move8 = [&](char* to, const char16_t* from) {
+      Chars chars;
+      std::memcpy(&chars, from, sizeof chars);
+      seen |= chars;
+      const Bytes bytes = __builtin_convertvector(chars, Bytes);
+      std::memcpy(to, &bytes, sizeof bytes);
+    };
+    // The last eight first, so that the walk needs no registers beyond its arguments.
+    move8(out + n - 8, in + n - 8);
+    move8(out, in);
+    for (size_t left = n - 8; left > 8; left -= 8) {
+      out += 8;
+      in += 8;
+      move8(out, in);
+    }
+  } else if (n >= 4) {
+    using Halves = uint64_t __attribute__((vector_size(16)));
+    uint64_t first, last;
+    std::memcpy(&first, in, 8);
+    std::memcpy(&last, in + n - 4, 8);
+    seen = reinterpret_cast<Chars>(Halves{first, last});
+    const Bytes bytes = __builtin_convertvector(seen, Bytes);
+    std::memcpy(out, &bytes, 4);
+    std::memcpy(out + n - 4, reinterpret_cast<const char*>(&bytes) + 4, 4);
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      seen[0] |= in[i];
+      out[i] = static_cast<char>(in[i]);
+    }
+  }
+  // Folded in the registers to one word: reading the vector through memory would cost the
+  // 32-bit build an aligned stack frame.
+  using Words = uint32_t __attribute__((vector_size(16)));
+  Words all = reinterpret_cast<Words>(seen);
+  all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
+  all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
+  return (all[0] & 0xFF80FF80u) == 0;
+}
+#undef QUENVAR_REGISTER_ARGUMENTS
+
+// Stacks that keep storage past their size, so that Push and Pop move the size without
+// allocating, and give most of it back once they went very deep and came back. What the usual
+// moves check is worked out when the storage changes, not on every move.
+struct KeptStorage {
+  static constexpr size_t kKeptSlots = 4096;
+  // Whether a table holding `held` slots gives storage back when cut to `size`.
+  static bool trimsAt(size_t size, size_t held) { return held > kKeptSlots && size < held / 4; }
+  // The size a Pop's usual move must start above: it leaves at least one slot and never a
+  // size at which storage is given back.
+  static size_t popFloor(size_t held) { return held > kKeptSlots ? std::max<size_t>(held / 4, 1) : 1; }
+  // The storage for `size` slots once the table was cut to it.
+  static size_t trimmedTo(size_t size) { return std::max(size * 2, kKeptSlots); }
+};
+
 // The procedure names of the stack, by index. An entry cut off keeps its storage and its text,
 // out of sight, so pushing again at a depth reached before costs no allocation; and since the
 // same call paths run again and again, a name of the length already there is copied in place.
 class NameStack {
  public:
-  explicit NameStack(size_t size) : slots_(size), size_(size) {}
+  explicit NameStack(size_t size) : slots_(size), size_(size) { kept(); }
 
   size_t size() const { return size_; }
   // Entries held, in sight or not.
-  size_t held() const { return slots_.size(); }
+  size_t held() const { return held_; }
   std::string& operator[](size_t i) { return slots_[i]; }
   const std::string& operator[](size_t i) const { return slots_[i]; }
   const std::string* begin() const { return slots_.data(); }
   const std::string* end() const { return slots_.data() + size_; }
 
-  // Entries brought into sight by growing read empty. A stack that went very deep and came back
-  // gives most of its storage back, a little at a time so that Pop stays cheap on average.
+  // Entries brought into sight by growing read empty.
   void resize(size_t size) {
-    if (size > slots_.size()) slots_.resize(size);
+    if (size > held_) slots_.resize(size);
     for (size_t i = size_; i < size; ++i) slots_[i].clear();
     size_ = size;
-    if (trimsAt(size_)) {
-      slots_.resize(std::max(size_ * 2, kKeptSlots));
+    if (KeptStorage::trimsAt(size_, slots_.size())) {
+      slots_.resize(KeptStorage::trimmedTo(size_));
       slots_.shrink_to_fit();
     }
+    kept();
   }
 
   // Push's and Pop's usual move: onto a kept entry of the name's length (the same call paths run
   // again and again), and back without giving storage back.
-  bool canPushInPlace(size_t length) const { return size_ < slots_.size() && slots_[size_].size() == length; }
+  bool canPushInPlace(size_t length) const { return size_ < held_ && slots_[size_].size() == length; }
   void pushInPlace(std::string_view name) { copyChars(slots_[size_++].data(), name.data(), name.size()); }
   // The same for a UTF-16 name, when it is all ASCII; false otherwise, with nothing in sight
-  // changed. Two characters at a time, tested together and stored as one word.
+  // changed (the kept entry's hidden text may be).
   bool pushInPlace(std::u16string_view name) {
-    char* out = slots_[size_].data();
-    const char16_t* in = name.data();
-    const size_t n = name.size();
-    size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-      uint32_t two;
-      std::memcpy(&two, in + i, 4);
-      if (two & 0xFF80FF80u) return false;
-      const auto bytes = static_cast<uint16_t>(two | (two >> 8));
-      std::memcpy(out + i, &bytes, 2);
-    }
-    for (; i < n; ++i) {
-      if (in[i] >= 0x80) return false;
-      out[i] = static_cast<char>(in[i]);
-    }
+    if (!narrowAscii(slots_[size_].data(), name.data(), name.size())) return false;
     ++size_;
     return true;
   }
-  bool canPopInPlace() const { return size_ >= 2 && !trimsAt(size_ - 1); }
+  bool canPopInPlace() const { return size_ > popFloor_; }
   void popInPlace() { --size_; }
 
   // One more entry, holding `name`.
   void push(std::string_view name) {
-    if (size_ == slots_.size()) slots_.emplace_back();
+    if (size_ == held_) {
+      slots_.emplace_back();
+      kept();
+    }
     std::string& slot = slots_[size_++];
     if (slot.size() != name.size()) {
       slot.assign(name);
@@ -93,11 +153,15 @@ class NameStack {
   }
 
  private:
-  static constexpr size_t kKeptSlots = 4096;
-  bool trimsAt(size_t size) const { return slots_.size() > kKeptSlots && size < slots_.size() / 4; }
+  void kept() {
+    held_ = slots_.size();
+    popFloor_ = KeptStorage::popFloor(held_);
+  }
 
   std::vector<std::string> slots_;
   size_t size_;
+  size_t held_ = 0;
+  size_t popFloor_ = 1;
 };
 
 }  // namespace quenvar
