@@ -91,10 +91,12 @@ class clsErrHandler {
   }
   // The same from UTF-16, as automation clients hold names: an ASCII name goes onto the stack
   // without a conversion.
-  int32_t Push(std::u16string_view strProc) noexcept {
-    if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return pushConverted(strProc);
+  int32_t Push(std::u16string_view strProc) noexcept { return tryPushInPlace(strProc) ? 0 : pushConverted(strProc); }
+  // The usual move alone: false, with nothing changed that can be seen, when it does not apply.
+  bool tryPushInPlace(std::u16string_view strProc) noexcept {
+    if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return false;
     movedUp();
-    return 0;
+    return true;
   }
   int32_t Pop() noexcept {
     // At depth 0 neither table may shrink in place: each keeps its first slot.
@@ -123,11 +125,12 @@ class clsErrHandler {
   bool unadvise(uint32_t cookie);
 
  private:
-  // The usual Push moves one level on kept storage.
+  // The usual Push moves one level on kept storage; the name stack refuses it while tracing and
+  // at the greatest depth.
   bool pushesInPlace(size_t length) const {
     const size_t depth = static_cast<size_t>(stackDepth_) + 1;
     return procParams_.size() == depth && procParams_.canGrowInPlace() && stack_.size() == depth &&
-           stack_.canPushInPlace(length) && !traceExecution_ && stackDepth_ != INT32_MAX;
+           stack_.canPushInPlace(length);
   }
   void movedUp() {
     procParams_.growInPlace();

@@ -145,7 +145,13 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
   }
 
   // The stack and the handling.
+  // The usual move needs no frame of its own; everything else is handed on whole.
   HRESULT STDMETHODCALLTYPE Push(BSTR* strProc, LONG* status) override {
+    if (!status || !handler_.tryPushInPlace(bstrView(strProc ? *strProc : nullptr))) return pushAnyWay(strProc, status);
+    *status = 0;
+    return S_OK;
+  }
+  [[gnu::noinline]] HRESULT STDMETHODCALLTYPE pushAnyWay(BSTR* strProc, LONG* status) {
     if (!status) return E_POINTER;
     *status = handler_.Push(bstrView(strProc ? *strProc : nullptr));
     return S_OK;

@@ -38,7 +38,7 @@ inline void copyChars(char* out, const char* in, size_t n) {
 // characters to a vector, the last eight overlapping, then one test for them all: names are
 // short, and a branch per character costs more than the copy. Out of line, so that its callers
 // need no stack frame for vectors.
-[[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrowAscii(char* out, const char16_t* in, size_t n) {
+[[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrowAnyLength(char* out, const char16_t* in, size_t n) {
   using Chars = uint16_t __attribute__((vector_size(16)));
   using Bytes = uint8_t __attribute__((vector_size(8)));
   Chars seen{};
@@ -80,6 +80,29 @@ inline void copyChars(char* out, const char* in, size_t n) {
   all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
   all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
   return (all[0] & 0xFF80FF80u) == 0;
+}
+
+// Most procedure names are eight to sixteen characters: two overlapping vectors, no loop, and
+// no registers to save; other lengths take the general walk.
+[[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrow8To16(char* out, const char16_t* in, size_t n) {
+  using Chars = uint16_t __attribute__((vector_size(16)));
+  using Words = uint32_t __attribute__((vector_size(16)));
+  Chars first, last;
+  std::memcpy(&first, in, sizeof first);
+  std::memcpy(&last, in + n - 8, sizeof last);
+  // The low bytes of both at once: the first eight, then the last eight.
+  using Bytes = uint8_t __attribute__((vector_size(16)));
+  const auto a = reinterpret_cast<Bytes>(first), b = reinterpret_cast<Bytes>(last);
+  const Bytes both = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  std::memcpy(out, &both, 8);
+  std::memcpy(out + n - 8, reinterpret_cast<const char*>(&both) + 8, 8);
+  Words all = reinterpret_cast<Words>(first | last);
+  all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
+  all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
+  return (all[0] & 0xFF80FF80u) == 0;
+}
+inline bool narrowAscii(char* out, const char16_t* in, size_t n) {
+  return n - 8 <= 8 ? narrow8To16(out, in, n) : narrowAnyLength(out, in, n);
 }
 #undef QUENVAR_REGISTER_ARGUMENTS
 
@@ -126,7 +149,12 @@ class NameStack {
 
   // Push's and Pop's usual move: onto a kept entry of the name's length (the same call paths run
   // again and again), and back without giving storage back.
-  bool canPushInPlace(size_t length) const { return size_ < held_ && slots_[size_].size() == length; }
+  bool canPushInPlace(size_t length) const { return size_ < pushLimit_ && slots_[size_].size() == length; }
+  // Off while every Push must take the general way (a traced handler writes each one down).
+  void allowInPlace(bool allowed) {
+    inPlaceAllowed_ = allowed;
+    kept();
+  }
   void pushInPlace(std::string_view name) { copyChars(slots_[size_++].data(), name.data(), name.size()); }
   // The same for a UTF-16 name, when it is all ASCII; false otherwise, with nothing in sight
   // changed (the kept entry's hidden text may be).
@@ -155,13 +183,19 @@ class NameStack {
  private:
   void kept() {
     held_ = slots_.size();
+    pushLimit_ = inPlaceAllowed_ ? std::min(held_, kMostInPlace) : 0;
     popFloor_ = KeptStorage::popFloor(held_);
   }
+  // As many entries as a 32-bit depth counts: a Push past them takes the general way, which
+  // refuses it.
+  static constexpr size_t kMostInPlace = INT32_MAX;
 
   std::vector<std::string> slots_;
   size_t size_;
   size_t held_ = 0;
+  size_t pushLimit_ = 0;  // Push's usual move only below this size
   size_t popFloor_ = 1;
+  bool inPlaceAllowed_ = true;
 };
 
 }  // namespace quenvar
