@@ -92,22 +92,23 @@ class clsErrHandler {
   // The same from UTF-16, as automation clients hold names: an ASCII name goes onto the stack
   // without a conversion.
   int32_t Push(std::u16string_view strProc) noexcept { return tryPushInPlace(strProc) ? 0 : pushConverted(strProc); }
-  // The usual move alone: false, with nothing changed that can be seen, when it does not apply.
+  // The usual moves alone: false, with nothing changed that can be seen, when they do not apply.
   bool tryPushInPlace(std::u16string_view strProc) noexcept {
     if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return false;
     movedUp();
     return true;
   }
-  int32_t Pop() noexcept {
+  int32_t Pop() noexcept { return tryPopInPlace() ? 0 : popAnyDepth(); }
+  bool tryPopInPlace() noexcept {
     // At depth 0 neither table may shrink in place: each keeps its first slot.
     const size_t size = static_cast<size_t>(stackDepth_) + 1;
     if (stack_.size() != size || procParams_.size() != size || !stack_.canPopInPlace() ||
         !procParams_.canShrinkInPlace())
-      return popAnyDepth();
+      return false;
     stack_.popInPlace();
     procParams_.shrinkInPlace();
     --stackDepth_;
-    return 0;
+    return true;
   }
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();

@@ -157,6 +157,11 @@ class ErrHandlerCom : public ComObject<_clsErrHandler, &IID__clsErrHandler>,
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Pop(LONG* status) override {
+    if (!status || !handler_.tryPopInPlace()) return popAnyWay(status);
+    *status = 0;
+    return S_OK;
+  }
+  [[gnu::noinline]] HRESULT STDMETHODCALLTYPE popAnyWay(LONG* status) {
     if (!status) return E_POINTER;
     *status = handler_.Pop();
     return S_OK;

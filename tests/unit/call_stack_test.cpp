@@ -89,6 +89,13 @@ TEST(CallStack, ParameterTextListsEveryParameter) {
     EXPECT_EQ(h.ShowParam(),
               "\r\n1st Param:\r\nName: \tCustomerId\r\nType : \tLong\r\nValue: \t42\r\n"
               "\r\n2nd Param:\r\nName: \tName\r\nType : \tString\r\nValue: \tSmith\r\n");
+    // A level left and entered again starts empty, however the Pop and the Push went.
+    for (int round = 0; round < 3; ++round) {
+      h.Push("Post");
+      EXPECT_EQ(h.ShowParam(), "\r\n") << round;
+      h.AddParam("Id", "Long", Variant(int32_t{round}));
+      h.Pop();
+    }
   });
 }
 

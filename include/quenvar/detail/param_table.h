@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -16,14 +17,21 @@ class ProcParamTable {
  public:
   bool exists() const { return size_ > 0; }  // a Push leaves at least one slot
   size_t size() const { return size_; }
-  std::shared_ptr<Procedures>& operator[](size_t i) { return slots_[i]; }
+  // A slot to read or fill: from here on it may hold a list.
+  std::shared_ptr<Procedures>& operator[](size_t i) {
+    if (i >= listEnd_) {
+      listEnd_ = i + 1;
+      kept();
+    }
+    return slots_[i];
+  }
 
   // Push's and Pop's usual move by one slot: onto kept storage, and back from a slot that holds
   // no list, so that nothing is released.
   // Only from a table that exists: Push checks its size is the new depth, never 0.
   bool canGrowInPlace() const { return size_ < held_; }
   void growInPlace() { ++size_; }
-  bool canShrinkInPlace() const { return size_ > popFloor_ && !slots_[size_ - 1]; }
+  bool canShrinkInPlace() const { return size_ > shrinkFloor_; }
   void shrinkInPlace() { --size_; }
 
   // Slots cut off release their lists; slots brought in hold none.
@@ -36,14 +44,20 @@ class ProcParamTable {
       slots_.shrink_to_fit();
     }
     held_ = slots_.size();
-    popFloor_ = KeptStorage::popFloor(held_);
+    listEnd_ = std::min(listEnd_, size_);
+    kept();
   }
 
  private:
+  // Pop's usual move stays above the slots that may hold a list and above the size at which
+  // storage is given back; worked out when either changes, so that the move reads no slot.
+  void kept() { shrinkFloor_ = std::max(KeptStorage::popFloor(held_), listEnd_); }
+
   std::vector<std::shared_ptr<Procedures>> slots_;
   size_t size_ = 0;
   size_t held_ = 0;
-  size_t popFloor_ = 1;
+  size_t listEnd_ = 0;  // no slot from here on holds a list
+  size_t shrinkFloor_ = 1;
 };
 
 }  // namespace quenvar
