@@ -34,12 +34,24 @@ inline void copyChars(char* out, const char* in, size_t n) {
 #define QUENVAR_REGISTER_ARGUMENTS
 #endif
 
-// Writes the low byte of each of n characters and answers whether all were ASCII. Eight
-// characters to a vector, the last eight overlapping, then one test for them all: names are
-// short, and a branch per character costs more than the copy. Out of line, so that its callers
-// need no stack frame for vectors.
+namespace narrowing {
+
+using Chars = uint16_t __attribute__((vector_size(16)));
+
+// Whether every character seen is ASCII, folded in the registers to one word: reading the vector
+// through memory would cost the 32-bit build an aligned stack frame.
+inline bool allAscii(const Chars& seen) {
+  using Words = uint32_t __attribute__((vector_size(16)));
+  Words all = reinterpret_cast<Words>(seen);
+  all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
+  all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
+  return (all[0] & 0xFF80FF80u) == 0;
+}
+
+// The narrowing below for any length: eight characters to a vector, the last eight overlapping,
+// then one test for them all, as a branch per character costs more than the copy. Out of line,
+// so that its callers need no stack frame for vectors.
 [[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrowAnyLength(char* out, const char16_t* in, size_t n) {
-  using Chars = uint16_t __attribute__((vector_size(16)));
   using Bytes = uint8_t __attribute__((vector_size(8)));
   Chars seen{};
   if (n >= 8) {
@@ -73,20 +85,12 @@ inline void copyChars(char* out, const char* in, size_t n) {
       out[i] = static_cast<char>(in[i]);
     }
   }
-  // Folded in the registers to one word: reading the vector through memory would cost the
-  // 32-bit build an aligned stack frame.
-  using Words = uint32_t __attribute__((vector_size(16)));
-  Words all = reinterpret_cast<Words>(seen);
-  all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
-  all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
-  return (all[0] & 0xFF80FF80u) == 0;
+  return allAscii(seen);
 }
 
 // Most procedure names are eight to sixteen characters: two overlapping vectors, no loop, and
 // no registers to save; other lengths take the general walk.
 [[gnu::noinline, QUENVAR_REGISTER_ARGUMENTS]] inline bool narrow8To16(char* out, const char16_t* in, size_t n) {
-  using Chars = uint16_t __attribute__((vector_size(16)));
-  using Words = uint32_t __attribute__((vector_size(16)));
   Chars first, last;
   std::memcpy(&first, in, sizeof first);
   std::memcpy(&last, in + n - 8, sizeof last);
@@ -96,13 +100,14 @@ inline void copyChars(char* out, const char* in, size_t n) {
   const Bytes both = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
   std::memcpy(out, &both, 8);
   std::memcpy(out + n - 8, reinterpret_cast<const char*>(&both) + 8, 8);
-  Words all = reinterpret_cast<Words>(first | last);
-  all |= __builtin_shufflevector(all, all, 2, 3, 0, 1);
-  all |= __builtin_shufflevector(all, all, 1, 0, 3, 2);
-  return (all[0] & 0xFF80FF80u) == 0;
+  return allAscii(first | last);
 }
+
+}  // namespace narrowing
+
+// Writes the low byte of each of n characters and answers whether all were ASCII.
 inline bool narrowAscii(char* out, const char16_t* in, size_t n) {
-  return n - 8 <= 8 ? narrow8To16(out, in, n) : narrowAnyLength(out, in, n);
+  return n - 8 <= 8 ? narrowing::narrow8To16(out, in, n) : narrowing::narrowAnyLength(out, in, n);
 }
 #undef QUENVAR_REGISTER_ARGUMENTS
 
