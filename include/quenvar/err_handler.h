@@ -101,19 +101,18 @@ class clsErrHandler {
   int32_t Pop() noexcept { return tryPopInPlace() ? 0 : popAnyDepth(); }
   bool tryPopInPlace() noexcept {
     // At depth 0 neither table may shrink in place: each keeps its first slot.
-    const size_t size = static_cast<size_t>(stackDepth_) + 1;
-    if (stack_.size() != size || procParams_.size() != size || !stack_.canPopInPlace() ||
-        !procParams_.canShrinkInPlace())
+    if (procParams_.size() != stack_.size() || !stack_.canPopInPlace() || !procParams_.canShrinkInPlace())
       return false;
     stack_.popInPlace();
     procParams_.shrinkInPlace();
-    --stackDepth_;
     return true;
   }
   void AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal);
   std::string ShowParam();
   VariantArray CallStack() const;
-  int32_t StackDepth() const { return stackDepth_; }
+  int32_t StackDepth() const {
+    return static_cast<int32_t>(static_cast<int64_t>(stack_.size()) - 1 + depthOffset_);
+  }
 
   // Returns 0, or the number of the failure that stopped it.
   int32_t HandleError(const std::string& vstrErrDesc, double vdblErrNum, int32_t vintErrLine = 0,
@@ -126,17 +125,15 @@ class clsErrHandler {
   bool unadvise(uint32_t cookie);
 
  private:
-  // The usual Push moves one level on kept storage; the name stack refuses it while tracing and
-  // at the greatest depth.
+  // The usual Push moves one level on kept storage; the name stack refuses it while tracing, while
+  // the depth is out of step with it and at the greatest depth.
   bool pushesInPlace(size_t length) const {
-    const size_t depth = static_cast<size_t>(stackDepth_) + 1;
-    return procParams_.size() == depth && procParams_.canGrowInPlace() && stack_.size() == depth &&
-           stack_.canPushInPlace(length);
+    return procParams_.size() == stack_.size() && procParams_.canGrowInPlace() && stack_.canPushInPlace(length);
   }
-  void movedUp() {
-    procParams_.growInPlace();
-    ++stackDepth_;
-  }
+  void movedUp() { procParams_.growInPlace(); }
+  // The general paths say where they leave the depth, after the stack changed or failed to.
+  void keepDepth(int64_t depth) noexcept;
+  void allowMovesInPlace() noexcept;
   // Out of line, so that the usual moves need no stack frame of their own.
   [[gnu::noinline]] int32_t pushAnyDepth(std::string_view strProc) noexcept;
   [[gnu::noinline]] int32_t pushConverted(std::u16string_view strProc) noexcept;
@@ -177,7 +174,10 @@ class clsErrHandler {
 
   std::shared_ptr<SysObj> sysObj_;
   NameStack stack_{2};
-  int32_t stackDepth_ = 0;
+  // The depth is the stack's top index plus this, which is 0 but where the two fell out of step:
+  // a new stack holds two entries at depth 0, a Push that failed to grow the stack still counted
+  // itself, a Pop refused for want of a parameter slot had already cut the stack.
+  int64_t depthOffset_ = -1;
   std::string traceFile_;
   std::string traceLine_;  // reused: tracing stays at the cost of the file system calls
 

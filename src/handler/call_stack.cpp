@@ -29,42 +29,57 @@ int32_t clsErrHandler::pushConverted(std::u16string_view strProc) noexcept {
 }
 
 int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) noexcept {
+  int64_t depth = StackDepth();
   try {
-    if (stackDepth_ == INT32_MAX) raiseOverflow();
-    ++stackDepth_;
-    const size_t depth = static_cast<size_t>(stackDepth_);
-    if (stack_.size() == depth) {
+    if (depth == INT32_MAX) raiseOverflow();
+    ++depth;  // counted even when the stack cannot grow
+    const size_t top = static_cast<size_t>(depth);
+    if (stack_.size() == top) {
       stack_.push(strProc);
     } else {
-      stack_.resize(depth + 1);
-      stack_[depth].assign(strProc);
+      stack_.resize(top + 1);
+      stack_[top].assign(strProc);
     }
-    procParams_.resize(static_cast<size_t>(stackDepth_) + 1);
-    if (traceExecution_) writeTraceLine(stack_[depth]);
+    keepDepth(depth);
+    procParams_.resize(top + 1);
+    if (traceExecution_) writeTraceLine(stack_[top]);
     return 0;
   } catch (...) {
+    keepDepth(depth);
     return currentFailure().number();
   }
 }
 
 int32_t clsErrHandler::popAnyDepth() noexcept {
+  int64_t depth = StackDepth();
   try {
     if (stack_.size() == 1) return 0;
-    if (static_cast<size_t>(stackDepth_) >= stack_.size()) raiseSubscript();
-    if (stackDepth_ == 0) stack_[0].clear();
-    stack_.resize(stackDepth_ > 0 ? static_cast<size_t>(stackDepth_) : 1);
-    if (!procParams_.exists() || static_cast<size_t>(stackDepth_) >= procParams_.size()) raiseSubscript();
-    procParams_[static_cast<size_t>(stackDepth_)].reset();
-    if (stackDepth_ > 0) --stackDepth_;
-    procParams_.resize(static_cast<size_t>(stackDepth_) + 1);
+    const size_t top = static_cast<size_t>(depth);
+    if (top >= stack_.size()) raiseSubscript();
+    if (top == 0) stack_[0].clear();
+    stack_.resize(top > 0 ? top : 1);
+    keepDepth(depth);
+    if (!procParams_.exists() || top >= procParams_.size()) raiseSubscript();
+    procParams_[top].reset();
+    if (depth > 0) --depth;
+    keepDepth(depth);
+    procParams_.resize(static_cast<size_t>(depth) + 1);
     return 0;
   } catch (...) {
+    keepDepth(depth);
     return currentFailure().number();
   }
 }
 
+void clsErrHandler::keepDepth(int64_t depth) noexcept {
+  depthOffset_ = depth - (static_cast<int64_t>(stack_.size()) - 1);
+  allowMovesInPlace();
+}
+
+void clsErrHandler::allowMovesInPlace() noexcept { stack_.allowInPlace(!traceExecution_ && depthOffset_ == 0); }
+
 void clsErrHandler::AddParam(const std::string& sParam, const std::string& sType, const Variant& vVal) {
-  procParamsSlot(procParams_, stackDepth_)->Add(sParam, sType, vVal);
+  procParamsSlot(procParams_, StackDepth())->Add(sParam, sType, vVal);
 }
 
 std::string clsErrHandler::ShowParam() {

@@ -14,7 +14,9 @@ clsErrHandler::clsErrHandler(Platform& platform)
     : platform_(platform),
       threadState_(threadState()),
       procParams_(threadState_.part<ProcParamTable>()),
-      mail_(threadState_.part<MailValues>()) {}
+      mail_(threadState_.part<MailValues>()) {
+  allowMovesInPlace();
+}
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
 clsErrHandler::~clsErrHandler() = default;
 

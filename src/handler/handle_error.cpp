@@ -33,8 +33,9 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     if (num == 0) return 0;
 
     CollectDBErrors(cn_, *platform_.locale, errNum_, errDesc_, errorType_);
-    if (static_cast<size_t>(stackDepth_) >= stack_.size()) raiseSubscript();
-    procName_ = stack_[static_cast<size_t>(stackDepth_)];
+    const auto depth = static_cast<size_t>(StackDepth());
+    if (depth >= stack_.size()) raiseSubscript();
+    procName_ = stack_[depth];
 
     bool cancel = false;
     raiseBeforeHandlerCalled(cancel);
@@ -76,7 +77,7 @@ void clsErrHandler::buildSections(Steps& step, const SysObj& sys) {
       .application = [this] { return appObject_; },
       .connection = [this] { return cn_; },
       .stackEntry = [this](size_t level) -> std::optional<std::string> {
-        if (level > static_cast<size_t>(stackDepth_)) return std::nullopt;
+        if (level > static_cast<size_t>(StackDepth())) return std::nullopt;
         if (level >= stack_.size()) raiseSubscript();
         return stack_[level];
       },

@@ -6,7 +6,7 @@ namespace quenvar {
 
 void clsErrHandler::TraceExecution(bool value) {
   traceExecution_ = value;
-  stack_.allowInPlace(!value);
+  allowMovesInPlace();
   if (!value) return;
   try {
     // Straight into the field: unlike the property, no separator is dropped, nothing created.

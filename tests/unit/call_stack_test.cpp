@@ -171,6 +171,20 @@ TEST(CallStack, HandlersOfOneThreadShareParametersThreadsDoNot) {
     EXPECT_EQ(second.Pop(), 0);
     EXPECT_EQ(failureNumber([&] { first.ShowParam(); }), err::kSubscript);
     EXPECT_EQ(first.Pop(), err::kSubscript);
+    // That Pop cut the stack before it was refused, so the depth runs ahead of it until a Push
+    // brings the two back in step, the entry passed over reading empty.
+    EXPECT_EQ(first.StackDepth(), 2);
+    second.Push("Other");
+    EXPECT_EQ(first.Push("Again"), 0);
+    EXPECT_EQ(names(first.CallStack()), (Names{"", "Outer", "", "Again"}));
+    EXPECT_EQ(first.Pop(), 0);
+    EXPECT_EQ(first.Pop(), 0);
+    EXPECT_EQ(first.StackDepth(), 1);
+    // A new stack holds two entries at depth 0, likewise out of step until its first move.
+    clsErrHandler third(s.platform);
+    EXPECT_EQ(third.Pop(), 0);
+    EXPECT_EQ(third.StackDepth(), 0);
+    EXPECT_EQ(names(third.CallStack()), (Names{""}));
 
     onFreshThread([] {
       fake::Services other;

@@ -155,7 +155,8 @@ class NameStack {
   // Push's and Pop's usual move: onto a kept entry of the name's length (the same call paths run
   // again and again), and back without giving storage back.
   bool canPushInPlace(size_t length) const { return size_ < pushLimit_ && slots_[size_].size() == length; }
-  // Off while every Push must take the general way (a traced handler writes each one down).
+  // Off while every move must take the general way: a traced handler writes each Push down, and
+  // the owner may keep a depth out of step with the stack.
   void allowInPlace(bool allowed) {
     inPlaceAllowed_ = allowed;
     kept();
@@ -177,19 +178,20 @@ class NameStack {
       slots_.emplace_back();
       kept();
     }
-    std::string& slot = slots_[size_++];
-    if (slot.size() != name.size()) {
+    // Into sight only once it holds the name: a failed allocation leaves the stack as it was.
+    std::string& slot = slots_[size_];
+    if (slot.size() != name.size())
       slot.assign(name);
-      return;
-    }
-    copyChars(slot.data(), name.data(), name.size());
+    else
+      copyChars(slot.data(), name.data(), name.size());
+    ++size_;
   }
 
  private:
   void kept() {
     held_ = slots_.size();
     pushLimit_ = inPlaceAllowed_ ? std::min(held_, kMostInPlace) : 0;
-    popFloor_ = KeptStorage::popFloor(held_);
+    popFloor_ = inPlaceAllowed_ ? KeptStorage::popFloor(held_) : SIZE_MAX;
   }
   // As many entries as a 32-bit depth counts: a Push past them takes the general way, which
   // refuses it.
@@ -199,7 +201,7 @@ class NameStack {
   size_t size_;
   size_t held_ = 0;
   size_t pushLimit_ = 0;  // Push's usual move only below this size
-  size_t popFloor_ = 1;
+  size_t popFloor_ = 1;  // Pop's usual move only above this size
   bool inPlaceAllowed_ = true;
 };
 
