@@ -86,7 +86,7 @@ class clsErrHandler {
   int32_t Push(std::string_view strProc) noexcept {
     if (!pushesInPlace(strProc.size())) return pushAnyDepth(strProc);
     stack_.pushInPlace(strProc);
-    movedUp();
+    procParams_.growInPlace();
     return 0;
   }
   // The same from UTF-16, as automation clients hold names: an ASCII name goes onto the stack
@@ -95,7 +95,7 @@ class clsErrHandler {
   // The usual moves alone: false, with nothing changed that can be seen, when they do not apply.
   bool tryPushInPlace(std::u16string_view strProc) noexcept {
     if (!pushesInPlace(strProc.size()) || !stack_.pushInPlace(strProc)) return false;
-    movedUp();
+    procParams_.growInPlace();
     return true;
   }
   int32_t Pop() noexcept { return tryPopInPlace() ? 0 : popAnyDepth(); }
@@ -130,8 +130,7 @@ class clsErrHandler {
   bool pushesInPlace(size_t length) const {
     return procParams_.size() == stack_.size() && procParams_.canGrowInPlace() && stack_.canPushInPlace(length);
   }
-  void movedUp() { procParams_.growInPlace(); }
-  // The general paths say where they leave the depth, after the stack changed or failed to.
+  // The general paths say where they leave the depth, whether the stack changed or failed to.
   void keepDepth(int64_t depth) noexcept;
   void allowMovesInPlace() noexcept;
   // Out of line, so that the usual moves need no stack frame of their own.

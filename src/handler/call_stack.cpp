@@ -30,6 +30,7 @@ int32_t clsErrHandler::pushConverted(std::u16string_view strProc) noexcept {
 
 int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) noexcept {
   int64_t depth = StackDepth();
+  int32_t status = 0;
   try {
     if (depth == INT32_MAX) raiseOverflow();
     ++depth;  // counted even when the stack cannot grow
@@ -40,35 +41,34 @@ int32_t clsErrHandler::pushAnyDepth(std::string_view strProc) noexcept {
       stack_.resize(top + 1);
       stack_[top].assign(strProc);
     }
-    keepDepth(depth);
     procParams_.resize(top + 1);
     if (traceExecution_) writeTraceLine(stack_[top]);
-    return 0;
   } catch (...) {
-    keepDepth(depth);
-    return currentFailure().number();
+    status = currentFailure().number();
   }
+  keepDepth(depth);
+  return status;
 }
 
 int32_t clsErrHandler::popAnyDepth() noexcept {
   int64_t depth = StackDepth();
+  int32_t status = 0;
   try {
-    if (stack_.size() == 1) return 0;
-    const size_t top = static_cast<size_t>(depth);
-    if (top >= stack_.size()) raiseSubscript();
-    if (top == 0) stack_[0].clear();
-    stack_.resize(top > 0 ? top : 1);
-    keepDepth(depth);
-    if (!procParams_.exists() || top >= procParams_.size()) raiseSubscript();
-    procParams_[top].reset();
-    if (depth > 0) --depth;
-    keepDepth(depth);
-    procParams_.resize(static_cast<size_t>(depth) + 1);
-    return 0;
+    if (stack_.size() > 1) {
+      const size_t top = static_cast<size_t>(depth);
+      if (top >= stack_.size()) raiseSubscript();
+      if (top == 0) stack_[0].clear();
+      stack_.resize(top > 0 ? top : 1);
+      if (!procParams_.exists() || top >= procParams_.size()) raiseSubscript();
+      procParams_[top].reset();
+      if (depth > 0) --depth;
+      procParams_.resize(static_cast<size_t>(depth) + 1);
+    }
   } catch (...) {
-    keepDepth(depth);
-    return currentFailure().number();
+    status = currentFailure().number();
   }
+  keepDepth(depth);
+  return status;
 }
 
 void clsErrHandler::keepDepth(int64_t depth) noexcept {

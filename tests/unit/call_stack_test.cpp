@@ -174,6 +174,8 @@ TEST(CallStack, HandlersOfOneThreadShareParametersThreadsDoNot) {
     // That Pop cut the stack before it was refused, so the depth runs ahead of it until a Push
     // brings the two back in step, the entry passed over reading empty.
     EXPECT_EQ(first.StackDepth(), 2);
+    first.TraceExecution(true);  // and off again: that ends only the tracing's own hold
+    first.TraceExecution(false);
     second.Push("Other");
     EXPECT_EQ(first.Push("Again"), 0);
     EXPECT_EQ(names(first.CallStack()), (Names{"", "Outer", "", "Again"}));
