@@ -26,6 +26,7 @@ class AutomationError : public std::runtime_error {
 namespace err {
 inline constexpr int32_t kInvalidCall = 5;
 inline constexpr int32_t kOverflow = 6;
+inline constexpr int32_t kOutOfMemory = 7;
 inline constexpr int32_t kSubscript = 9;
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kBadFileName = 52;

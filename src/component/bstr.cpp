@@ -11,7 +11,7 @@ std::string fromBstr(BSTR text) { return utf8FromUtf16(bstrView(text)); }
 BSTR toBstr(std::string_view text) {
   std::wstring wide = win32::widen(text);
   BSTR b = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  if (!b) throw AutomationError(7, "Out of memory");
+  if (!b) throw AutomationError(err::kOutOfMemory, "Out of memory");
   return b;
 }
 

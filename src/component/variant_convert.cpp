@@ -185,7 +185,7 @@ void toVariant(const Variant& value, VARIANT* out) {
       const VariantArray& a = *value.array();
       SAFEARRAYBOUND bound{static_cast<ULONG>(a.items.size()), a.lowerBound};
       SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
-      if (!array) throw AutomationError(7, "Out of memory");
+      if (!array) throw AutomationError(err::kOutOfMemory, "Out of memory");
       for (size_t i = 0; i < a.items.size(); ++i) {
         VARIANT element;
         try {

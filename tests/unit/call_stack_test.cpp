@@ -60,6 +60,23 @@ TEST(CallStack, Utf16NamesReadAsUtf8OnEveryPath) {
   }
 }
 
+// A name no string can hold, onto an entry that kept another: the Push fails as out of memory,
+// shows nothing of either name and still counts itself, as when the stack cannot grow.
+TEST(CallStack, APushThatCannotKeepItsNameStillCountsItself) {
+  onFreshThread([] {
+    fake::Services s;
+    clsErrHandler h(s.platform);
+    h.Push("Alpha");
+    h.Pop();
+    const std::string_view unholdable("x", std::string().max_size() + 1);
+    EXPECT_EQ(h.Push(unholdable), err::kOutOfMemory);
+    EXPECT_EQ(names(h.CallStack()), (Names{""}));
+    EXPECT_EQ(h.StackDepth(), 1);
+    EXPECT_EQ(h.Push("Beta"), 0);
+    EXPECT_EQ(names(h.CallStack()), (Names{"", "", "Beta"}));
+  });
+}
+
 TEST(CallStack, ParameterTableExistsOnlyAfterTheThreadsFirstPush) {
   onFreshThread([] {
     fake::Services s;

@@ -26,10 +26,8 @@ class Bstr {
   BSTR value_ = nullptr;
 };
 
-constexpr int32_t kOutOfMemory = 7;
-
 [[noreturn]] void raiseConversionFailure(HRESULT result) {
-  if (result == E_OUTOFMEMORY) throw AutomationError(kOutOfMemory, "Out of memory");
+  if (result == E_OUTOFMEMORY) throw AutomationError(err::kOutOfMemory, "Out of memory");
   if (result == DISP_E_TYPEMISMATCH) raiseTypeMismatch();
   // Out of the calendar's range or a number that has no text.
   raiseOverflow();
