@@ -97,9 +97,12 @@ void SmtpSession::SendEmail(const std::string& MailServerName, const std::string
   if (socket.state() != Socket::State::Closed) socket.close();
   partial_.clear();  // what a dropped connection left half-said means nothing on the next one
   lineHead_.clear();
+  const bool secure = !transport_.classic();
+  // Nor, for the secure session, a reply an earlier connection left unmatched: it would pass
+  // for this server's greeting.
+  if (secure) held_.clear();
   const std::string server = mail::singleLine(MailServerName);
   socket.connect(server, transport_.port);
-  const bool secure = !transport_.classic();
   if (secure && !secureStart(server)) return;
 
   struct Row {
@@ -146,6 +149,14 @@ bool SmtpSession::expect(const char* code, const char* step) {
   std::string text = lastReply_;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return giveUp(step, "the server answered " + mail::singleLine(text));
+}
+
+bool SmtpSession::dropClearText() {
+  const bool any = !partial_.empty() || !lineHead_.empty() || !held_.empty();
+  partial_.clear();
+  lineHead_.clear();
+  held_.clear();
+  return any;
 }
 
 bool SmtpSession::waitForTls(const char* step) {
@@ -198,6 +209,10 @@ bool SmtpSession::secureStart(const std::string& serverName) {
       if (!offers(lastReply_, "STARTTLS")) return giveUp("STARTTLS", "the server does not offer TLS");
       socket.send("STARTTLS\r\n");
       if (!expect("220", "STARTTLS")) return false;
+      // Whatever came in clear behind the 220 (what has arrived already, too) is a man in the
+      // middle's: kept, it would read as the first words of the secure server.
+      services_.pump.runOnce(0);
+      if (dropClearText()) return giveUp("STARTTLS", "the server sent data before the handshake");
       socket.startTls(serverName, transport_.caFile);
       if (!waitForTls("TLS handshake")) return false;
       socket.send(ehlo);  // what the server offers may change once the connection is private

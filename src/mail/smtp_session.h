@@ -50,6 +50,8 @@ class SmtpSession {
   // the connection closed).
   bool secureStart(const std::string& serverName);
   bool waitForTls(const char* step);
+  // Forgets what arrived in clear and not yet used; true when there was any.
+  bool dropClearText();
   // The next complete reply, which must carry `code`: any other ends the session at once.
   bool expect(const char* code, const char* step);
   bool signIn(const std::string& capabilities);

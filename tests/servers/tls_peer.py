@@ -6,15 +6,21 @@
 Makes in FOLDER, with the openssl tool, a test CA (ca.pem), another CA (other.pem), both in
 bundle.pem (the other first), nocert.pem (no certificate) and the peers' certificates for
 mail.quenvar.test and 127.0.0.1 (O=Quenvar Test, CN=mail.quenvar.test); the test CA is trusted
-nowhere but through a CA file. Then writes FOLDER/ports ("name port" lines) once every peer
+nowhere but through a CA file; huge.pem (over 4 MB) and fifo.pem (a FIFO) are no CA files to
+read. Then writes FOLDER/ports ("name port" lines) once every peer
 listens, and serves until killed.
 
   tls, tls12 (TLS 1.2 at most), expired (a certificate that ended in 2020), early (one that
-      begins in 2099): send "220 tls ready" at once after the handshake, take bytes up to
-      "QUIT\\r\\n", answer "250 <count> <crc32> <TLS version>", PATTERN and "221 bye", then
-      close_notify.
+      begins in 2099), and the attacks a client must refuse: forged (self-signed, copying the
+      test CA's subject and serial number), clientauth (from the test CA, for clients only),
+      ipname (from the test CA, 127.0.0.1 as a DNS name and common name, no address entry),
+      tls10 (TLS 1.0 only): send "220 tls ready" at once after the handshake, take bytes up to
+      "QUIT\\r\\n", answer "250 <count> <crc32> <TLS version> <server name asked for, or ->",
+      PATTERN and "221 bye", then close_notify.
   plain: answers "220 hello" and no TLS.   hangup: closes after the first bytes, half a record sent.
   junk: answers a ServerHello of nonsense.
+  forged-smtp: a mail server behind the forged certificate, TLS from the first byte; it offers
+      AUTH PLAIN and LOGIN and writes every line it receives to FOLDER/forged-smtp.log.
 """
 import os
 import socket
@@ -22,7 +28,11 @@ import ssl
 import subprocess
 import sys
 import threading
+import warnings
 import zlib
+
+# TLS 1.0 is deprecated: the tls10 peer offers it on purpose, for clients that must refuse it.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
 
 PATTERN = b"0123456789abcdef" * 18750  # 300000 bytes, many records
 
@@ -40,6 +50,20 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:mail.quenvar.test, IP:127.0.0.1
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[client_ext]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = clientAuth
+subjectAltName = DNS:mail.quenvar.test, IP:127.0.0.1
+[ipname_ext]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:127.0.0.1
+[forged_ext]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign,digitalSignature
+subjectAltName = DNS:mail.quenvar.test, IP:127.0.0.1
 [ca]
 default_ca = test_ca
 [test_ca]
@@ -70,25 +94,48 @@ def make_certificates(folder):
     for name in ("ca", "other"):
         openssl("req", "-config", "test.cnf", "-x509", *key, "-keyout", name + ".key", "-out", name + ".pem",
                 "-days", "3", "-extensions", "ca_ext", "-subj", "/O=Quenvar Test/CN=Quenvar Test CA " + name)
-    for name, dates in (("server", ["-days", "2"]),
-                        ("expired", ["-startdate", "20200101000000Z", "-enddate", "20200201000000Z"]),
-                        ("early", ["-startdate", "20990101000000Z", "-enddate", "20990201000000Z"])):
+    days = ["-days", "2"]
+    for name, cn, extensions, dates in (
+            ("server", "mail.quenvar.test", "server_ext", days),
+            ("expired", "mail.quenvar.test", "server_ext", ["-startdate", "20200101000000Z", "-enddate", "20200201000000Z"]),
+            ("early", "mail.quenvar.test", "server_ext", ["-startdate", "20990101000000Z", "-enddate", "20990201000000Z"]),
+            ("clientauth", "mail.quenvar.test", "client_ext", days),
+            ("ipname", "127.0.0.1", "ipname_ext", days)):
         openssl("req", "-config", "test.cnf", "-new", *key, "-keyout", name + ".key", "-out", name + ".csr",
-                "-subj", "/O=Quenvar Test/CN=mail.quenvar.test")
-        openssl("ca", "-batch", "-config", "test.cnf", "-extensions", "server_ext", "-notext", "-preserveDN", *dates,
+                "-subj", "/O=Quenvar Test/CN=" + cn)
+        openssl("ca", "-batch", "-config", "test.cnf", "-extensions", extensions, "-notext", "-preserveDN", *dates,
                 "-in", name + ".csr", "-out", name + ".pem")
+    # Both the subject and the serial number of a CA are public: anyone can copy them into a
+    # certificate of their own key.
+    serial = subprocess.run(["openssl", "x509", "-in", "ca.pem", "-noout", "-serial"], cwd=folder, check=True,
+                            capture_output=True, text=True).stdout.strip().split("=")[1]
+    openssl("req", "-config", "test.cnf", "-x509", *key, "-keyout", "forged.key", "-out", "forged.pem", "-days", "2",
+            "-set_serial", "0x" + serial, "-extensions", "forged_ext", "-subj", "/O=Quenvar Test/CN=Quenvar Test CA ca")
     read = lambda name: open(os.path.join(folder, name), "rb").read()
     with open(os.path.join(folder, "bundle.pem"), "wb") as f:
         f.write(b"a bundle: another CA first\n" + read("other.pem") + read("ca.pem"))
     with open(os.path.join(folder, "nocert.pem"), "wb") as f:
         f.write(b"no certificate here\n" + read("server.key"))
+    with open(os.path.join(folder, "huge.pem"), "wb") as f:
+        f.write(read("ca.pem") + b"#" * (4 << 20))
+    os.mkfifo(os.path.join(folder, "fifo.pem"))  # no writer ever opens it
 
 
-def tls_peer(folder, name, highest=None):
+def server_context(folder, name, highest=None, lowest=None):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key"))
+    if lowest:
+        context.minimum_version = lowest
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")  # OpenSSL 3 refuses TLS 1.0 at any higher level
     if highest:
         context.maximum_version = highest
+    names = {}
+    context.sni_callback = lambda s, name, _: names.__setitem__(id(s), name)
+    return context, names
+
+
+def tls_peer(folder, name, highest=None, lowest=None):
+    context, names = server_context(folder, name, highest, lowest)
 
     def serve(conn):
         with context.wrap_socket(conn, server_side=True) as s:
@@ -100,9 +147,36 @@ def tls_peer(folder, name, highest=None):
                     return
                 data += chunk
             body = bytes(data[:-6])
-            reply = b"250 %d %08x %s\r\n" % (len(body), zlib.crc32(body), s.version().encode())
+            sni = names.pop(id(s), None) or "-"
+            reply = b"250 %d %08x %s %s\r\n" % (len(body), zlib.crc32(body), s.version().encode(), sni.encode())
             s.sendall(reply + PATTERN + b"221 bye\r\n")
             s.unwrap()
+    return serve
+
+
+def smtp_peer(folder, name):
+    context, _ = server_context(folder, name)
+    log = os.path.join(folder, name + "-smtp.log")
+    replies = {b"EHLO": b"250-forged\r\n250 AUTH PLAIN LOGIN\r\n", b"AUTH": b"235 ok\r\n", b"DATA": b"354 go\r\n",
+               b"QUIT": b"221 bye\r\n"}
+
+    def serve(conn):
+        with context.wrap_socket(conn, server_side=True) as s, s.makefile("rb") as lines:
+            s.sendall(b"220 forged ready\r\n")
+            data = False
+            for line in lines:
+                with open(log, "ab") as f:
+                    f.write(line)
+                verb = line.split(b" ")[0].strip().upper()
+                if data:
+                    data = line != b".\r\n"
+                    if not data:
+                        s.sendall(b"250 queued\r\n")
+                    continue
+                data = verb == b"DATA"
+                s.sendall(replies.get(verb, b"250 ok\r\n"))
+                if verb == b"QUIT":
+                    return
     return serve
 
 
@@ -151,6 +225,10 @@ def main():
     make_certificates(folder)
     peers = {"tls": tls_peer(folder, "server"), "tls12": tls_peer(folder, "server", ssl.TLSVersion.TLSv1_2),
              "expired": tls_peer(folder, "expired"), "early": tls_peer(folder, "early"),
+             "forged": tls_peer(folder, "forged"), "clientauth": tls_peer(folder, "clientauth"),
+             "ipname": tls_peer(folder, "ipname"),
+             "tls10": tls_peer(folder, "server", ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1),
+             "forged-smtp": smtp_peer(folder, "forged"),
              "plain": plain, "hangup": hangup, "junk": junk}
     lines = "".join("%s %d\n" % (name, listen(name, serve)) for name, serve in peers.items())
     with open(os.path.join(folder, "ports.tmp"), "w") as f:

@@ -373,6 +373,7 @@ TEST(SecureSmtp, EachPathEndsInItsOutcome) {
     std::string tlsRefusal;
     Chunks wire;  // up to the first MAIL, or all when the session gave up
     std::string notice;
+    std::string held = {};  // a reply an earlier connection left unmatched
   };
   const Case cases[] = {
       {"STARTTLS then AUTH PLAIN", SmtpSecurity::kStartTls, "ops", {{"EHLO", {kOffered}}, {"STARTTLS", {"220 go\r\n"}}, {"AUTH", {"235 ok\r\n"}}}, "",
@@ -406,6 +407,18 @@ TEST(SecureSmtp, EachPathEndsInItsOutcome) {
        {{"EHLO", {kOffered}}, {"AUTH", {"235 ok\r\n"}}, {"MAIL", {"553 5.7.1 Sender not owned by ops\r\n"}}}, "",
        {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n", plain},
        "SMTP MAIL FROM failed: the server answered 553 5.7.1 Sender not owned by ops"},
+      // Clear text behind STARTTLS's 220, in its read or already arrived after it: a man in the
+      // middle's words that would open the secure server's first reply.
+      {"clear text in the 220's read", SmtpSecurity::kStartTls, "ops",
+       {{"EHLO", {kOffered}}, {"STARTTLS", {"220 go\r\n250-AUTH PLAIN"}}, {"AUTH", {"235 ok\r\n"}}}, "",
+       {"connect mail.example.com:587", "EHLO build7\r\n", "STARTTLS\r\n", "close"},
+       "SMTP STARTTLS failed: the server sent data before the handshake"},
+      {"clear text after the 220", SmtpSecurity::kStartTls, "ops",
+       {{"EHLO", {kOffered}}, {"STARTTLS", {"220 go\r\n", "250 AUTH PLAIN\r\n"}}, {"AUTH", {"235 ok\r\n"}}}, "",
+       {"connect mail.example.com:587", "EHLO build7\r\n", "STARTTLS\r\n", "close"},
+       "SMTP STARTTLS failed: the server sent data before the handshake"},
+      {"an earlier connection's reply", SmtpSecurity::kImplicitTls, "", {{"EHLO", {kOffered}}}, "",
+       {"connect mail.example.com:587", "tls mail.example.com ca.pem", "EHLO build7\r\n"}, kSent, "554 old\r\n"},
       {"a user name without TLS", SmtpSecurity::kNone, "ops", {}, "", {},
        "SMTP sign-in refused: a user name needs TLS (SMTPSecurity 1 or 2), as the password is never sent in clear"},
   };
@@ -414,7 +427,7 @@ TEST(SecureSmtp, EachPathEndsInItsOutcome) {
     for (const auto& [verb, chunks] : c.script) net.script[verb] = chunks;
     net.tlsRefusal = c.tlsRefusal;
     fake::MessageBoxService box;
-    std::string held;
+    std::string held = c.held;
     SmtpSession session({net, net, net, net, box}, held,
                         SmtpTransport{.port = 587, .security = c.security, .userName = c.user, .caFile = "ca.pem"},
                         "s3cret");

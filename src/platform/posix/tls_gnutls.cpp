@@ -3,10 +3,14 @@
 #include <arpa/inet.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <list>
 #include <mutex>
+#include <optional>
 
 namespace quenvar::posix {
 
@@ -17,7 +21,11 @@ bool isAddress(const std::string& name) {
   return ::inet_pton(AF_INET, name.c_str(), scratch) == 1 || ::inet_pton(AF_INET6, name.c_str(), scratch) == 1;
 }
 
-std::string libraryWords(int error) {
+constexpr const char* kOldVersion = "the server offers no TLS version of 1.2 or later";
+
+std::string libraryWords(gnutls_session_t tls, int error) {
+  // A server that speaks only older versions refuses the ClientHello with this alert.
+  if (error == GNUTLS_E_FATAL_ALERT_RECEIVED && gnutls_alert_get(tls) == GNUTLS_A_PROTOCOL_VERSION) return kOldVersion;
   switch (error) {
     case GNUTLS_E_PREMATURE_TERMINATION:
     case GNUTLS_E_PULL_ERROR:
@@ -35,21 +43,50 @@ std::string libraryWords(int error) {
 
 using Credentials = std::shared_ptr<gnutls_certificate_credentials_st>;
 
+// As the Windows build: no anchors file is larger, and a FIFO or device named as one must not
+// hold the session up.
+constexpr size_t kMostAnchorBytes = 4 << 20;
+
+// The PEM file's bytes, or nothing with `failure` set.
+std::optional<std::string> readAnchors(const std::string& caFile, std::string& failure) {
+  failure = "the trust anchors file " + caFile + " cannot be read";
+  const int fd = ::open(caFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat file{};
+  std::string pem;
+  bool whole = ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
+  for (char chunk[65536]; whole && pem.size() <= kMostAnchorBytes;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      whole = n == 0;
+      break;
+    }
+    pem.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (!whole) return std::nullopt;
+  if (pem.size() > kMostAnchorBytes) {
+    failure = "the trust anchors file " + caFile + " is larger than 4 MB";
+    return std::nullopt;
+  }
+  failure.clear();
+  return pem;
+}
+
 // Reading the system's trust store takes tens of milliseconds, more than the rest of a session
-// on loopback: the anchors are read once per process and version of the CA file, and shared
+// on loopback: the anchors are read once per process and content of the CA file, and shared
 // by the sessions of every thread (GnuTLS only reads them once set up). Null with `failure` set
 // when they cannot be had.
 Credentials trustAnchors(const std::string& caFile, std::string& failure) {
-  std::string key = caFile;
+  std::string pem;
   if (!caFile.empty()) {
-    struct stat file{};
-    if (::stat(caFile.c_str(), &file) != 0) {
-      failure = "the trust anchors file " + caFile + " cannot be read";
-      return nullptr;
-    }
-    key += '\n' + std::to_string(file.st_mtim.tv_sec) + '.' + std::to_string(file.st_mtim.tv_nsec) + '/' +
-           std::to_string(file.st_size);
+    std::optional<std::string> read = readAnchors(caFile, failure);
+    if (!read) return nullptr;
+    pem = std::move(*read);
   }
+  // An empty file is no file: it must not find the system's anchors alone.
+  const std::string key = caFile.empty() ? std::string() : "file\n" + pem;
   static std::mutex lock;
   // Never destroyed: a session may still hold anchors while the process ends.
   static auto* cache = new std::list<std::pair<std::string, Credentials>>;
@@ -66,11 +103,12 @@ Credentials trustAnchors(const std::string& caFile, std::string& failure) {
   }
   Credentials anchors(made, gnutls_certificate_free_credentials);
   gnutls_certificate_set_x509_system_trust(made);  // none at all is still a usable setup
-  if (!caFile.empty() && gnutls_certificate_set_x509_trust_file(made, caFile.c_str(), GNUTLS_X509_FMT_PEM) <= 0) {
-    failure = "the trust anchors file " + caFile + " cannot be read or holds no PEM certificate";
+  const gnutls_datum_t data{reinterpret_cast<unsigned char*>(pem.data()), static_cast<unsigned>(pem.size())};
+  if (!caFile.empty() && gnutls_certificate_set_x509_trust_mem(made, &data, GNUTLS_X509_FMT_PEM) <= 0) {
+    failure = "the trust anchors file " + caFile + " holds no PEM certificate";
     return nullptr;
   }
-  cache->emplace_front(std::move(key), anchors);
+  cache->emplace_front(key, anchors);
   if (cache->size() > 4) cache->pop_back();
   return anchors;
 }
@@ -103,16 +141,24 @@ struct GnuTlsClient::Session {
   // Revocation is not checked: the certificates of private and test authorities name no
   // reachable responder, and a session must not wait on one.
   bool verified() {
+    if (gnutls_protocol_get_version(tls) < GNUTLS_TLS1_2) {
+      failure = kOldVersion;
+      return false;
+    }
     unsigned status = 0;
-    if (const int r = gnutls_certificate_verify_peers3(tls, serverName.c_str(), &status); r < 0) {
-      failure = "the server's certificate cannot be checked: " + libraryWords(r);
+    // The name, and the purpose: a certificate the CA issued for a client is no server's.
+    gnutls_typed_vdata_st checks[] = {
+        {GNUTLS_DT_DNS_HOSTNAME, reinterpret_cast<unsigned char*>(serverName.data()), 0},
+        {GNUTLS_DT_KEY_PURPOSE_OID, reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER)), 0}};
+    if (const int r = gnutls_certificate_verify_peers(tls, checks, 2, &status); r < 0) {
+      failure = "the server's certificate cannot be checked: " + libraryWords(tls, r);
       return false;
     }
     if (status == 0) return true;
     const std::string named = " (" + subject() + ")";
     constexpr unsigned kUntrusted = GNUTLS_CERT_SIGNER_NOT_FOUND | GNUTLS_CERT_SIGNER_NOT_CA |
                                     GNUTLS_CERT_REVOKED | GNUTLS_CERT_INSECURE_ALGORITHM |
-                                    GNUTLS_CERT_SIGNATURE_FAILURE;
+                                    GNUTLS_CERT_SIGNATURE_FAILURE | GNUTLS_CERT_PURPOSE_MISMATCH;
     if (status & kUntrusted) failure = "the server's certificate is not trusted" + named;
     else if (status & GNUTLS_CERT_EXPIRED) failure = "the server's certificate has expired" + named;
     else if (status & GNUTLS_CERT_NOT_ACTIVATED) failure = "the server's certificate is not valid yet" + named;
@@ -132,7 +178,11 @@ GnuTlsClient::GnuTlsClient(int fd, const std::string& serverName, const std::str
     s.failure = "TLS cannot be set up on this machine";
     return;
   }
-  gnutls_set_default_priority(s.tls);
+  // TLS 1.2 at least, whatever the system's defaults still allow.
+  if (gnutls_set_default_priority_append(s.tls, "-VERS-SSL3.0:-VERS-TLS1.0:-VERS-TLS1.1:-VERS-DTLS-ALL", nullptr, 0) < 0) {
+    s.failure = "TLS cannot be set up on this machine";
+    return;
+  }
   gnutls_credentials_set(s.tls, GNUTLS_CRD_CERTIFICATE, s.credentials.get());
   // Server name indication carries host names only.
   if (!isAddress(serverName)) gnutls_server_name_set(s.tls, GNUTLS_NAME_DNS, serverName.data(), serverName.size());
@@ -151,7 +201,7 @@ GnuTlsClient::Progress GnuTlsClient::handshake() {
   if (r == GNUTLS_E_AGAIN || r == GNUTLS_E_INTERRUPTED) return Progress::Again;
   if (r < 0 && !gnutls_error_is_fatal(r)) return Progress::Again;
   if (r < 0) {
-    s.failure = libraryWords(r);
+    s.failure = libraryWords(s.tls, r);
     return Progress::Failed;
   }
   return s.verified() ? Progress::Done : Progress::Failed;
@@ -163,7 +213,7 @@ std::ptrdiff_t GnuTlsClient::send(std::string_view bytes) {
   const ssize_t n = gnutls_record_send(session_->tls, bytes.data(), bytes.size());
   if (n >= 0) return n;
   if (n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED) return 0;
-  session_->failure = libraryWords(static_cast<int>(n));
+  session_->failure = libraryWords(session_->tls, static_cast<int>(n));
   return -1;
 }
 
@@ -172,7 +222,7 @@ std::ptrdiff_t GnuTlsClient::receive(char* buffer, std::size_t size) {
   if (n > 0) return n;
   if (n == 0) return -1;  // the server ended the session
   if (!gnutls_error_is_fatal(static_cast<int>(n))) return 0;  // again, a ticket, a warning alert
-  session_->failure = libraryWords(static_cast<int>(n));
+  session_->failure = libraryWords(session_->tls, static_cast<int>(n));
   return -1;
 }
 

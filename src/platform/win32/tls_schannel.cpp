@@ -24,7 +24,10 @@ constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC
                            ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
 // More than any handshake flight; a peer that sends this much without a whole record is not TLS.
 constexpr size_t kMostBuffered = 1 << 20;
-constexpr DWORD kIgnoreUnknownCa = 0x100;  // SECURITY_FLAG_IGNORE_UNKNOWN_CA of <wininet.h>
+constexpr size_t kMostAnchorBytes = 4 << 20;
+constexpr DWORD kIgnoreUnknownCa = 0x100;       // SECURITY_FLAG_IGNORE_UNKNOWN_CA of <wininet.h>
+constexpr DWORD kIgnoreNameMismatch = 0x1000;  // SECURITY_FLAG_IGNORE_CERT_CN_INVALID
+constexpr const char* kOldVersion = "the server offers no TLS version of 1.2 or later";
 
 // The system's words for a status, with its number.
 std::string statusText(SECURITY_STATUS status) {
@@ -78,9 +81,14 @@ HCERTSTORE loadAnchors(const std::string& path, std::string& why) {
   std::string pem;
   char chunk[4096];
   DWORD read = 0;
-  while (pem.size() < kMostBuffered * 4 && ::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+  // A pipe or device named as the file would never end.
+  bool whole = ::GetFileType(file) == FILE_TYPE_DISK;
+  while (whole && pem.size() <= kMostAnchorBytes && (whole = ::ReadFile(file, chunk, sizeof chunk, &read, nullptr)) &&
+         read > 0)
     pem.append(chunk, read);
   ::CloseHandle(file);
+  if (!whole) return why = "the trust anchors file " + path + " cannot be read", nullptr;
+  if (pem.size() > kMostAnchorBytes) return why = "the trust anchors file " + path + " is larger than 4 MB", nullptr;
   const HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----", kEnd = "-----END CERTIFICATE-----";
   int count = 0;
@@ -120,13 +128,18 @@ std::string subjectOf(PCCERT_CONTEXT cert) {
   return out;
 }
 
-// Whether `name` is an IP address that `cert` names: Wine's SSL policy matches names against
-// DNS entries only.
+// The bytes of `name` when it is an IP address: their count, else 0.
+DWORD addressBytes(const std::wstring& name, BYTE (&address)[16]) {
+  return ::InetPtonW(AF_INET, name.c_str(), address) == 1    ? 4
+         : ::InetPtonW(AF_INET6, name.c_str(), address) == 1 ? 16
+                                                             : 0;
+}
+
+// Whether `name` is an IP address that `cert` names in an address entry: never a DNS name or
+// common name that spells it, which the SSL policy would match.
 bool namesAddress(PCCERT_CONTEXT cert, const std::wstring& name) {
   BYTE address[16];
-  const DWORD size = ::InetPtonW(AF_INET, name.c_str(), address) == 1    ? 4
-                     : ::InetPtonW(AF_INET6, name.c_str(), address) == 1 ? 16
-                                                                         : 0;
+  const DWORD size = addressBytes(name, address);
   const CERT_EXTENSION* extension =
       ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
   CERT_ALT_NAME_INFO* names = nullptr;
@@ -169,26 +182,28 @@ std::string checkCertificate(PCCERT_CONTEXT cert, const std::wstring& name, HCER
   const std::string subject = " (" + subjectOf(cert) + ")";
   if (!built || chain == nullptr || chain->cChain == 0) return "the server's certificate is not trusted" + subject;
 
-  // An untrusted root is no fault when the caFile holds it.
+  // An untrusted root is no fault when the caFile holds that very certificate: its whole
+  // encoding, not its issuer and serial number, which anyone can copy into one of their own.
   const CERT_SIMPLE_CHAIN* path = chain->rgpChain[0];
   const PCCERT_CONTEXT root = path->rgpElement[path->cElement - 1]->pCertContext;
   bool anchored = false;
-  if (anchors != nullptr) {
-    if (const PCCERT_CONTEXT found =
-            ::CertFindCertificateInStore(anchors, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr)) {
-      anchored = true;
-      ::CertFreeCertificateContext(found);
-    }
+  for (PCCERT_CONTEXT anchor = nullptr;
+       !anchored && anchors != nullptr && (anchor = ::CertEnumCertificatesInStore(anchors, anchor)) != nullptr;) {
+    anchored = anchor->cbCertEncoded == root->cbCertEncoded &&
+               std::memcmp(anchor->pbCertEncoded, root->pbCertEncoded, root->cbCertEncoded) == 0;
+    if (anchored) ::CertFreeCertificateContext(anchor);
   }
   DWORD faults =
       chain->TrustStatus.dwErrorStatus &
       ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
   if (anchored) faults &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
+  BYTE address[16];
+  const bool byAddress = addressBytes(name, address) != 0;
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = anchored ? kIgnoreUnknownCa : 0;
-  ssl.pwszServerName = const_cast<wchar_t*>(name.c_str());
+  ssl.fdwChecks = (anchored ? kIgnoreUnknownCa : 0) | (byAddress ? kIgnoreNameMismatch : 0);
+  ssl.pwszServerName = byAddress ? nullptr : const_cast<wchar_t*>(name.c_str());
   CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;
   policy.pvExtraPolicyPara = &ssl;
@@ -198,7 +213,7 @@ std::string checkCertificate(PCCERT_CONTEXT cert, const std::wstring& name, HCER
     status.dwError = static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
   ::CertFreeCertificateChain(chain);
   long error = static_cast<long>(status.dwError);
-  if (error == CERT_E_CN_NO_MATCH && namesAddress(cert, name)) error = 0;
+  if (error == 0 && byAddress && !namesAddress(cert, name)) error = CERT_E_CN_NO_MATCH;
   // The chain's own findings come first, whatever the policy makes of them: Wine's SSL policy
   // passes a chain that ends without a root (CERT_TRUST_IS_PARTIAL_CHAIN).
   if (faults & ~CERT_TRUST_IS_NOT_TIME_VALID)
@@ -231,6 +246,9 @@ void SchannelClient::fail(std::string why) {
 
 std::string SchannelClient::start(const std::string& serverName, const std::string& caFile) {
   serverName_ = widen(serverName);
+  BYTE address[16];
+  // Server name indication carries host names only (RFC 6066): an address goes without one.
+  indicated_ = addressBytes(serverName_, address) == 0;
   std::string out, why;
   if (!caFile.empty() && (anchors_ = loadAnchors(caFile, why)) == nullptr) return fail(why), out;
   if (!(haveCredentials_ = acquire(credentials_))) return fail("this system offers no TLS client"), out;
@@ -262,7 +280,7 @@ bool SchannelClient::handshakeStep(std::string& out) {
   SecBufferDesc inputs{SECBUFFER_VERSION, 2, input}, outputs{SECBUFFER_VERSION, 1, output};
   ULONG attributes = 0;
   const SECURITY_STATUS status = ::InitializeSecurityContextW(
-      &credentials_, haveContext_ ? &context_ : nullptr, serverName_.data(), kRequest, 0, 0,
+      &credentials_, haveContext_ ? &context_ : nullptr, indicated_ ? serverName_.data() : nullptr, kRequest, 0, 0,
       haveContext_ ? &inputs : nullptr, 0, haveContext_ ? nullptr : &context_, &outputs, &attributes, nullptr);
   std::string token;
   if (output[0].pvBuffer != nullptr) {
@@ -298,6 +316,7 @@ bool SchannelClient::handshakeStep(std::string& out) {
     certificate_ = der;
     ::CertFreeCertificateContext(cert);
   }
+  if (why.empty() && !renegotiating_) why = versionFault();
   if (!why.empty()) return fail(why), false;
   const SECURITY_STATUS sized = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
   if (sized != SEC_E_OK || sizes_.cbMaximumMessage == 0) return fail(statusText(sized)), false;
@@ -305,6 +324,15 @@ bool SchannelClient::handshakeStep(std::string& out) {
   renegotiating_ = false;
   state_ = State::Up;
   return !in_.empty();
+}
+
+// Empty when the session speaks TLS 1.2 or later: the credentials ask for that, but not every
+// system (Wine) holds to it.
+std::string SchannelClient::versionFault() {
+  SecPkgContext_ConnectionInfo info{};
+  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return kOldVersion;
+  constexpr DWORD kOld = SP_PROT_SSL2 | SP_PROT_SSL3 | SP_PROT_TLS1_0 | SP_PROT_TLS1_1;
+  return (info.dwProtocol & kOld) != 0 || info.dwProtocol == 0 ? kOldVersion : "";
 }
 
 // One record decrypted; true when more may follow.
@@ -378,7 +406,8 @@ std::string SchannelClient::closeNotify() {
   SecBuffer output{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc outputs{SECBUFFER_VERSION, 1, &output};
   ULONG attributes = 0;
-  ::InitializeSecurityContextW(&credentials_, &context_, serverName_.data(), kRequest, 0, 0, nullptr, 0, nullptr,
+  ::InitializeSecurityContextW(&credentials_, &context_, indicated_ ? serverName_.data() : nullptr, kRequest, 0, 0,
+                               nullptr, 0, nullptr,
                                &outputs, &attributes, nullptr);
   if (output.pvBuffer != nullptr) {
     out.assign(static_cast<const char*>(output.pvBuffer), output.cbBuffer);

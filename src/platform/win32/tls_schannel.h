@@ -44,6 +44,7 @@ class SchannelClient {
   bool handshakeStep(std::string& out);
   bool decryptStep(std::string& plain, std::string& out);
   std::string closeNotify();
+  std::string versionFault();
 
   CredHandle credentials_{};
   CtxtHandle context_{};
@@ -52,6 +53,7 @@ class SchannelClient {
   void* anchors_ = nullptr;  // HCERTSTORE of the caFile's certificates
   std::string certificate_;  // the server's, as checked
   std::wstring serverName_;
+  bool indicated_ = true;  // the name goes to the server as SNI
   std::string in_;              // received, not yet used
   bool renegotiating_ = false;  // the peer reopened the handshake after it was up
   bool callAgain_ = false;      // the next step calls the handshake even without input

@@ -7,23 +7,8 @@ Dim args : Set args = WScript.Arguments
 Dim settings : Set settings = CreateObject("Quenvar.MailSettings")
 
 Sub SentThrough(security, port, product)
-  settings.SMTPPort = CLng(port)
-  settings.SMTPSecurity = security
-  settings.SMTPUserName = args(4)
-  settings.SMTPPassword = args(5)
-  settings.SMTPCAFile = args(3)
-  Dim h : Set h = CreateObject("Quenvar.clsErrHandler")
-  Dim a : Set a = New App
-  a.ProductName = product : a.Major = 1 : a.Minor = 2 : a.Revision = 3
-  Set h.AppObject = a
-  h.EmailType = 2
-  h.EmailSettings = True
-  Stored "ShowEmlScre", "1"
-  h.SMTPMailServer = "127.0.0.1"
-  h.FromName = "Orders"
-  h.FromEmailAddress = args(4)
-  h.EmailAddress = "ops@example.com"
-  h.ToName = "Operations"
+  SecureTransport settings, security, port, args(4), args(5), args(3)
+  Dim h : Set h = SmtpHandler(product, args(4))
   On Error Resume Next
   h.TransmitMail "report sent by " & product
   CheckErr "TransmitMail " & product, 0, "", ""
@@ -32,11 +17,6 @@ End Sub
 
 SentThrough 1, args(1), "SubmissionStartTls"
 SentThrough 2, args(2), "SubmissionImplicitTls"
-' The classic session again for every later test of this prefix.
-settings.SMTPSecurity = 0
-settings.SMTPPort = 25
-settings.SMTPUserName = ""
-settings.SMTPPassword = ""
-settings.SMTPCAFile = ""
+ClassicTransport settings
 WScript.Echo "RESULT submission: " & failures & " failures"
 WScript.Quit failures
