@@ -1,6 +1,7 @@
 #include "platform/posix/file_system_posix.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@ namespace quenvar {
 namespace {
 
 using testing::errorNumber;
+using testing::namesIn;
 using testing::readAll;
 using testing::TempFolder;
 
@@ -89,24 +91,18 @@ TEST(PosixFileSystem, FailuresCarryTheRuntimeNumbers) {
   }
 }
 
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Another user may plant links or a FIFO in a shared log folder; a full disk (here a file-size
 // limit) may cut a write short. Neither may reach another file nor leave a log half written.
 TEST(PosixFileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
   using Mode = FileSystem::Mode;
   const struct {
     Mode mode;
-    const char* linkTo;  // "log" planted as a link to this, or as a FIFO with "|"
+    const char* linkTo;  // "log" planted as a link to this, or as a FIFO with "|" ("|<" with a reader)
     rlim_t sizeLimit;
   } cases[] = {{Mode::Replace, "victim", RLIM_INFINITY}, {Mode::Append, "victim", RLIM_INFINITY},
                {Mode::Append, "planted", RLIM_INFINITY}, {Mode::Replace, "|", RLIM_INFINITY},
-               {Mode::Append, "|", RLIM_INFINITY},       {Mode::Replace, nullptr, 64}};
+               {Mode::Append, "|", RLIM_INFINITY},       {Mode::Replace, "|<", RLIM_INFINITY},
+               {Mode::Append, "|<", RLIM_INFINITY},      {Mode::Replace, nullptr, 64}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.mode == Mode::Replace ? "Error.log " : "Trace.log ") + (c.linkTo ? c.linkTo : "full"));
     TempFolder dir;
@@ -114,6 +110,9 @@ TEST(PosixFileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
     if (!c.linkTo) testing::writeAll(dir / "log", "old\r\n");
     else if (*c.linkTo == '|') ::mkfifo((dir / "log").c_str(), 0666);
     else ::symlink((dir / c.linkTo).c_str(), (dir / "log").c_str());
+    const bool withReader = c.linkTo && std::string(c.linkTo) == "|<";
+    const int reader = withReader ? ::open((dir / "log").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    ASSERT_EQ(reader >= 0, withReader);
     const auto before = namesIn(dir.path());
     const pid_t child = ::fork();
     if (child == 0) {
@@ -133,7 +132,57 @@ TEST(PosixFileSystem, LogsAreNeitherReachedThroughLinksNorLeftHalfWritten) {
     if (!c.linkTo) {
       EXPECT_EQ(readAll(dir / "log"), "old\r\n");
     }
+    if (withReader) {
+      char received[256];
+      EXPECT_LE(::read(reader, received, sizeof received), 0) << "nothing sent to the reader";
+      ::close(reader);
+    }
     EXPECT_EQ(namesIn(dir.path()), before) << "nothing created, nothing left behind";
+  }
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The report may hold what the old log's owner kept private: while it is written the new file
+// is the user's alone, and only once complete does it get the old file's permissions, or what
+// the umask gives a new file.
+TEST(PosixFileSystem, ErrorLogIsPrivateUntilItTakesItsPlace) {
+  const struct {
+    const char* what;
+    mode_t old;  // 0: no old log
+    mode_t umask;
+    mode_t final;
+  } cases[] = {{"old log readable by all", 0644, 0, 0644},
+               {"old log private", 0600, 0, 0600},
+               {"first log", 0, 027, 0640},
+               {"first log, no umask", 0, 0, 0666}};
+  struct UmaskRestored {
+    mode_t old = ::umask(022);
+    ~UmaskRestored() { ::umask(old); }
+  } restored;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder dir;
+    const std::string path = dir / "Error.log";
+    if (c.old != 0) {
+      testing::writeAll(path, "old\r\n");
+      ASSERT_EQ(::chmod(path.c_str(), c.old), 0);
+    }
+    ::umask(c.umask);
+    auto file = PosixFileSystem().open(path, FileSystem::Mode::Replace);
+    file->write("report\r\n");
+    std::vector<std::string> temporaries;
+    for (const auto& name : namesIn(dir.path()))
+      if (name.rfind("Error.log.", 0) == 0) temporaries.push_back(name);
+    ASSERT_EQ(temporaries.size(), 1u);
+    EXPECT_EQ(modeOf(dir / temporaries[0]), 0600u) << "while the report is written";
+    file->close();
+    EXPECT_EQ(modeOf(path), c.final);
+    EXPECT_EQ(readAll(path), "report\r\n");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Error.log"});
   }
 }
 

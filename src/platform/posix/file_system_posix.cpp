@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "platform/posix/descriptor.h"
 #include "platform/posix/errno_errors.h"
 
 namespace quenvar {
@@ -32,7 +36,8 @@ int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
 constexpr int kNoFollow = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
 // The trace log opens, appends and closes once per traced call, so this stays a bare
-// descriptor: no buffering layer, no calls beyond open/write/close, not even a copy of the path.
+// descriptor: no buffering layer, no calls beyond open, one fstat, write and close, not even a
+// copy of the path.
 class PosixOpenFile : public OpenFile {
  public:
   explicit PosixOpenFile(int fd) : fd_(fd) {}
@@ -62,10 +67,8 @@ class PosixOpenFile : public OpenFile {
 
 class ReplacingFile : public OpenFile {
  public:
-  // `permissions`: those of the file replaced, which the new one keeps.
-  ReplacingFile(const std::string& path, std::optional<mode_t> permissions) : file_(path, 0666, false) {
-    if (permissions && ::fchmod(file_.descriptor(), *permissions) != 0) posix::raiseErrno(errno);
-  }
+  // `permissions`: those the file has once it replaces the old one.
+  ReplacingFile(const std::string& path, mode_t permissions) : file_(path, permissions, false) {}
 
   void write(std::string_view text) override {
     if (done_) throw AutomationError(err::kPathFileAccess, "Path/File access error");
@@ -97,17 +100,45 @@ std::optional<mode_t> replaceablePermissions(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-// A name beside `path` that no one holds yet; O_EXCL never opens what another planted there.
-int createBeside(const std::string& path, mode_t mode, std::string& name) {
+// What a new file gets from open's 0666. umask() cannot be read without setting it, for every
+// thread at once; unreadable, the new file stays the user's alone.
+mode_t permissionsOfNewFile() {
+  constexpr mode_t kPrivate = 0600;
+  const int fd = openRetrying("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kPrivate;
+  char status[4096];  // the line is near the top
+  size_t used = 0;
+  while (used < sizeof status) {
+    const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, status + used, sizeof status - used); });
+    if (n <= 0) break;
+    used += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  const std::string_view text(status, used);
+  constexpr std::string_view kLine = "\nUmask:";
+  const size_t at = text.find(kLine);
+  if (at == std::string_view::npos) return kPrivate;
+  const size_t digits = std::min(text.find_first_not_of(" \t", at + kLine.size()), text.size());
+  unsigned mask = 0;
+  const auto [end, error] = std::from_chars(text.data() + digits, text.data() + text.size(), mask, 8);
+  if (error != std::errc() || end == text.data() + text.size() || *end != '\n' || mask > 0777) return kPrivate;
+  return 0666 & ~static_cast<mode_t>(mask);
+}
+
+// A name beside `name` in `folder` that no one holds yet; O_EXCL never opens what another
+// planted there. Private until it is complete.
+int createBeside(int folder, const std::string& name, std::string& temporary) {
   static std::atomic<uint64_t> counter{
       static_cast<uint64_t>(::getpid()) << 32 ^
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
   static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     uint64_t n = counter.fetch_add(0x9E3779B97F4A7C15ULL);
-    name = path + '.';
-    for (int i = 0; i < 6; ++i, n /= 62) name += kDigits[n % 62];
-    const int fd = openRetrying(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    temporary = name + '.';
+    for (int i = 0; i < 6; ++i, n /= 62) temporary += kDigits[n % 62];
+    const int fd = posix::retryInterrupted([&] {
+      return ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -126,20 +157,15 @@ namespace posix {
 
 // Missing and unreachable files read as empty: nothing has been saved yet.
 std::string readPrivateFile(const std::string& path) {
-  struct Closed {
-    int fd;
-    ~Closed() {
-      if (fd >= 0) ::close(fd);
-    }
-  } file{retryInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); })};
-  if (file.fd < 0) {
+  const Descriptor file(retryInterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  if (!file) {
     if (errno == ENOENT || errno == ENOTDIR) return {};
     raisePathError(errno, path);
   }
   std::string content;
   char chunk[65536];
   for (;;) {
-    const ssize_t n = retryInterrupted([&] { return ::read(file.fd, chunk, sizeof chunk); });
+    const ssize_t n = retryInterrupted([&] { return ::read(file.get(), chunk, sizeof chunk); });
     if (n == 0) break;
     if (n < 0) raisePathError(errno, path);
     content.append(chunk, static_cast<size_t>(n));
@@ -166,10 +192,14 @@ void writeAll(int fd, std::string_view data) {
   }
 }
 
-Replacement::Replacement(std::string path, mode_t mode, bool durable) : path_(std::move(path)), durable_(durable) {
-  if (path_.empty()) raisePathError(ENOENT, path_);
-  fd_ = createBeside(path_, mode, temporary_);
-  if (fd_ < 0) raisePathError(errno, path_);
+Replacement::Replacement(std::string path, mode_t mode, bool durable)
+    : Replacement(AT_FDCWD, std::move(path), mode, durable) {}
+
+Replacement::Replacement(int folder, std::string name, mode_t mode, bool durable)
+    : folder_(folder), name_(std::move(name)), mode_(mode), durable_(durable) {
+  if (name_.empty()) raisePathError(ENOENT, name_);
+  fd_ = createBeside(folder_, name_, temporary_);
+  if (fd_ < 0) raisePathError(errno, name_);
 }
 
 Replacement::~Replacement() { discard(); }
@@ -177,7 +207,7 @@ Replacement::~Replacement() { discard(); }
 void Replacement::discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  if (!temporary_.empty()) ::unlinkat(folder_, temporary_.c_str(), 0);
   temporary_.clear();
 }
 
@@ -189,19 +219,27 @@ void Replacement::write(std::string_view data) {
 void Replacement::commit() {
   if (fd_ < 0) throw AutomationError(err::kPathFileAccess, "Path/File access error");
   try {
+    if (::fchmod(fd_, mode_) != 0) raiseErrno(errno);
     if (durable_ && ::fsync(fd_) != 0) raiseErrno(errno);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR) raiseErrno(errno);
-    if (::rename(temporary_.c_str(), path_.c_str()) != 0) raisePathError(errno, path_);
+    if (::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) raisePathError(errno, name_);
   } catch (...) {
     discard();
     throw;
   }
   temporary_.clear();
-  if (!durable_) return;
-  // The rename itself lasts only once the folder is on disk; a failure here loses nothing yet.
-  const int folder = openRetrying(folderOf(path_), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (durable_) syncFolder();
+}
+
+// The rename itself lasts only once the folder is on disk; a failure here loses nothing yet.
+void Replacement::syncFolder() const {
+  if (folder_ != AT_FDCWD) {
+    ::fsync(folder_);
+    return;
+  }
+  const int folder = openRetrying(folderOf(name_), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
     ::fsync(folder);
     ::close(folder);
@@ -231,10 +269,18 @@ void PosixFileSystem::deleteFile(const std::string& path) {
 std::unique_ptr<OpenFile> PosixFileSystem::open(const std::string& path, Mode mode) {
   if (mode == Mode::Replace) {
     if (path.empty()) posix::raisePathError(ENOENT, path);
-    return std::make_unique<ReplacingFile>(path, replaceablePermissions(path));
+    const std::optional<mode_t> old = replaceablePermissions(path);
+    return std::make_unique<ReplacingFile>(path, old ? *old : permissionsOfNewFile());
   }
   const int fd = openRetrying(path, O_WRONLY | O_CREAT | O_APPEND | kNoFollow, 0666);
   if (fd < 0) refuse(errno, path);
+  // O_NONBLOCK opens a FIFO at once when something reads at its other end (a device too):
+  // only an ordinary file is a log.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw AutomationError(err::kPathFileAccess, "Path/File access error");
+  }
   try {
     return std::make_unique<PosixOpenFile>(fd);
   } catch (...) {

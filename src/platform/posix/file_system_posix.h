@@ -33,23 +33,30 @@ void createPrivateFolders(const std::string& folder);
 // or the new one whole and a write that fails (a full disk) leaves the old one as it was.
 class Replacement {
  public:
-  // `durable`: the content and the rename are on disk before commit() returns.
+  // `mode`: what the file may be read and written by once it is in place; until then it is the
+  // user's alone, so nothing half written is seen by others. `durable`: the content and the
+  // rename are on disk before commit() returns.
   Replacement(std::string path, mode_t mode, bool durable);
+  // `name` in the folder open as `folder`, which stays open while this lives: whatever comes to
+  // stand at the folder's path meanwhile is never written.
+  Replacement(int folder, std::string name, mode_t mode, bool durable);
   // Not committed: the new file goes and `path` stays as it was.
   ~Replacement();
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
 
-  int descriptor() const { return fd_; }
   void write(std::string_view data);
   void commit();
 
  private:
   void discard();
+  void syncFolder() const;
 
-  std::string path_;
+  int folder_;
+  std::string name_;
   std::string temporary_;
   int fd_ = -1;
+  mode_t mode_;
   bool durable_;
 };
 

@@ -1,17 +1,25 @@
 #include "platform/posix/secret_store_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "quenvar/automation_error.h"
+#include "platform/posix/descriptor.h"
 #include "platform/posix/errno_errors.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/interrupted.h"
 
 namespace quenvar {
 
 namespace {
+
+using posix::Descriptor;
+
+// Far above any password; a bigger file is not one of ours and is not read to its end.
+constexpr size_t kLargestSecret = 64 * 1024;
 
 bool validName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -22,37 +30,99 @@ void checkNames(const std::string& app, const std::string& name) {
   if (!validName(app) || !validName(name)) throw AutomationError(err::kBadFileName, "Bad file name or number");
 }
 
+[[noreturn]] void refuse(const std::string& path, const char* why) {
+  throw AutomationError(err::kPermissionDenied, "Permission denied: " + path + " " + why);
+}
+
+// Another user who owns or may write the folder may swap the secret for a file of their own or
+// read it, and a link may lead anywhere: each is refused rather than used. Everything afterwards
+// goes through this descriptor, so a folder put in its place after the check is never touched.
+// Empty when nothing is there.
+Descriptor openFolder(const std::string& folder) {
+  Descriptor fd(posix::retryInterrupted(
+      [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  if (!fd) {
+    const int error = errno;
+    struct stat st {};
+    if (error == ELOOP) refuse(folder, "is a link");
+    // ENOTDIR also comes from a file higher up, which means nothing was saved.
+    if (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0) refuse(folder, "is not a folder");
+    if (error == ENOENT || error == ENOTDIR) return fd;
+    posix::raisePathError(error, folder);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) posix::raisePathError(errno, folder);
+  if (st.st_uid != ::getuid()) refuse(folder, "belongs to another user");
+  if ((st.st_mode & 022) != 0) refuse(folder, "is writable by others");
+  return fd;
+}
+
+std::string readBounded(int fd, const std::string& path) {
+  std::string content(kLargestSecret + 1, '\0');
+  size_t used = 0;
+  while (used < content.size()) {
+    const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, content.data() + used, content.size() - used); });
+    if (n == 0) break;
+    if (n < 0) posix::raisePathError(errno, path);
+    used += static_cast<size_t>(n);
+  }
+  if (used > kLargestSecret) refuse(path, "is too large for a secret");
+  content.resize(used);
+  return content;
+}
+
+// O_NONBLOCK: a FIFO planted under the name opens at once and is refused below, never read.
+std::optional<std::string> readSecret(int folder, const std::string& name, const std::string& path) {
+  Descriptor file(posix::retryInterrupted(
+      [&] { return ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+  if (!file) {
+    if (errno == ENOENT) return std::nullopt;
+    if (errno == ELOOP) refuse(path, "is a link");
+    posix::raisePathError(errno, path);
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) posix::raisePathError(errno, path);
+  if (!S_ISREG(st.st_mode)) refuse(path, "is not an ordinary file");
+  if (st.st_uid != ::getuid()) refuse(path, "belongs to another user");
+  // Readable by others means it may have been read: refused rather than used.
+  if ((st.st_mode & 077) != 0) refuse(path, "is readable by others");
+  return readBounded(file.get(), path);
+}
+
 }  // namespace
 
 std::string FileSecretStore::filePath(const std::string& app, const std::string& name) const {
+  return folderPath(app, name) + "/" + name;
+}
+
+std::string FileSecretStore::folderPath(const std::string& app, const std::string& name) const {
   checkNames(app, name);
-  return settings_.appFolder(app) + "/secrets/" + name;
+  return settings_.appFolder(app) + "/secrets";
 }
 
 std::optional<std::string> FileSecretStore::get(const std::string& app, const std::string& name) {
-  const std::string path = filePath(app, name);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    posix::raisePathError(errno, path);
-  }
-  // Readable by others means it may have been read: refused rather than used.
-  if ((st.st_mode & 077) != 0 || st.st_uid != ::getuid())
-    throw AutomationError(err::kPermissionDenied, "Permission denied: " + path + " is readable by others");
-  return posix::readPrivateFile(path);
+  const std::string folder = folderPath(app, name);
+  const Descriptor secrets = openFolder(folder);
+  if (!secrets) return std::nullopt;
+  return readSecret(secrets.get(), name, folder + "/" + name);
 }
 
 void FileSecretStore::save(const std::string& app, const std::string& name, const std::string& secret) {
-  const std::string path = filePath(app, name);
-  posix::createPrivateFolders(path.substr(0, path.rfind('/')));
-  posix::Replacement file(path, 0600, true);
+  const std::string folder = folderPath(app, name);
+  posix::createPrivateFolders(folder);
+  const Descriptor secrets = openFolder(folder);
+  if (!secrets) posix::raisePathError(ENOENT, folder);  // removed again since it was made
+  posix::Replacement file(secrets.get(), name, 0600, true);
   file.write(secret);
   file.commit();
 }
 
 void FileSecretStore::remove(const std::string& app, const std::string& name) {
-  const std::string path = filePath(app, name);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) posix::raisePathError(errno, path);
+  const std::string folder = folderPath(app, name);
+  const Descriptor secrets = openFolder(folder);
+  if (!secrets) return;
+  if (::unlinkat(secrets.get(), name.c_str(), 0) != 0 && errno != ENOENT)
+    posix::raisePathError(errno, folder + "/" + name);
 }
 
 }  // namespace quenvar

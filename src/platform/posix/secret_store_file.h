@@ -1,6 +1,7 @@
 #pragma once
 // Secrets as files of their own beside the application's settings, readable by the user alone
-// (mode 0600 in a folder of mode 0700), each replaced whole.
+// (mode 0600 in a folder of mode 0700), each replaced whole. A folder or file that someone else
+// owns, could read or could swap, or a link in their place, is refused rather than used.
 
 #include "platform/posix/settings_store_ini.h"
 #include "platform/secret_store.h"
@@ -19,6 +20,9 @@ class FileSecretStore : public SecretStore {
   std::string filePath(const std::string& app, const std::string& name) const;
 
  private:
+  // Where `name` of `app` lives; refuses names that would lead elsewhere.
+  std::string folderPath(const std::string& app, const std::string& name) const;
+
   const IniSettingsStore& settings_;
 };
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/descriptor.h"
 #include "platform/posix/ini_format.h"
 #include "platform/posix/interrupted.h"
 #include "platform/posix/errno_errors.h"
@@ -18,13 +19,6 @@
 namespace quenvar {
 
 namespace {
-
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 bool validAppName(const std::string& app) {
   return !app.empty() && app != "." && app != ".." && app.find('/') == std::string::npos &&
@@ -92,10 +86,10 @@ void IniSettingsStore::change(const std::string& app, const std::string& section
 
   // A separate lock file: the settings file itself is replaced, so a lock on it would not hold.
   const std::string lockPath = path + ".lock";
-  Descriptor lock;
-  lock.fd = posix::retryInterrupted([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); });
-  if (lock.fd < 0) posix::raisePathError(errno, lockPath);
-  if (posix::retryInterrupted([&] { return ::flock(lock.fd, LOCK_EX); }) != 0) posix::raisePathError(errno, lockPath);
+  const posix::Descriptor lock(
+      posix::retryInterrupted([&] { return ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600); }));
+  if (!lock) posix::raisePathError(errno, lockPath);
+  if (posix::retryInterrupted([&] { return ::flock(lock.get(), LOCK_EX); }) != 0) posix::raisePathError(errno, lockPath);
 
   // Re-read under the lock: another writer may have changed the file since any earlier read.
   if (const auto updated = ini::update(posix::readPrivateFile(path), section, key, value))
