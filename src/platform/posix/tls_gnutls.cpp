@@ -1,4 +1,5 @@
 #include "platform/posix/tls_gnutls.h"
+#include "platform/posix/interrupted.h"
 
 #include <arpa/inet.h>
 #include <gnutls/gnutls.h>
@@ -7,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -50,14 +50,13 @@ constexpr size_t kMostAnchorBytes = 4 << 20;
 // The PEM file's bytes, or nothing with `failure` set.
 std::optional<std::string> readAnchors(const std::string& caFile, std::string& failure) {
   failure = "the trust anchors file " + caFile + " cannot be read";
-  const int fd = ::open(caFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = retryInterrupted([&] { return ::open(caFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) return std::nullopt;
   struct stat file{};
   std::string pem;
   bool whole = ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
   for (char chunk[65536]; whole && pem.size() <= kMostAnchorBytes;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = retryInterrupted([&] { return ::read(fd, chunk, sizeof chunk); });
     if (n <= 0) {
       whole = n == 0;
       break;

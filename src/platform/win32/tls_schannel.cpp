@@ -247,7 +247,6 @@ void SchannelClient::fail(std::string why) {
 std::string SchannelClient::start(const std::string& serverName, const std::string& caFile) {
   serverName_ = widen(serverName);
   BYTE address[16];
-  // Server name indication carries host names only (RFC 6066): an address goes without one.
   indicated_ = addressBytes(serverName_, address) == 0;
   std::string out, why;
   if (!caFile.empty() && (anchors_ = loadAnchors(caFile, why)) == nullptr) return fail(why), out;
@@ -280,7 +279,7 @@ bool SchannelClient::handshakeStep(std::string& out) {
   SecBufferDesc inputs{SECBUFFER_VERSION, 2, input}, outputs{SECBUFFER_VERSION, 1, output};
   ULONG attributes = 0;
   const SECURITY_STATUS status = ::InitializeSecurityContextW(
-      &credentials_, haveContext_ ? &context_ : nullptr, indicated_ ? serverName_.data() : nullptr, kRequest, 0, 0,
+      &credentials_, haveContext_ ? &context_ : nullptr, target(), kRequest, 0, 0,
       haveContext_ ? &inputs : nullptr, 0, haveContext_ ? nullptr : &context_, &outputs, &attributes, nullptr);
   std::string token;
   if (output[0].pvBuffer != nullptr) {
@@ -406,9 +405,8 @@ std::string SchannelClient::closeNotify() {
   SecBuffer output{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc outputs{SECBUFFER_VERSION, 1, &output};
   ULONG attributes = 0;
-  ::InitializeSecurityContextW(&credentials_, &context_, indicated_ ? serverName_.data() : nullptr, kRequest, 0, 0,
-                               nullptr, 0, nullptr,
-                               &outputs, &attributes, nullptr);
+  ::InitializeSecurityContextW(&credentials_, &context_, target(), kRequest, 0, 0, nullptr, 0, nullptr, &outputs,
+                               &attributes, nullptr);
   if (output.pvBuffer != nullptr) {
     out.assign(static_cast<const char*>(output.pvBuffer), output.cbBuffer);
     ::FreeContextBuffer(output.pvBuffer);

@@ -45,6 +45,8 @@ class SchannelClient {
   bool decryptStep(std::string& plain, std::string& out);
   std::string closeNotify();
   std::string versionFault();
+  // The name the system sends as SNI: none for an address (RFC 6066).
+  wchar_t* target() { return indicated_ ? serverName_.data() : nullptr; }
 
   CredHandle credentials_{};
   CtxtHandle context_{};
@@ -53,7 +55,7 @@ class SchannelClient {
   void* anchors_ = nullptr;  // HCERTSTORE of the caFile's certificates
   std::string certificate_;  // the server's, as checked
   std::wstring serverName_;
-  bool indicated_ = true;  // the name goes to the server as SNI
+  bool indicated_ = true;  // the name is a host name, not an address
   std::string in_;              // received, not yet used
   bool renegotiating_ = false;  // the peer reopened the handshake after it was up
   bool callAgain_ = false;      // the next step calls the handshake even without input
