@@ -17,6 +17,8 @@ CASES = [
     ("src/platform/win32/utf.cpp", "sysinfo/os_info.h", "platform/win32 may not include"),
     ("src/report/secrets.cpp", "mail/mail_text.h", "report may not include"),
     ("src/mail/mail_text.cpp", "dialogs/error_dialog.h", "mail may not include"),
+    ("src/collector/dsn.cpp", "mail/mail_text.h", "collector may not include"),
+    ("src/mail/mail_text.cpp", "collector/dsn.h", "mail may not include"),
     ("src/dialogs/error_dialog.cpp", "quenvar/err_handler.h", "dialogs may not include"),
     ("src/handler/procedures.cpp", "component/bstr.h", "handler may not include"),
     ("include/quenvar/variant.h", "quenvar/object.h", None),  # same layer: allowed

@@ -17,10 +17,11 @@ ALLOWED = {
     "sysinfo": ["core", "platform"],
     "report": ["core", "platform", "sysinfo"],
     "mail": ["core", "platform", "sysinfo"],
+    "collector": ["core", "platform", "sysinfo", "report"],
     "dialogs": ["core", "platform", "sysinfo", "report", "mail"],
-    "handler": ["core", "platform", "sysinfo", "report", "mail", "dialogs"],
-    "component": ["core", "platform", "platform/win32", "sysinfo", "report", "mail", "dialogs",
-                  "handler"],
+    "handler": ["core", "platform", "sysinfo", "report", "mail", "collector", "dialogs"],
+    "component": ["core", "platform", "platform/win32", "sysinfo", "report", "mail", "collector",
+                  "dialogs", "handler"],
 }
 PUBLIC = {
     "quenvar/automation_error.h": "core",

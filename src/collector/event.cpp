@@ -1,0 +1,143 @@
+#include "collector/event.h"
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace quenvar::collector {
+
+namespace {
+
+using nlohmann::json;
+
+// At most `most` bytes, cut where a UTF-8 sequence begins.
+std::string clipped(std::string_view text, size_t most) {
+  if (text.size() <= most) return std::string(text);
+  size_t end = most;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
+// Bytes that are not UTF-8 become U+FFFD rather than failing the whole event.
+std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+json frameJson(const Frame& frame, bool innermost, size_t& varsBudget) {
+  json out = {{"function", clipped(frame.function, kMostValueBytes)}, {"in_app", true}};
+  if (innermost && frame.line != 0) out["lineno"] = frame.line;
+  json vars = json::object();
+  for (size_t i = 0; i < frame.vars.size() && i < kMostVarsPerFrame && varsBudget > 0; ++i) {
+    std::string value = clipped(frame.vars[i].second, std::min(kMostValueBytes, varsBudget));
+    varsBudget -= value.size();
+    vars[clipped(frame.vars[i].first, kMostValueBytes)] = std::move(value);
+  }
+  if (!vars.empty()) out["vars"] = std::move(vars);
+  return out;
+}
+
+// The innermost frames have the budget first: they are nearest the error.
+json stacktraceJson(const std::vector<Frame>& frames) {
+  const size_t n = frames.size();
+  const size_t kept = std::min(n, kMostFrames);
+  const size_t head = kept / 2, tail = kept - head;
+  std::vector<json> out(kept);
+  size_t budget = kMostVarsBytes;
+  for (size_t k = 0; k < kept; ++k) {
+    const size_t slot = kept - 1 - k;  // from the innermost
+    const size_t index = slot < head ? slot : n - (kept - slot);
+    out[slot] = frameJson(frames[index], index == n - 1, budget);
+  }
+  json stack = {{"frames", std::move(out)}};
+  if (n > kept) stack["frames_omitted"] = {head, n - tail};
+  return stack;
+}
+
+json factJson(const Fact& fact) {
+  if (const auto* text = std::get_if<std::string>(&fact)) return clipped(*text, kMostValueBytes);
+  return std::get<int64_t>(fact);
+}
+
+}  // namespace
+
+std::string utcText(double secondsSince1970) {
+  const auto millis = static_cast<int64_t>(std::floor(secondsSince1970 * 1000 + 0.5));
+  const int64_t seconds = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
+  const int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  const int64_t inDay = seconds - days * 86400;
+  // Days to a civil date (the proleptic Gregorian calendar), as in H. Hinnant's algorithm.
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(inDay / 3600),
+                static_cast<long long>(inDay / 60 % 60), static_cast<long long>(inDay % 60),
+                static_cast<long long>(millis - seconds * 1000));
+  return text;
+}
+
+std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
+  json exception = {{"type", clipped(in.type, kMostValueBytes)},
+                    {"value", clipped(in.value, kMostMessageBytes)},
+                    {"mechanism", {{"type", "quenvar"}, {"handled", true}}}};
+  if (!in.frames.empty()) exception["stacktrace"] = stacktraceJson(in.frames);
+  json event = {{"event_id", in.eventId},
+                {"timestamp", in.timestamp},
+                {"platform", "native"},
+                {"level", "error"},
+                {"logger", "quenvar"},
+                {"environment", clipped(in.environment, kMostValueBytes)},
+                {"sdk", {{"name", "quenvar"}, {"version", std::string(sdkVersion)}}},
+                {"exception", {{"values", json::array({std::move(exception)})}}}};
+  if (!in.release.empty()) event["release"] = clipped(in.release, kMostValueBytes);
+  json contexts = json::object();
+  for (const Context& context : in.contexts) {
+    json facts = json::object();
+    for (const auto& [key, fact] : context.facts) facts[key] = factJson(fact);
+    contexts[context.name] = std::move(facts);
+  }
+  if (!contexts.empty()) event["contexts"] = std::move(contexts);
+  json tags = json::object();
+  for (const auto& [key, value] : in.tags) tags[clipped(key, 32)] = clipped(value, 200);
+  if (!tags.empty()) event["tags"] = std::move(tags);
+  if (!in.userName.empty()) event["user"] = {{"username", clipped(in.userName, kMostValueBytes)}};
+  if (!in.serverName.empty()) event["server_name"] = clipped(in.serverName, kMostValueBytes);
+  if (!in.breadcrumbs.empty()) {
+    json crumbs = json::array();
+    const size_t first = in.breadcrumbs.size() - std::min(in.breadcrumbs.size(), kMostBreadcrumbs);
+    for (size_t i = first; i < in.breadcrumbs.size(); ++i)
+      crumbs.push_back({{"timestamp", in.breadcrumbs[i].timestamp},
+                        {"category", "procedure"},
+                        {"message", clipped(in.breadcrumbs[i].message, kMostValueBytes)}});
+    event["breadcrumbs"] = {{"values", std::move(crumbs)}};
+  }
+  return dumped(event);
+}
+
+std::string envelope(const EventInput& in, std::string_view sdkVersion) {
+  const std::string event = eventJson(in, sdkVersion);
+  const std::string report = clipped(in.report, kMostReportBytes);
+  return dumped({{"event_id", in.eventId}}) + "\n" +
+         dumped({{"type", "event"}, {"length", event.size()}, {"content_type", "application/json"}}) + "\n" + event +
+         "\n" +
+         dumped({{"type", "attachment"},
+                 {"length", report.size()},
+                 {"filename", "report.txt"},
+                 {"content_type", "text/plain"}}) +
+         "\n" + report + "\n";
+}
+
+std::optional<std::string> withSentAt(std::string_view stored, double now) {
+  const size_t end = stored.find('\n');
+  json header = json::parse(stored.substr(0, end), nullptr, false);
+  if (header.is_discarded() || !header.is_object() || end == std::string_view::npos) return std::nullopt;
+  header["sent_at"] = utcText(now);
+  return dumped(header) + std::string(stored.substr(end));
+}
+
+}  // namespace quenvar::collector

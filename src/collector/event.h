@@ -1,0 +1,69 @@
+#pragma once
+// A handled error as a collector's event (Sentry's event payload), in an envelope with the
+// report attached. Plain data in, bytes out: who gathers the facts and who sends them is not
+// its business. Every text is held to the collector's limits here, so no report, however deep
+// its stack or long its values, makes an envelope the collector refuses.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace quenvar::collector {
+
+// What a collector keeps of each part.
+inline constexpr size_t kMostFrames = 250;          // both ends kept
+inline constexpr size_t kMostVarsPerFrame = 50;
+inline constexpr size_t kMostValueBytes = 1024;     // a parameter's value, a fact, a tag
+inline constexpr size_t kMostVarsBytes = 512 * 1024;  // every value of every frame together
+inline constexpr size_t kMostMessageBytes = 8192;   // the description
+inline constexpr size_t kMostBreadcrumbs = 100;     // the latest
+inline constexpr size_t kMostReportBytes = 1 << 20;  // the attached report, from its start
+
+struct Frame {
+  std::string function;
+  int32_t line = 0;  // 0: not known
+  std::vector<std::pair<std::string, std::string>> vars;  // as the report shows them, masked
+};
+
+using Fact = std::variant<std::string, int64_t>;
+struct Context {
+  std::string name;  // "os", "device", "app", "database"
+  std::vector<std::pair<std::string, Fact>> facts;
+};
+
+struct Breadcrumb {
+  double timestamp = 0;  // seconds since 1970, UTC
+  std::string message;
+};
+
+struct EventInput {
+  std::string eventId;  // 32 lowercase hex digits
+  double timestamp = 0;
+  std::string type;   // "Error 1042"
+  std::string value;  // the description
+  std::vector<Frame> frames;  // outermost first
+  std::string release;  // empty: none
+  std::string environment;
+  std::vector<Context> contexts;
+  std::vector<std::pair<std::string, std::string>> tags;
+  std::string userName, serverName;  // empty: not sent
+  std::vector<Breadcrumb> breadcrumbs;  // oldest first
+  std::string report;  // the four sections, attached as report.txt
+};
+
+std::string eventJson(const EventInput& in, std::string_view sdkVersion);
+// The header (the event id), the event item and the report as an attachment item. The outbox
+// keeps it so; sending adds the moment with withSentAt.
+std::string envelope(const EventInput& in, std::string_view sdkVersion);
+// `stored` with sent_at in its header; nothing when its first line is no envelope header.
+std::optional<std::string> withSentAt(std::string_view stored, double now);
+
+// RFC 3339 in UTC with milliseconds: "2026-12-08T10:51:01.000Z".
+std::string utcText(double secondsSince1970);
+
+}  // namespace quenvar::collector
