@@ -184,6 +184,41 @@ void createPrivateFolders(const std::string& folder) {
 }
 
 
+void refusePermission(const std::string& path, const char* why) {
+  throw AutomationError(err::kPermissionDenied, "Permission denied: " + path + " " + why);
+}
+
+Descriptor openPrivateFolder(const std::string& folder) {
+  Descriptor fd(retryInterrupted([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  if (!fd) {
+    const int error = errno;
+    struct stat st {};
+    if (error == ELOOP) refusePermission(folder, "is a link");
+    // ENOTDIR also comes from a file higher up, which means nothing is there.
+    if (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0) refusePermission(folder, "is not a folder");
+    if (error == ENOENT || error == ENOTDIR) return fd;
+    raisePathError(error, folder);
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) raisePathError(errno, folder);
+  if (st.st_uid != ::getuid()) refusePermission(folder, "belongs to another user");
+  if ((st.st_mode & 022) != 0) refusePermission(folder, "is writable by others");
+  return fd;
+}
+
+std::string readUpTo(int fd, size_t most, const std::string& path) {
+  std::string content(most, '\0');
+  size_t used = 0;
+  while (used < content.size()) {
+    const ssize_t n = retryInterrupted([&] { return ::read(fd, content.data() + used, content.size() - used); });
+    if (n == 0) break;
+    if (n < 0) raisePathError(errno, path);
+    used += static_cast<size_t>(n);
+  }
+  content.resize(used);
+  return content;
+}
+
 void writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = posix::retryInterrupted([&] { return ::write(fd, data.data(), data.size()); });

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/posix/descriptor.h"
 
 namespace quenvar {
 
@@ -28,6 +29,15 @@ void writeAll(int fd, std::string_view data);
 std::string readPrivateFile(const std::string& path);
 // The folder and any missing above it, each readable by the user alone.
 void createPrivateFolders(const std::string& folder);
+// 70 "Permission denied: <path> <why>".
+[[noreturn]] void refusePermission(const std::string& path, const char* why);
+// A folder only this user may change, opened without following a link; empty when there is none.
+// Another user who owns or may write it could swap what is inside, and a link may lead anywhere:
+// each is refused with 70. Work through the descriptor, so a folder put in its place after the
+// check is never touched.
+Descriptor openPrivateFolder(const std::string& folder);
+// What `fd` holds from where it stands, `most` bytes at most.
+std::string readUpTo(int fd, size_t most, const std::string& path);
 
 // A new file beside `path` that takes its place in one rename, so a reader sees the old content
 // or the new one whole and a write that fails (a full disk) leaves the old one as it was.

@@ -30,44 +30,9 @@ void checkNames(const std::string& app, const std::string& name) {
   if (!validName(app) || !validName(name)) throw AutomationError(err::kBadFileName, "Bad file name or number");
 }
 
-[[noreturn]] void refuse(const std::string& path, const char* why) {
-  throw AutomationError(err::kPermissionDenied, "Permission denied: " + path + " " + why);
-}
-
-// Another user who owns or may write the folder may swap the secret for a file of their own or
-// read it, and a link may lead anywhere: each is refused rather than used. Everything afterwards
-// goes through this descriptor, so a folder put in its place after the check is never touched.
-// Empty when nothing is there.
-Descriptor openFolder(const std::string& folder) {
-  Descriptor fd(posix::retryInterrupted(
-      [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
-  if (!fd) {
-    const int error = errno;
-    struct stat st {};
-    if (error == ELOOP) refuse(folder, "is a link");
-    // ENOTDIR also comes from a file higher up, which means nothing was saved.
-    if (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0) refuse(folder, "is not a folder");
-    if (error == ENOENT || error == ENOTDIR) return fd;
-    posix::raisePathError(error, folder);
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) posix::raisePathError(errno, folder);
-  if (st.st_uid != ::getuid()) refuse(folder, "belongs to another user");
-  if ((st.st_mode & 022) != 0) refuse(folder, "is writable by others");
-  return fd;
-}
-
 std::string readBounded(int fd, const std::string& path) {
-  std::string content(kLargestSecret + 1, '\0');
-  size_t used = 0;
-  while (used < content.size()) {
-    const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, content.data() + used, content.size() - used); });
-    if (n == 0) break;
-    if (n < 0) posix::raisePathError(errno, path);
-    used += static_cast<size_t>(n);
-  }
-  if (used > kLargestSecret) refuse(path, "is too large for a secret");
-  content.resize(used);
+  std::string content = posix::readUpTo(fd, kLargestSecret + 1, path);
+  if (content.size() > kLargestSecret) posix::refusePermission(path, "is too large for a secret");
   return content;
 }
 
@@ -77,15 +42,15 @@ std::optional<std::string> readSecret(int folder, const std::string& name, const
       [&] { return ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
   if (!file) {
     if (errno == ENOENT) return std::nullopt;
-    if (errno == ELOOP) refuse(path, "is a link");
+    if (errno == ELOOP) posix::refusePermission(path, "is a link");
     posix::raisePathError(errno, path);
   }
   struct stat st {};
   if (::fstat(file.get(), &st) != 0) posix::raisePathError(errno, path);
-  if (!S_ISREG(st.st_mode)) refuse(path, "is not an ordinary file");
-  if (st.st_uid != ::getuid()) refuse(path, "belongs to another user");
+  if (!S_ISREG(st.st_mode)) posix::refusePermission(path, "is not an ordinary file");
+  if (st.st_uid != ::getuid()) posix::refusePermission(path, "belongs to another user");
   // Readable by others means it may have been read: refused rather than used.
-  if ((st.st_mode & 077) != 0) refuse(path, "is readable by others");
+  if ((st.st_mode & 077) != 0) posix::refusePermission(path, "is readable by others");
   return readBounded(file.get(), path);
 }
 
@@ -102,7 +67,7 @@ std::string FileSecretStore::folderPath(const std::string& app, const std::strin
 
 std::optional<std::string> FileSecretStore::get(const std::string& app, const std::string& name) {
   const std::string folder = folderPath(app, name);
-  const Descriptor secrets = openFolder(folder);
+  const Descriptor secrets = posix::openPrivateFolder(folder);
   if (!secrets) return std::nullopt;
   return readSecret(secrets.get(), name, folder + "/" + name);
 }
@@ -110,7 +75,7 @@ std::optional<std::string> FileSecretStore::get(const std::string& app, const st
 void FileSecretStore::save(const std::string& app, const std::string& name, const std::string& secret) {
   const std::string folder = folderPath(app, name);
   posix::createPrivateFolders(folder);
-  const Descriptor secrets = openFolder(folder);
+  const Descriptor secrets = posix::openPrivateFolder(folder);
   if (!secrets) posix::raisePathError(ENOENT, folder);  // removed again since it was made
   posix::Replacement file(secrets.get(), name, 0600, true);
   file.write(secret);
@@ -119,7 +84,7 @@ void FileSecretStore::save(const std::string& app, const std::string& name, cons
 
 void FileSecretStore::remove(const std::string& app, const std::string& name) {
   const std::string folder = folderPath(app, name);
-  const Descriptor secrets = openFolder(folder);
+  const Descriptor secrets = posix::openPrivateFolder(folder);
   if (!secrets) return;
   if (::unlinkat(secrets.get(), name.c_str(), 0) != 0 && errno != ENOENT)
     posix::raisePathError(errno, folder + "/" + name);
