@@ -1,0 +1,175 @@
+#include "collector/outbox.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "collector/event.h"
+#include "quenvar/automation_error.h"
+
+namespace quenvar::collector {
+
+namespace {
+
+constexpr const char* kRateLimit = "rate-limit";
+constexpr const char* kBackoff = "backoff";
+constexpr double kFirstBackoff = 5, kLongestBackoff = 3600;
+// No envelope of ours is larger: what is, is not one.
+constexpr size_t kLargestEnvelope = 4 << 20;
+
+// Names sort by the moment a report was queued: the oldest first.
+std::string nameOf(double now, const std::string& eventId) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%016lld", static_cast<long long>(std::max(0.0, now) * 1000));
+  return std::string(stamp) + "-" + eventId;
+}
+
+double queuedAt(const std::string& name) {
+  long long millis = 0;
+  std::from_chars(name.data(), name.data() + std::min<size_t>(name.size(), 16), millis);
+  return static_cast<double>(millis) / 1000;
+}
+
+double number(std::string_view text, double otherwise) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end != text.data() && value >= 0 ? value : otherwise;
+}
+
+std::string seconds(double s) { return std::to_string(static_cast<long long>(std::ceil(s))) + " s"; }
+
+}  // namespace
+
+double errorLimitSeconds(std::string_view header) {
+  double longest = 0;
+  for (size_t start = 0; start <= header.size();) {
+    const size_t end = std::min(header.find(',', start), header.size());
+    const std::string_view limit = header.substr(start, end - start);
+    start = end + 1;
+    const size_t colon = limit.find(':');
+    const double after = number(limit.substr(0, colon), -1);
+    if (after < 0) continue;
+    // Categories are the second field, ';'-separated; none means every category.
+    std::string_view categories = colon == std::string_view::npos ? "" : limit.substr(colon + 1);
+    categories = categories.substr(0, categories.find(':'));
+    bool ours = categories.find_first_not_of(' ') == std::string_view::npos;
+    for (size_t at = 0; !ours && at <= categories.size();) {
+      const size_t stop = std::min(categories.find(';', at), categories.size());
+      std::string_view category = categories.substr(at, stop - at);
+      while (!category.empty() && category.front() == ' ') category.remove_prefix(1);
+      while (!category.empty() && category.back() == ' ') category.remove_suffix(1);
+      ours = category == "error" || category == "default";
+      at = stop + 1;
+    }
+    if (ours) longest = std::max(longest, after);
+  }
+  return longest;
+}
+
+double retryAfterSeconds(std::string_view header) { return number(header, 60); }
+
+Outbox::Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps)
+    : store_(store), project_(std::move(project)), now_(std::move(now)), random_(std::move(random)), caps_(caps) {}
+
+size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
+  const double now = now_();
+  std::vector<OutboxStore::Entry> waiting = store_.list(project_);
+  uint64_t bytes = envelope.size();
+  for (const auto& entry : waiting) bytes += entry.bytes;
+  size_t count = waiting.size() + 1, dropped = 0;
+  for (const auto& entry : waiting) {
+    const bool old = now - queuedAt(entry.name) > caps_.days * 86400;
+    if (!old && count <= caps_.reports && bytes <= caps_.bytes) break;
+    // One being sent is left to its sender, and counts while it is there.
+    const auto claim = store_.claim(project_, entry.name);
+    if (!claim) continue;
+    claim->remove();
+    ++dropped;
+    --count;
+    bytes -= entry.bytes;
+  }
+  store_.put(project_, nameOf(now, eventId), envelope);
+  return dropped;
+}
+
+size_t Outbox::pending() { return store_.list(project_).size(); }
+
+double Outbox::rateLimitEnd() { return number(store_.state(project_, kRateLimit).value_or(""), 0); }
+
+double Outbox::backoffEnd() {
+  const std::string state = store_.state(project_, kBackoff).value_or("");
+  return number(std::string_view(state).substr(std::min(state.size(), state.find(' '))), 0);
+}
+
+void Outbox::failed() {
+  const std::string state = store_.state(project_, kBackoff).value_or("");
+  const double failures = number(state, 0) + 1;
+  // Exponential with jitter: after an outage the desktops must not all come back in one second.
+  const double delay = std::min(kLongestBackoff, kFirstBackoff * std::pow(2.0, failures - 1)) * (0.5 + random_());
+  store_.setState(project_, kBackoff, std::to_string(static_cast<int>(failures)) + " " + std::to_string(now_() + delay));
+}
+
+void Outbox::limit(const Answer& answer) {
+  double pause = errorLimitSeconds(answer.rateLimits);
+  if (answer.status == 429 && pause == 0) pause = retryAfterSeconds(answer.retryAfter);
+  if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause));
+}
+
+Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send, bool explicitFlush) {
+  Result result;
+  bool backedOff = number(store_.state(project_, kBackoff).value_or(""), 0) > 0;
+  for (const auto& entry : store_.list(project_)) {
+    const double now = now_();
+    if (now < rateLimitEnd()) {
+      result.lastError = "HTTP 429: retry after " + seconds(rateLimitEnd() - now);
+      break;
+    }
+    if (!explicitFlush && now < backoffEnd()) break;
+    const std::unique_ptr<OutboxStore::Claim> claim = store_.claim(project_, entry.name);
+    if (!claim) continue;
+    std::optional<std::string> envelope;
+    try {
+      const std::string stored = claim->read(kLargestEnvelope + 1);
+      if (stored.size() <= kLargestEnvelope) envelope = withSentAt(stored, now);
+    } catch (const AutomationError& e) {
+      claim->reject("cannot be read: " + e.description());
+      ++result.rejected;
+      continue;
+    }
+    if (!envelope) {
+      claim->reject("not an envelope");
+      ++result.rejected;
+      continue;
+    }
+    const Answer answer = send(*envelope);
+    limit(answer);
+    if (answer.status >= 200 && answer.status < 300) {
+      claim->remove();
+      ++result.sent;
+      result.lastError.clear();
+      if (backedOff) store_.setState(project_, kBackoff, "0 0");
+      backedOff = false;
+      continue;
+    }
+    if (answer.status == 429) {
+      result.lastError = "HTTP 429: retry after " + seconds(std::max(0.0, rateLimitEnd() - now_()));
+      break;
+    }
+    if (answer.status >= 400 && answer.status < 500 && answer.status != 408) {
+      // The collector will never take it: kept aside with the reason, the queue goes on.
+      claim->reject("HTTP " + std::to_string(answer.status));
+      ++result.rejected;
+      result.lastError = "HTTP " + std::to_string(answer.status) + ": the collector refused a report";
+      continue;
+    }
+    failed();
+    result.lastError = answer.status == 0 ? answer.words : "HTTP " + std::to_string(answer.status);
+    break;
+  }
+  return result;
+}
+
+}  // namespace quenvar::collector

@@ -1,0 +1,70 @@
+#pragma once
+// The reports of one collector project waiting to be sent, over the user's outbox store: what
+// each answer of the collector does to a report, the caps that bound an outage, and the backoff
+// and rate limits every process of the user obeys, kept in the store beside the reports.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/outbox_store.h"
+
+namespace quenvar::collector {
+
+// What came back for one envelope.
+struct Answer {
+  int status = 0;          // the HTTP status; 0 when none came (refused, timed out, cut off)
+  std::string retryAfter;  // the Retry-After header, as sent
+  std::string rateLimits;  // the X-Sentry-Rate-Limits header, as sent
+  std::string words;       // why none came
+};
+
+struct Caps {
+  size_t reports = 100;
+  uint64_t bytes = 20 << 20;
+  double days = 30;
+};
+
+class Outbox {
+ public:
+  using Clock = std::function<double()>;  // seconds since 1970
+  using Random = std::function<double()>;  // in [0, 1)
+
+  Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps = {});
+
+  // Queues an envelope; the oldest reports go first when the caps would be passed. Returns how
+  // many went.
+  size_t add(const std::string& eventId, std::string_view envelope);
+  size_t pending();
+  // When the next send may go: the end of a rate limit, or of the backoff after failures, which
+  // an explicit flush need not wait out.
+  double rateLimitEnd();
+  double backoffEnd();
+
+  struct Result {
+    size_t sent = 0, rejected = 0;
+    std::string lastError;  // empty when the last send went through
+  };
+  // Sends what waits, oldest first, until nothing does, a send finds no answer or the
+  // collector asks for a pause. Reports another thread or process holds are left to it.
+  Result drain(const std::function<Answer(std::string_view envelope)>& send, bool explicitFlush);
+
+ private:
+  void failed();
+  void limit(const Answer& answer);
+
+  OutboxStore& store_;
+  std::string project_;
+  Clock now_;
+  Random random_;
+  Caps caps_;
+};
+
+// The seconds an X-Sentry-Rate-Limits header holds error events back (0: none), and a
+// Retry-After header's seconds (60 when it is no number).
+double errorLimitSeconds(std::string_view header);
+double retryAfterSeconds(std::string_view header);
+
+}  // namespace quenvar::collector

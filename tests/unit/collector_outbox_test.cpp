@@ -1,0 +1,185 @@
+#include "collector/outbox.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "collector/event.h"
+#include "quenvar/automation_error.h"
+
+namespace quenvar::collector {
+namespace {
+
+// The user's outbox in memory: one project's reports, those another process holds, those
+// rejected with their reasons, and the state beside them.
+struct FakeStore : OutboxStore {
+  std::map<std::string, std::string> reports, rejected, states;
+  std::set<std::string> heldElsewhere, unreadable;
+
+  struct FakeClaim : Claim {
+    FakeStore& store;
+    std::string name;
+    FakeClaim(FakeStore& s, std::string n) : store(s), name(std::move(n)) {}
+    std::string read(size_t most) override {
+      if (store.unreadable.count(name)) throw AutomationError(57, "Device I/O error");
+      return store.reports.at(name).substr(0, most);
+    }
+    void remove() override { store.reports.erase(name); }
+    void reject(const std::string& why) override {
+      store.rejected[name] = why;
+      store.reports.erase(name);
+    }
+  };
+  std::vector<Entry> list(const std::string&) override {
+    std::vector<Entry> out;
+    for (const auto& [name, bytes] : reports) out.push_back({name, bytes.size()});
+    return out;
+  }
+  void put(const std::string&, const std::string& name, std::string_view bytes) override { reports[name] = bytes; }
+  std::unique_ptr<Claim> claim(const std::string&, const std::string& name) override {
+    if (!reports.count(name) || heldElsewhere.count(name)) return nullptr;
+    return std::make_unique<FakeClaim>(*this, name);
+  }
+  std::optional<std::string> state(const std::string&, const std::string& key) override {
+    if (!states.count(key)) return std::nullopt;
+    return states[key];
+  }
+  void setState(const std::string&, const std::string& key, std::string_view value) override { states[key] = value; }
+};
+
+struct Queue {
+  FakeStore store;
+  double now = 1'800'000'000;
+  double random = 0.5;
+  Outbox outbox{store, "p", [this] { return now; }, [this] { return random; }, Caps{3, 2000, 30}};
+
+  std::string add(const std::string& id) {
+    EventInput in;
+    in.eventId = id;
+    outbox.add(id, envelope(in, "1"));
+    now += 1;
+    return id;
+  }
+  // Drains with the collector answering `answers` in turn; what it was sent, by event id.
+  std::vector<std::string> drain(std::vector<Answer> answers, bool explicitFlush = false,
+                                 Outbox::Result* result = nullptr) {
+    std::vector<std::string> seen;
+    size_t next = 0;
+    const auto r = outbox.drain(
+        [&](std::string_view env) {
+          seen.push_back(std::string(env.substr(env.find("event_id") + 11, 1)));
+          EXPECT_NE(env.substr(0, env.find('\n')).find("sent_at"), std::string_view::npos);
+          return next < answers.size() ? answers[next++] : Answer{200, "", "", ""};
+        },
+        explicitFlush);
+    if (result) *result = r;
+    return seen;
+  }
+};
+
+using Seen = std::vector<std::string>;
+
+// Each answer and what it does to the report and to the queue behind it.
+TEST(CollectorOutbox, EachAnswerDecidesTheReportsFate) {
+  struct Case {
+    const char* what;
+    Answer answer;
+    Seen sent;             // the first drain
+    size_t left, rejected;
+    std::string lastError;
+  };
+  const Case cases[] = {
+      {"taken", {200, "", "", ""}, {"a", "b"}, 0, 0, ""},
+      {"no answer", {0, "", "", "connection refused"}, {"a"}, 2, 0, "connection refused"},
+      {"server error", {503, "", "", ""}, {"a"}, 2, 0, "HTTP 503"},
+      {"request timeout", {408, "", "", ""}, {"a"}, 2, 0, "HTTP 408"},
+      {"too large", {413, "", "", ""}, {"a", "b"}, 0, 1, ""},
+      {"refused", {400, "", "", ""}, {"a", "b"}, 0, 1, ""},
+      {"rate limited", {429, "30", "", ""}, {"a"}, 2, 0, "HTTP 429: retry after 30 s"},
+      {"rate limited by category", {429, "", "90:error;transaction:organization", ""}, {"a"}, 2, 0,
+       "HTTP 429: retry after 90 s"},
+      {"taken, limits ahead", {200, "", "45:default:key", ""}, {"a"}, 1, 0, "HTTP 429: retry after 45 s"},
+      {"taken, limit on others", {200, "", "45:transaction:key", ""}, {"a", "b"}, 0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Queue q;
+    q.add("a"), q.add("b");
+    Outbox::Result result;
+    EXPECT_EQ(q.drain({c.answer}, false, &result), c.sent);
+    EXPECT_EQ(q.outbox.pending(), c.left);
+    EXPECT_EQ(q.store.rejected.size(), c.rejected);
+    EXPECT_EQ(result.lastError, c.lastError);
+    if (c.rejected) {
+      EXPECT_EQ(q.store.rejected.begin()->second, "HTTP " + std::to_string(c.answer.status));
+    }
+  }
+}
+
+// After failures the queue waits longer each time, jittered; an explicit flush need not wait,
+// but nothing is sent while the collector's rate limit holds, whoever asks.
+TEST(CollectorOutbox, BackoffGrowsAndLimitsHold) {
+  Queue q;
+  q.add("a");
+  const double start = q.now;
+  for (double expected : {5.0, 10.0, 20.0, 40.0}) {
+    q.drain({{503, "", "", ""}}, true);
+    EXPECT_DOUBLE_EQ(q.outbox.backoffEnd() - start, expected) << "random 0.5: no jitter";
+    EXPECT_EQ(q.drain({}), Seen{}) << "within the backoff";
+  }
+  q.random = 0;
+  q.drain({{503, "", "", ""}}, true);
+  EXPECT_DOUBLE_EQ(q.outbox.backoffEnd() - start, 40.0) << "half of 80 at the least jitter";
+  EXPECT_EQ(q.drain({}, true), Seen{"a"}) << "an explicit flush goes at once";
+  q.add("b");
+  EXPECT_EQ(q.drain({}), Seen{"b"}) << "a success ended the backoff";
+
+  q.add("c");
+  q.drain({{429, "120", "", ""}}, true);
+  EXPECT_EQ(q.drain({}, true), Seen{});
+  q.now += 121;
+  EXPECT_EQ(q.drain({}, true), Seen{"c"});
+}
+
+// What another sender holds, cannot be read or is no envelope does not stop the queue; the
+// caps drop the oldest first, never one being sent.
+TEST(CollectorOutbox, TheQueueGoesOnAndStaysWithinItsCaps) {
+  Queue q;
+  q.add("a"), q.add("b"), q.add("c");
+  const auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& [name, _] : q.store.reports) out.push_back(name.substr(17));
+    return out;
+  };
+  q.store.heldElsewhere.insert(q.store.reports.begin()->first);
+  q.store.unreadable.insert(std::next(q.store.reports.begin())->first);
+  std::prev(q.store.reports.end())->second = "garbage";
+  EXPECT_EQ(q.drain({}), Seen{});
+  EXPECT_EQ(names(), (std::vector<std::string>{"a"})) << "held elsewhere: left to its sender";
+  EXPECT_EQ(q.store.rejected.size(), 2u);
+
+  q.add("d"), q.add("e");
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "d", "e"}));
+  EXPECT_EQ(q.outbox.add("f", "x"), 1u) << "one dropped for the count";
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "e", "f"})) << "the oldest not held went";
+  EXPECT_EQ(q.outbox.add("g", std::string(1700, 'x')), 2u) << "for the bytes";
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "g"}));
+  q.now += 31 * 86400;
+  q.store.heldElsewhere.clear();
+  EXPECT_EQ(q.outbox.add("h", "x"), 2u) << "past their days";
+  EXPECT_EQ(names(), (std::vector<std::string>{"h"}));
+}
+
+TEST(CollectorOutbox, RateLimitHeaders) {
+  EXPECT_EQ(errorLimitSeconds(""), 0);
+  EXPECT_EQ(errorLimitSeconds("60::organization"), 60) << "no categories: all";
+  EXPECT_EQ(errorLimitSeconds("60:transaction:key, 2700:default;error:organization"), 2700);
+  EXPECT_EQ(errorLimitSeconds("60:transaction:key"), 0);
+  EXPECT_EQ(errorLimitSeconds("x:error, -5:error"), 0);
+  EXPECT_EQ(retryAfterSeconds("17"), 17);
+  EXPECT_EQ(retryAfterSeconds("Wed, 21 Oct 2026 07:28:00 GMT"), 60);
+}
+
+}  // namespace
+}  // namespace quenvar::collector
