@@ -21,8 +21,8 @@ packages=(
   xvfb xauth
   # TLS for the native mail session
   libgnutls28-dev
-  # JSON for the collector's events, header-only, for every build
-  nlohmann-json3-dev
+  # the collector's events: JSON, header-only, for every build; HTTP for the native library
+  nlohmann-json3-dev libcurl4-gnutls-dev
   # TLS for the Windows build: Wine's Schannel loads GnuTLS, a recommendation of Wine's only
   libgnutls30 libgnutls30:i386
   # real mail servers on loopback, submission with sign-in and a test CA, and reading their

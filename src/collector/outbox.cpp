@@ -166,7 +166,7 @@ Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send
       continue;
     }
     failed();
-    result.lastError = answer.status == 0 ? answer.words : "HTTP " + std::to_string(answer.status);
+    result.lastError = answer.status == 0 ? answer.failure : "HTTP " + std::to_string(answer.status);
     break;
   }
   return result;

@@ -9,17 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http_client.h"
 #include "platform/outbox_store.h"
 
 namespace quenvar::collector {
 
 // What came back for one envelope.
-struct Answer {
-  int status = 0;          // the HTTP status; 0 when none came (refused, timed out, cut off)
-  std::string retryAfter;  // the Retry-After header, as sent
-  std::string rateLimits;  // the X-Sentry-Rate-Limits header, as sent
-  std::string words;       // why none came
-};
+using Answer = HttpAnswer;
 
 struct Caps {
   size_t reports = 100;

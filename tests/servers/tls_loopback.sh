@@ -1,6 +1,7 @@
 #!/bin/sh
-# A socket's TLS against the peers of tls_peer.py: the test program's SocketTls suite, with the
-# peers' folder in QUENVAR_TLS_FOLDER as the program sees it (a Wine path for a Windows program).
+# A socket's TLS (and HTTP) against the peers of tls_peer.py: the test program's SocketTls and
+# HttpLoopback suites, with the peers' folder in QUENVAR_TLS_FOLDER as the program sees it (a Wine
+# path for a Windows program).
 # Exit 77 (skipped) without python3's ssl or openssl.
 #
 #   tls_loopback.sh native|wine <test program> [arguments...]
@@ -12,7 +13,7 @@ servers=$(dirname "$0")
 start_tls_peers
 folder=$dir
 [ "$style" = wine ] && folder=$(wine_path "$dir")
-env -u DISPLAY QUENVAR_TLS_FOLDER="$folder" "$@" --gtest_filter='*SocketTls.*' >"$dir/out" 2>&1
+env -u DISPLAY QUENVAR_TLS_FOLDER="$folder" "$@" --gtest_filter='*SocketTls.*:*HttpLoopback.*' >"$dir/out" 2>&1
 status=$?
 cat "$dir/out"
 echo "peer log:"; cat "$dir/peer.log"

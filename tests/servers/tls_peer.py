@@ -19,6 +19,9 @@ listens, and serves until killed.
       PATTERN and "221 bye", then close_notify.
   plain: answers "220 hello" and no TLS.   hangup: closes after the first bytes, half a record sent.
   junk: answers a ServerHello of nonsense.
+  http-200, http-429 (with Retry-After and X-Sentry-Rate-Limits), http-413, http-503, http-close
+      (closes without an answer), http-hang (never answers), https-200 (behind the server's
+      certificate): collectors taking POSTs, each noted in FOLDER/http.log.
   forged-smtp: a mail server behind the forged certificate, TLS from the first byte; it offers
       AUTH PLAIN and LOGIN and writes every line it receives to FOLDER/forged-smtp.log.
 """
@@ -180,6 +183,41 @@ def smtp_peer(folder, name):
     return serve
 
 
+def http_peer(folder, status, headers=b"", context=None, answer=True):
+    """Takes POSTs on one connection, one after another; writes each body's length and crc32 to
+    FOLDER/http.log, and answers `status` with `headers`, no answer when `answer` is False (the
+    connection closes) or None (it stays open, silent)."""
+    def serve(conn):
+        s = context.wrap_socket(conn, server_side=True) if context else conn
+        data = b""
+        while True:
+            while b"\r\n\r\n" not in data:
+                chunk = s.recv(1 << 16)
+                if not chunk:
+                    return
+                data += chunk
+            head, data = data.split(b"\r\n\r\n", 1)
+            length = 0
+            for line in head.split(b"\r\n")[1:]:
+                name, _, value = line.partition(b":")
+                if name.strip().lower() == b"content-length":
+                    length = int(value)
+            while len(data) < length:
+                chunk = s.recv(1 << 16)
+                if not chunk:
+                    return
+                data += chunk
+            body, data = data[:length], data[length:]
+            with open(os.path.join(folder, "http.log"), "a") as f:
+                f.write("%s %d %08x\n" % (head.split(b"\r\n")[0].decode(), len(body), zlib.crc32(body)))
+            if answer is None:
+                threading.Event().wait(60)
+            if not answer:
+                return
+            s.sendall(b"HTTP/1.1 %d X\r\nContent-Length: 2\r\n%s\r\nok" % (status, headers))
+    return serve
+
+
 def plain(conn):
     conn.sendall(b"220 hello\r\n")
     while conn.recv(4096):
@@ -229,7 +267,12 @@ def main():
              "ipname": tls_peer(folder, "ipname"),
              "tls10": tls_peer(folder, "server", ssl.TLSVersion.TLSv1, ssl.TLSVersion.TLSv1),
              "forged-smtp": smtp_peer(folder, "forged"),
-             "plain": plain, "hangup": hangup, "junk": junk}
+             "plain": plain, "hangup": hangup, "junk": junk,
+             "http-200": http_peer(folder, 200, b"X-Sentry-Rate-Limits: 0::organization\r\n"),
+             "http-429": http_peer(folder, 429, b"Retry-After: 30\r\nx-sentry-rate-limits: 30:error:key\r\n"),
+             "http-413": http_peer(folder, 413), "http-503": http_peer(folder, 503),
+             "http-close": http_peer(folder, 0, answer=False), "http-hang": http_peer(folder, 0, answer=None),
+             "https-200": http_peer(folder, 200, context=server_context(folder, "server")[0])}
     lines = "".join("%s %d\n" % (name, listen(name, serve)) for name, serve in peers.items())
     with open(os.path.join(folder, "ports.tmp"), "w") as f:
         f.write(lines)

@@ -1,0 +1,23 @@
+#pragma once
+// HTTP through libcurl (Debian's GnuTLS build): TLS 1.2 at least, the server's certificate
+// checked against the system's anchors plus the request's CA file, no redirects, nothing but
+// http and https.
+
+#include "platform/http_client.h"
+
+namespace quenvar {
+
+class CurlHttpClient : public HttpClient {
+ public:
+  CurlHttpClient();
+  ~CurlHttpClient() override;
+  CurlHttpClient(const CurlHttpClient&) = delete;
+  CurlHttpClient& operator=(const CurlHttpClient&) = delete;
+
+  HttpAnswer post(const HttpRequest& request) override;
+
+ private:
+  void* curl_;  // CURL*, kept so the connection serves the next request
+};
+
+}  // namespace quenvar

@@ -1,0 +1,66 @@
+// HTTP through libcurl against the collectors of tls_peer.py on loopback (started by
+// tls_loopback.sh): each answer, or the lack of one, as the outbox will read it.
+
+#include "platform/posix/http_curl.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/posix/socket_posix.h"
+
+namespace quenvar {
+namespace {
+
+TEST(PosixHttpLoopback, CollectorsAnswerAsTheyShould) {
+  const char* folder = ::getenv("QUENVAR_TLS_FOLDER");
+  if (folder == nullptr || *folder == '\0') GTEST_SKIP() << "QUENVAR_TLS_FOLDER is not set";
+  std::map<std::string, int> ports;
+  std::ifstream list(std::string(folder) + "/ports");
+  for (std::string name, port; list >> name >> port;) ports[name] = std::stoi(port);
+  const std::string dir = folder;
+  struct Row {
+    const char* peer;
+    const char* scheme;
+    const char* host;
+    std::string caFile;
+    HttpAnswer answer;
+  };
+  const Row rows[] = {
+      {"http-200", "http", "127.0.0.1", "", {200, "", "0::organization", ""}},
+      {"http-429", "http", "127.0.0.1", "", {429, "30", "30:error:key", ""}},
+      {"http-413", "http", "127.0.0.1", "", {413, "", "", ""}},
+      {"http-503", "http", "127.0.0.1", "", {503, "", "", ""}},
+      {"http-close", "http", "127.0.0.1", "", {0, "", "", "the collector closed the connection"}},
+      {"http-hang", "http", "127.0.0.1", "", {0, "", "", "no answer from the collector within 1 s"}},
+      {"https-200", "https", "127.0.0.1", dir + "/ca.pem", {200, "", "", ""}},
+      {"https-200", "https", "127.0.0.1", dir + "/other.pem", {0, "", "", "*certificate"}},
+      {"https-200", "https", "127.0.0.1", dir + "/missing.pem", {0, "", "", "the trust anchors file " + dir + "/missing.pem cannot be read"}},
+      {"tls10", "https", "127.0.0.1", dir + "/ca.pem", {0, "", "", "*TLS handshake failed"}},
+      {"plain", "http", "127.0.0.1", "", {0, "", "", "*"}},
+  };
+  CurlHttpClient client;
+  const std::string body(300000, 'e');
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.peer + std::string(" ") + row.caFile);
+    const double start = PosixSocket::systemClock().seconds();
+    const std::string url = std::string(row.scheme) + "://" + row.host + ":" + std::to_string(ports.at(row.peer)) +
+                            "/api/1/envelope/";
+    const HttpAnswer got = client.post({url, {{"Content-Type", "application/x-sentry-envelope"}}, body, row.caFile, 1});
+    EXPECT_EQ(got.status, row.answer.status);
+    EXPECT_EQ(got.retryAfter, row.answer.retryAfter);
+    EXPECT_EQ(got.rateLimits, row.answer.rateLimits);
+    if (!row.answer.failure.empty() && row.answer.failure[0] == '*') {
+      EXPECT_NE(got.failure.find(row.answer.failure.substr(1)), std::string::npos) << got.failure;
+      EXPECT_FALSE(got.failure.empty());
+    } else {
+      EXPECT_EQ(got.failure, row.answer.failure);
+    }
+    EXPECT_LT(PosixSocket::systemClock().seconds() - start, 3);
+  }
+}
+
+}  // namespace
+}  // namespace quenvar
