@@ -30,6 +30,7 @@ PUBLIC = {
     "quenvar/dynamic_object.h": "core",
     "quenvar/sys_obj.h": "sysinfo",
     "quenvar/mail_settings.h": "mail",
+    "quenvar/collector.h": "collector",
     "quenvar/handler_events.h": "handler",
     "quenvar/detail/name_stack.h": "handler",
     "quenvar/detail/param_table.h": "handler",

@@ -15,6 +15,9 @@
 
 namespace quenvar {
 
+namespace collector {
+struct Frame;
+}
 struct MailValues;
 struct Platform;
 class Steps;
@@ -148,6 +151,9 @@ class clsErrHandler {
   void raiseBeforeHandlerCalled(bool& cancel);
   void raiseAfterHandlerCalled();
   void handOffToDialog(Steps& step);
+  // After Error.log, before the dialog: one report for the collector in effect, if any.
+  void queueForCollector(const SysObj& sys) noexcept;
+  std::vector<collector::Frame> framesForCollector();
   int32_t handleError(const std::string& desc, double num, int32_t line, const std::string& custom);
 
   Platform& platform_;

@@ -58,6 +58,8 @@ json factJson(const Fact& fact) {
 
 }  // namespace
 
+const char* sdkVersion() { return QUENVAR_VERSION; }
+
 std::string utcText(double secondsSince1970) {
   const auto millis = static_cast<int64_t>(std::floor(secondsSince1970 * 1000 + 0.5));
   const int64_t seconds = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;

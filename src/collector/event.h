@@ -15,6 +15,9 @@
 
 namespace quenvar::collector {
 
+// This component's version, as collectors see their client: sentry_client quenvar/<version>.
+const char* sdkVersion();
+
 // What a collector keeps of each part.
 inline constexpr size_t kMostFrames = 250;          // both ends kept
 inline constexpr size_t kMostVarsPerFrame = 50;

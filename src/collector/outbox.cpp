@@ -118,10 +118,12 @@ void Outbox::limit(const Answer& answer) {
   if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause));
 }
 
-Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send, bool explicitFlush) {
+Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send, bool explicitFlush,
+                             const std::function<bool()>& enough) {
   Result result;
   bool backedOff = number(store_.state(project_, kBackoff).value_or(""), 0) > 0;
   for (const auto& entry : store_.list(project_)) {
+    if (enough && enough()) break;
     const double now = now_();
     if (now < rateLimitEnd()) {
       result.lastError = "HTTP 429: retry after " + seconds(rateLimitEnd() - now);

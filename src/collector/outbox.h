@@ -43,9 +43,10 @@ class Outbox {
     size_t sent = 0, rejected = 0;
     std::string lastError;  // empty when the last send went through
   };
-  // Sends what waits, oldest first, until nothing does, a send finds no answer or the
-  // collector asks for a pause. Reports another thread or process holds are left to it.
-  Result drain(const std::function<Answer(std::string_view envelope)>& send, bool explicitFlush);
+  // Sends what waits, oldest first, until nothing does, a send finds no answer, the collector
+  // asks for a pause or `enough` says so. Reports another thread or process holds are left to it.
+  Result drain(const std::function<Answer(std::string_view envelope)>& send, bool explicitFlush,
+               const std::function<bool()>& enough = {});
 
  private:
   void failed();

@@ -49,6 +49,7 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
         if (destination_.empty()) destination_ = defaultFolder();
       });
       status = writeErrorLog(step);
+      queueForCollector(sys);
     }
     step([&] {
       if (logEvent_ &&

@@ -20,6 +20,7 @@ class Procedures {
   // The parameter text, or Empty when a failure other than a type mismatch stopped it.
   Variant ReadParams(const LocaleText& locale) const;
   size_t size() const { return params_.size(); }
+  const Parameter& at(size_t i) const { return params_[i]; }
 
   static const char* GetOrdinalSuffix(uint64_t i);
 

@@ -3,6 +3,7 @@
 // come back. Every wait ends within the request's limit. One client per thread; it keeps its
 // connection for the next request to the same server.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,12 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   virtual HttpAnswer post(const HttpRequest& request) = 0;
+};
+
+class HttpService {
+ public:
+  virtual ~HttpService() = default;
+  virtual std::unique_ptr<HttpClient> openClient() = 0;
 };
 
 }  // namespace quenvar

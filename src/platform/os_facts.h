@@ -33,6 +33,8 @@ class OsFacts {
   virtual MemoryRecord memory() = 0;
   // The platform text whose systems keep an event log this build writes to.
   virtual std::string eventLogPlatform() = 0;
+  // The login name of the user the process runs as; empty when it cannot be told.
+  virtual std::string userName() { return {}; }
 };
 
 }  // namespace quenvar

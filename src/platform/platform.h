@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
+#include "platform/http_client.h"
 #include "platform/launcher.h"
 #include "platform/locale_text.h"
 #include "platform/mail_client_automation.h"
@@ -14,6 +15,7 @@
 #include "platform/mouse_pointer.h"
 #include "platform/network.h"
 #include "platform/os_facts.h"
+#include "platform/outbox_store.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
 #include "platform/shell_launcher.h"
@@ -38,6 +40,9 @@ struct Platform {
   MailClientAutomation* mailClient;
   Network* network;
   SecretStore* secrets;
+  // The central collector's; a build or test without them (null) queues no report.
+  HttpService* http = nullptr;
+  OutboxStore* outbox = nullptr;
 };
 
 // The backends of this build.

@@ -262,4 +262,89 @@ std::unique_ptr<PumpedSocket> Network::openSocket() {
   return std::make_unique<ServerSocket>(server, discarded);
 }
 
+struct OutboxStore::HeldClaim : Claim {
+  OutboxStore& store;
+  std::string key;
+  HeldClaim(OutboxStore& s, std::string k) : store(s), key(std::move(k)) {}
+  ~HeldClaim() override {
+    const std::lock_guard held(store.lock);
+    store.held_.erase(key);
+  }
+  std::string read(size_t most) override {
+    const std::lock_guard held(store.lock);
+    if (store.unreadable.count(key)) throw AutomationError(57, "Device I/O error");
+    return store.reports.at(key).substr(0, most);
+  }
+  void remove() override {
+    const std::lock_guard held(store.lock);
+    store.reports.erase(key);
+  }
+  void reject(const std::string& why) override {
+    const std::lock_guard held(store.lock);
+    store.rejected[key] = why;
+    store.reports.erase(key);
+  }
+};
+
+std::vector<quenvar::OutboxStore::Entry> OutboxStore::list(const std::string& project) {
+  const std::lock_guard held(lock);
+  std::vector<Entry> out;
+  for (const auto& [key, bytes] : reports)
+    if (key.compare(0, project.size() + 1, project + "/") == 0) out.push_back({key.substr(project.size() + 1), bytes.size()});
+  return out;
+}
+
+void OutboxStore::put(const std::string& project, const std::string& name, std::string_view bytes) {
+  const std::lock_guard held(lock);
+  reports[project + "/" + name] = bytes;
+}
+
+std::unique_ptr<quenvar::OutboxStore::Claim> OutboxStore::claim(const std::string& project, const std::string& name) {
+  const std::lock_guard held(lock);
+  const std::string key = project + "/" + name;
+  if (!reports.count(key) || heldElsewhere.count(key) || !held_.insert(key).second) return nullptr;
+  return std::make_unique<HeldClaim>(*this, key);
+}
+
+std::optional<std::string> OutboxStore::state(const std::string& project, const std::string& key) {
+  const std::lock_guard held(lock);
+  const auto it = states.find(project + "/" + key);
+  return it == states.end() ? std::nullopt : std::optional(it->second);
+}
+
+void OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value) {
+  const std::lock_guard held(lock);
+  states[project + "/" + key] = value;
+}
+
+std::vector<std::string> OutboxStore::waiting() {
+  const std::lock_guard held(lock);
+  std::vector<std::string> out;
+  for (const auto& [key, bytes] : reports) out.push_back(bytes);
+  return out;
+}
+
+std::unique_ptr<quenvar::HttpClient> HttpService::openClient() {
+  struct Client : HttpClient {
+    HttpService& service;
+    explicit Client(HttpService& s) : service(s) {}
+    HttpAnswer post(const HttpRequest& request) override {
+      Sent sent{request.url, request.headers, std::string(request.body), request.caFile};
+      std::function<HttpAnswer(const Sent&)> answer;
+      {
+        const std::lock_guard held(service.lock);
+        service.requests.push_back(sent);
+        answer = service.answer;
+      }
+      return answer(sent);
+    }
+  };
+  return std::make_unique<Client>(*this);
+}
+
+std::vector<HttpService::Sent> HttpService::sent() {
+  const std::lock_guard held(lock);
+  return requests;
+}
+
 }  // namespace quenvar::fake

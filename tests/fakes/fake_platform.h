@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -278,6 +279,46 @@ class SecretStore : public quenvar::SecretStore {
   void remove(const std::string& app, const std::string& name) override;
 };
 
+// The user's outbox in memory, every project in one map by name: reports, those another
+// process holds, those that cannot be read, those set aside with their reasons, and the state.
+// Safe for the collector's worker thread.
+class OutboxStore : public quenvar::OutboxStore {
+ public:
+  std::map<std::string, std::string> reports, rejected, states;
+  std::set<std::string> heldElsewhere, unreadable;
+
+  std::vector<Entry> list(const std::string& project) override;
+  void put(const std::string& project, const std::string& name, std::string_view bytes) override;
+  std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) override;
+  std::optional<std::string> state(const std::string& project, const std::string& key) override;
+  void setState(const std::string& project, const std::string& key, std::string_view value) override;
+  // The reports' bytes in the order of their names, read under the lock.
+  std::vector<std::string> waiting();
+
+  std::mutex lock;
+
+ private:
+  struct HeldClaim;
+  std::set<std::string> held_;
+};
+
+// A collector behind every HTTP client it opens: each request recorded, each answered by
+// `answer` (200 unless told otherwise). Safe for the collector's worker thread.
+class HttpService : public quenvar::HttpService {
+ public:
+  struct Sent {
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body, caFile;
+  };
+  std::function<HttpAnswer(const Sent&)> answer = [](const Sent&) { return HttpAnswer{200, "", "", ""}; };
+  std::unique_ptr<HttpClient> openClient() override;
+  std::vector<Sent> sent();
+
+  std::mutex lock;
+  std::vector<Sent> requests;
+};
+
 // Every service faked, wired into one Platform.
 struct Services {
   FileSystem files;
@@ -296,8 +337,11 @@ struct Services {
   MailClientAutomation mailClient;
   Network network;
   SecretStore secrets;
-  Platform platform{&files,  &clock,   &locale,    &settings, &eventLog, &launcher,   &messageBox, &os,
-                    &module, &windows, &clipboard, &pointer,  &shell,    &mailClient, &network, &secrets};
+  HttpService http;
+  OutboxStore outbox;
+  Platform platform{&files,  &clock,   &locale,    &settings, &eventLog,   &launcher, &messageBox, &os,
+                    &module, &windows, &clipboard, &pointer,  &shell,      &mailClient, &network,  &secrets,
+                    &http,   &outbox};
 };
 
 }  // namespace quenvar::fake

@@ -2,54 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
 
 #include "collector/event.h"
-#include "quenvar/automation_error.h"
+#include "fakes/fake_platform.h"
 
 namespace quenvar::collector {
 namespace {
 
-// The user's outbox in memory: one project's reports, those another process holds, those
-// rejected with their reasons, and the state beside them.
-struct FakeStore : OutboxStore {
-  std::map<std::string, std::string> reports, rejected, states;
-  std::set<std::string> heldElsewhere, unreadable;
-
-  struct FakeClaim : Claim {
-    FakeStore& store;
-    std::string name;
-    FakeClaim(FakeStore& s, std::string n) : store(s), name(std::move(n)) {}
-    std::string read(size_t most) override {
-      if (store.unreadable.count(name)) throw AutomationError(57, "Device I/O error");
-      return store.reports.at(name).substr(0, most);
-    }
-    void remove() override { store.reports.erase(name); }
-    void reject(const std::string& why) override {
-      store.rejected[name] = why;
-      store.reports.erase(name);
-    }
-  };
-  std::vector<Entry> list(const std::string&) override {
-    std::vector<Entry> out;
-    for (const auto& [name, bytes] : reports) out.push_back({name, bytes.size()});
-    return out;
-  }
-  void put(const std::string&, const std::string& name, std::string_view bytes) override { reports[name] = bytes; }
-  std::unique_ptr<Claim> claim(const std::string&, const std::string& name) override {
-    if (!reports.count(name) || heldElsewhere.count(name)) return nullptr;
-    return std::make_unique<FakeClaim>(*this, name);
-  }
-  std::optional<std::string> state(const std::string&, const std::string& key) override {
-    if (!states.count(key)) return std::nullopt;
-    return states[key];
-  }
-  void setState(const std::string&, const std::string& key, std::string_view value) override { states[key] = value; }
-};
-
 struct Queue {
-  FakeStore store;
+  fake::OutboxStore store;
   double now = 1'800'000'000;
   double random = 0.5;
   Outbox outbox{store, "p", [this] { return now; }, [this] { return random; }, Caps{3, 2000, 30}};
@@ -149,7 +110,7 @@ TEST(CollectorOutbox, TheQueueGoesOnAndStaysWithinItsCaps) {
   q.add("a"), q.add("b"), q.add("c");
   const auto names = [&] {
     std::vector<std::string> out;
-    for (const auto& [name, _] : q.store.reports) out.push_back(name.substr(17));
+    for (const auto& [name, _] : q.store.reports) out.push_back(name.substr(19));
     return out;
   };
   q.store.heldElsewhere.insert(q.store.reports.begin()->first);

@@ -21,3 +21,12 @@ class CurlHttpClient : public HttpClient {
 };
 
 }  // namespace quenvar
+
+namespace quenvar {
+
+class CurlHttpService : public HttpService {
+ public:
+  std::unique_ptr<HttpClient> openClient() override { return std::make_unique<CurlHttpClient>(); }
+};
+
+}  // namespace quenvar

@@ -55,6 +55,11 @@ std::string DladdrModuleInfo::moduleName(std::string_view fileName) {
   return std::string(name);
 }
 
+void DladdrModuleInfo::runDetached(std::function<void()> work) {
+  posix::keepLibraryLoaded();
+  std::thread(std::move(work)).detach();
+}
+
 void posix::keepLibraryLoaded() {
   static std::once_flag once;
   std::call_once(once, [] {

@@ -11,6 +11,7 @@ class DladdrModuleInfo : public ModuleInfo {
  public:
   std::string folder() override;
   std::string name() override;
+  void runDetached(std::function<void()> work) override;
 
   // "libquenvar.so.1" gives "quenvar", "demo" gives "demo".
   static std::string moduleName(std::string_view fileName);

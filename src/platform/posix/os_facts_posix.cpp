@@ -2,6 +2,7 @@
 #include "platform/posix/interrupted.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <vector>
 
 
 namespace quenvar {
@@ -100,6 +102,16 @@ MemoryRecord PosixOsFacts::memory() {
 std::string PosixOsFacts::eventLogPlatform() {
   struct utsname names {};
   return ::uname(&names) == 0 ? names.sysname : std::string();
+}
+
+std::string PosixOsFacts::userName() {
+  std::vector<char> buffer(4096);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_name != nullptr)
+    return found->pw_name;
+  return {};
 }
 
 }  // namespace quenvar

@@ -12,6 +12,7 @@ class PosixOsFacts : public OsFacts {
   int32_t processorType() override;
   MemoryRecord memory() override;
   std::string eventLogPlatform() override;
+  std::string userName() override;
 
   // The leading dotted numbers of a kernel release: "6.1.0-13-amd64" gives 6, 1, 0.
   static void parseRelease(std::string_view release, int32_t& major, int32_t& minor, int32_t& build);

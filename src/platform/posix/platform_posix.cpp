@@ -14,6 +14,8 @@
 #include "platform/posix/os_facts_posix.h"
 #include "platform/posix/message_box_stderr.h"
 #include "platform/posix/event_log_syslog.h"
+#include "platform/posix/http_curl.h"
+#include "platform/posix/outbox_store_posix.h"
 
 namespace quenvar {
 
@@ -35,6 +37,8 @@ Platform& defaultPlatform() {
   static NoMailClientAutomation mailClient;
   static PosixNetwork network;
   static FileSecretStore secrets(settings);
+  static CurlHttpService http;
+  static PosixOutboxStore outbox;
   static Platform platform{.files = &files,
                            .clock = &clock,
                            .locale = &locale,
@@ -50,7 +54,9 @@ Platform& defaultPlatform() {
                            .shell = &shell,
                            .mailClient = &mailClient,
                            .network = &network,
-                           .secrets = &secrets};
+                           .secrets = &secrets,
+                           .http = &http,
+                           .outbox = &outbox};
   return platform;
 }
 

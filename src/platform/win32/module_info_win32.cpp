@@ -3,6 +3,9 @@
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 
+#include <memory>
+#include <system_error>
+
 namespace quenvar {
 
 namespace {
@@ -45,5 +48,42 @@ std::string Win32ModuleInfo::nameOf(std::string_view path) {
 
 std::string Win32ModuleInfo::folder() { return folderOf(ownFile()); }
 std::string Win32ModuleInfo::name() { return nameOf(ownFile()); }
+
+namespace {
+
+struct Job {
+  HMODULE self = nullptr;
+  std::function<void()> work;
+};
+
+DWORD WINAPI runJob(void* parameter) {
+  std::unique_ptr<Job> own(static_cast<Job*>(parameter));
+  const HMODULE self = own->self;
+  try {
+    own->work();
+  } catch (...) {
+  }
+  own.reset();
+  ::FreeLibraryAndExitThread(self, 0);
+}
+
+}  // namespace
+
+void Win32ModuleInfo::runDetached(std::function<void()> work) {
+  // The thread holds its own reference to this module and drops it as it ends, so unloading
+  // the DLL never pulls the code from under it and nothing has to wait for it under the
+  // loader lock.
+  auto job = std::make_unique<Job>();
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&kAnchor), &job->self))
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+  job->work = std::move(work);
+  const HANDLE thread = ::CreateThread(nullptr, 0, runJob, job.get(), 0, nullptr);
+  if (thread == nullptr) {
+    ::FreeLibrary(job->self);
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+  }
+  job.release();
+  ::CloseHandle(thread);
+}
 
 }  // namespace quenvar

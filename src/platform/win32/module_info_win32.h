@@ -11,6 +11,7 @@ class Win32ModuleInfo : public ModuleInfo {
  public:
   std::string folder() override;
   std::string name() override;
+  void runDetached(std::function<void()> work) override;
 
   // Splits a full Windows path: "C:\\x\\Quenvar.dll" gives "C:\\x" and "Quenvar".
   static std::string folderOf(std::string_view path);

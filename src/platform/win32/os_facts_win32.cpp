@@ -57,4 +57,11 @@ MemoryRecord Win32OsFacts::memory() {
   return record;
 }
 
+std::string Win32OsFacts::userName() {
+  wchar_t name[257];  // UNLEN + 1
+  DWORD size = 257;
+  if (!::GetUserNameW(name, &size) || size == 0) return {};
+  return win32::narrow(std::wstring_view(name, size - 1));
+}
+
 }  // namespace quenvar

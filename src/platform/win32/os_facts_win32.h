@@ -10,6 +10,7 @@ class Win32OsFacts : public OsFacts {
   int32_t processorType() override;
   MemoryRecord memory() override;
   std::string eventLogPlatform() override { return "WinNT"; }
+  std::string userName() override;
 };
 
 }  // namespace quenvar

@@ -1,0 +1,58 @@
+#pragma once
+// Sending every handled error to a central collector that speaks the Sentry envelope protocol
+// (Sentry, self-hosted Sentry, GlitchTip and others). The settings are the process's: every
+// Collector object and handler of the process shares them and one sending worker. Reports wait
+// in the user's outbox until the collector took them, across runs of the program.
+
+#include <cstdint>
+#include <string>
+
+namespace quenvar {
+
+struct Platform;
+
+class Collector {
+ public:
+  explicit Collector(Platform& platform) : platform_(platform) {}
+  Collector();
+
+  // {http|https}://{public_key}[:{secret}]@{host}[:{port}][/{path}]/{project_id}; empty turns
+  // collection off. Until set in the process, SENTRY_DSN. A malformed value raises 380.
+  std::string Dsn() const;
+  void Dsn(const std::string& value);
+  // SENTRY_ENVIRONMENT, else "production", until set.
+  std::string Environment() const;
+  void Environment(const std::string& value);
+  // SENTRY_RELEASE until set; when empty, each report's is <Title>@<Major>.<Minor>.<Revision>
+  // of the handler's application object.
+  std::string Release() const;
+  void Release(const std::string& value);
+  // Trust anchors added to the system's, for a collector with a private CA.
+  std::string CAFile() const;
+  void CAFile(const std::string& value);
+  // Only when true do the login name and machine name go with a report.
+  bool SendUserName() const;
+  void SendUserName(bool value);
+  // While consent is required and not given, reports wait in the outbox.
+  bool ConsentRequired() const;
+  void ConsentRequired(bool value);
+  // 0 not asked, 1 given, 2 refused (then nothing is kept or sent); per user and collector
+  // project. Without a DSN in effect it reads 0 and a write raises 5; other values raise 380.
+  int32_t Consent() const;
+  void Consent(int32_t value);
+  // Reports waiting in this collector project's outbox.
+  int32_t Pending() const;
+  // Sends what waits at once (not waiting out the backoff after failures, never while a rate
+  // limit holds: one that ends within the time is waited out); how many still wait after at
+  // most `TimeoutMs`.
+  int32_t Flush(int32_t TimeoutMs);
+  // The event id of the last report a handler of this thread queued; empty when none.
+  std::string LastEventId() const;
+  // The last sending failure in words; empty before any and after a success.
+  std::string LastError() const;
+
+ private:
+  Platform& platform_;
+};
+
+}  // namespace quenvar

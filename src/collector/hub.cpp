@@ -1,0 +1,353 @@
+#include "collector/hub.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <map>
+
+#include "collector/outbox.h"
+#include "platform/platform.h"
+#include "quenvar/automation_error.h"
+
+namespace quenvar::collector {
+
+namespace {
+
+constexpr const char* kSettingsApp = "Quenvar";
+constexpr const char* kConsentSection = "Collector Consent";
+constexpr double kLongestRequest = 30;
+// A worker that finds every waiting report held by another sender looks again this much later.
+constexpr double kHeldElsewhereRetry = 5;
+
+std::string environmentVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
+[[noreturn]] void invalidValue() { throw AutomationError(err::kInvalidPropertyValue, "Invalid property value"); }
+
+// Recursive: of() constructs under it, and the constructor registers.
+std::recursive_mutex& registryLock() {
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
+}
+// Never destroyed: a worker may still use its hub while the process ends.
+std::map<Platform*, Hub*>& registry() {
+  static auto* hubs = new std::map<Platform*, Hub*>;
+  return *hubs;
+}
+
+double randomFraction() {
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  return std::uniform_real_distribution<double>(0, 1)(generator);
+}
+
+}  // namespace
+
+std::string outboxName(const std::string& project) {
+  uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+  std::string readable;
+  for (const char c : project) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    if (readable.size() < 60) readable += plain ? c : '_';
+  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return readable + "-" + digits;
+}
+
+Hub& Hub::of(Platform& platform) {
+  const std::lock_guard held(registryLock());
+  auto& hubs = registry();
+  if (const auto it = hubs.find(&platform); it != hubs.end()) return *it->second;
+  return *new Hub(platform);  // registers itself; the process's own lives as long as it
+}
+
+Hub::Hub(Platform& platform) : platform_(platform), random_(std::random_device{}()) {
+  const std::lock_guard held(registryLock());
+  registry()[&platform] = this;
+}
+
+Hub::~Hub() {
+  {
+    std::unique_lock held(lock_);
+    stopping_ = true;
+    changed_.notify_all();
+    changed_.wait(held, [this] { return !working_; });
+  }
+  const std::lock_guard held(registryLock());
+  if (registry()[&platform_] == this) registry().erase(&platform_);
+}
+
+double Hub::now() const {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::string Hub::dsn() {
+  const std::lock_guard held(lock_);
+  return dsn_ ? *dsn_ : environmentVariable("SENTRY_DSN");
+}
+
+void Hub::dsn(const std::string& value) {
+  if (!value.empty() && !parseDsn(value)) invalidValue();
+  {
+    const std::lock_guard held(lock_);
+    dsn_ = value;
+  }
+  wake();  // the new project may have reports waiting from an earlier run
+}
+
+std::string Hub::environment() {
+  const std::lock_guard held(lock_);
+  if (environment_) return *environment_;
+  const std::string fromEnvironment = environmentVariable("SENTRY_ENVIRONMENT");
+  return fromEnvironment.empty() ? "production" : fromEnvironment;
+}
+
+void Hub::environment(const std::string& value) {
+  const std::lock_guard held(lock_);
+  if (value.empty()) environment_.reset();
+  else environment_ = value;
+}
+
+std::string Hub::release() {
+  const std::lock_guard held(lock_);
+  return release_ ? *release_ : environmentVariable("SENTRY_RELEASE");
+}
+
+void Hub::release(const std::string& value) {
+  const std::lock_guard held(lock_);
+  release_ = value;
+}
+
+bool Hub::releaseFromApplication() { return release().empty(); }
+
+std::string Hub::caFile() {
+  const std::lock_guard held(lock_);
+  return caFile_;
+}
+
+void Hub::caFile(const std::string& value) {
+  const std::lock_guard held(lock_);
+  caFile_ = value;
+}
+
+bool Hub::sendUserName() {
+  const std::lock_guard held(lock_);
+  return sendUserName_;
+}
+
+void Hub::sendUserName(bool value) {
+  const std::lock_guard held(lock_);
+  sendUserName_ = value;
+}
+
+bool Hub::consentRequired() {
+  const std::lock_guard held(lock_);
+  return consentRequired_;
+}
+
+void Hub::consentRequired(bool value) {
+  {
+    const std::lock_guard held(lock_);
+    consentRequired_ = value;
+  }
+  wake();
+}
+
+std::optional<Hub::InEffect> Hub::inEffect() {
+  const std::optional<Dsn> parsed = parseDsn(dsn_ ? *dsn_ : environmentVariable("SENTRY_DSN"));
+  if (!parsed || platform_.outbox == nullptr || platform_.http == nullptr) return std::nullopt;
+  return InEffect{*parsed, outboxName(parsed->project())};
+}
+
+int32_t Hub::consent() {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+  }
+  if (!target) return 0;
+  const std::string stored =
+      platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0");
+  return stored == "1" ? 1 : stored == "2" ? 2 : 0;
+}
+
+void Hub::consent(int32_t value) {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+  }
+  if (!target) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
+  if (value < 0 || value > 2) invalidValue();
+  if (value == 0) platform_.settings->remove(kSettingsApp, kConsentSection, target->dsn.project());
+  else platform_.settings->save(kSettingsApp, kConsentSection, target->dsn.project(), std::to_string(value));
+  if (value == 2) {
+    // Refused: what waits is not kept either.
+    for (const auto& entry : platform_.outbox->list(target->project))
+      if (auto claim = platform_.outbox->claim(target->project, entry.name)) claim->remove();
+  }
+  wake();
+}
+
+bool Hub::sendingAllowed(const InEffect& target) {
+  const std::string stored =
+      platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
+  bool required = false;
+  {
+    const std::lock_guard held(lock_);
+    required = consentRequired_;
+  }
+  return stored == "1" || (stored != "2" && !required);
+}
+
+int32_t Hub::pending() {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+  }
+  if (!target) return 0;
+  return static_cast<int32_t>(platform_.outbox->list(target->project).size());
+}
+
+std::string Hub::lastError() {
+  const std::lock_guard held(lock_);
+  return lastError_;
+}
+
+std::string Hub::queue(EventInput event) {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+    if (!target) return {};
+    char id[33];
+    std::snprintf(id, sizeof id, "%016llx%016llx", static_cast<unsigned long long>(random_()),
+                  static_cast<unsigned long long>(random_()));
+    event.eventId = id;
+    if (release_ && !release_->empty()) event.release = *release_;
+    else if (const std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
+      event.release = fromEnvironment;
+    if (!sendUserName_) event.userName.clear(), event.serverName.clear();
+  }
+  event.environment = environment();
+  try {
+    if (platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") == "2")
+      return {};
+    Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+    event.timestamp = now();
+    if (const size_t dropped = outbox.add(event.eventId, envelope(event, sdkVersion()))) {
+      const std::lock_guard held(lock_);
+      lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
+                   " dropped: the outbox was full";
+    }
+  } catch (const AutomationError& e) {
+    const std::lock_guard held(lock_);
+    lastError_ = "the report could not be queued: " + e.description();
+    return {};
+  }
+  wake();
+  return event.eventId;
+}
+
+int32_t Hub::flush(int32_t timeoutMs) {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+  }
+  if (!target) return 0;
+  const double deadline = now() + std::max(0, timeoutMs) / 1000.0;
+  if (sendingAllowed(*target)) {
+    Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+    // A rate limit is waited out only when it ends in time; nothing is sent while it holds.
+    const double limitEnd = outbox.rateLimitEnd();
+    if (limitEnd > now() && limitEnd <= deadline) {
+      std::unique_lock held(lock_);
+      changed_.wait_for(held, std::chrono::duration<double>(limitEnd - now()), [this] { return stopping_; });
+    }
+    drainOnce(*target, true, deadline);
+  }
+  return pending();
+}
+
+bool Hub::drainOnce(const InEffect& target, bool explicitFlush, double deadline) {
+  Outbox outbox(*platform_.outbox, target.project, [this] { return now(); }, randomFraction);
+  const std::unique_ptr<HttpClient> client = platform_.http->openClient();
+  const std::string url = target.dsn.envelopeUrl();
+  const std::string auth = target.dsn.authHeader(sdkVersion());
+  const std::string anchors = caFile();
+  const auto send = [&](std::string_view envelope) {
+    const double timeout = std::max(0.001, std::min(kLongestRequest, deadline - now()));
+    return client->post({url,
+                         {{"Content-Type", "application/x-sentry-envelope"}, {"X-Sentry-Auth", auth}},
+                         envelope,
+                         anchors,
+                         timeout});
+  };
+  const Outbox::Result result = outbox.drain(send, explicitFlush, [&] {
+    const std::lock_guard held(lock_);
+    return stopping_ || now() >= deadline;
+  });
+  if (result.sent > 0 || result.rejected > 0 || !result.lastError.empty()) {
+    const std::lock_guard held(lock_);
+    lastError_ = result.lastError;
+  }
+  return outbox.pending() > 0;
+}
+
+void Hub::wake() {
+  const std::lock_guard held(lock_);
+  if (stopping_) return;
+  if (working_) {
+    wakeAgain_ = true;
+    changed_.notify_all();
+    return;
+  }
+  working_ = true;
+  try {
+    platform_.module->runDetached([this] { work(); });
+  } catch (...) {
+    working_ = false;  // no thread to spare: the next report or Flush tries again
+  }
+}
+
+void Hub::work() {
+  for (;;) {
+    std::optional<InEffect> target;
+    {
+      const std::lock_guard held(lock_);
+      wakeAgain_ = false;
+      target = stopping_ ? std::nullopt : inEffect();
+    }
+    bool more = false;
+    double due = 0;
+    try {
+      if (target && sendingAllowed(*target)) {
+        more = drainOnce(*target, false, std::numeric_limits<double>::infinity());
+        Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+        due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
+      }
+    } catch (const AutomationError& e) {
+      const std::lock_guard held(lock_);
+      lastError_ = e.description();
+      more = false;
+    }
+    std::unique_lock held(lock_);
+    if (!more && !wakeAgain_) break;
+    if (more)
+      changed_.wait_for(held, std::chrono::duration<double>(std::max(0.0, due - now())),
+                        [this] { return stopping_ || wakeAgain_; });
+    if (stopping_) break;
+  }
+  const std::lock_guard held(lock_);
+  working_ = false;
+  changed_.notify_all();
+}
+
+}  // namespace quenvar::collector

@@ -1,0 +1,94 @@
+#pragma once
+// The collector's process-wide part: the settings every Collector object and handler of the
+// process shares, the outbox of the collector project in effect, and the one worker that sends
+// in the background. One hub per platform (a process has one; tests make their own).
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "collector/dsn.h"
+#include "collector/event.h"
+
+namespace quenvar {
+struct Platform;
+}
+
+namespace quenvar::collector {
+
+class Hub {
+ public:
+  static Hub& of(Platform& platform);
+  explicit Hub(Platform& platform);
+  // Waits for the worker: for a hub that is not the process's (tests).
+  ~Hub();
+  Hub(const Hub&) = delete;
+  Hub& operator=(const Hub&) = delete;
+
+  // Each as Quenvar.Collector has them; a value a property refuses raises 380 and changes nothing.
+  std::string dsn();
+  void dsn(const std::string& value);
+  std::string environment();
+  void environment(const std::string& value);
+  std::string release();
+  void release(const std::string& value);
+  std::string caFile();
+  void caFile(const std::string& value);
+  bool sendUserName();
+  void sendUserName(bool value);
+  bool consentRequired();
+  void consentRequired(bool value);
+  // 0 not asked, 1 given, 2 refused; per user and collector project. Without a DSN in effect it
+  // reads 0 and a write raises 5.
+  int32_t consent();
+  void consent(int32_t value);
+  int32_t pending();
+  int32_t flush(int32_t timeoutMs);
+  std::string lastError();
+
+  // A handled error for the collector in effect, if any and allowed: completed (event id,
+  // environment, release when the client set one, the user's names when asked for) and queued
+  // for the worker. The event id, or empty when nothing was queued.
+  std::string queue(EventInput event);
+
+  // What the handler fills a report's release with when none is set: false while the setting or
+  // SENTRY_RELEASE names one.
+  bool releaseFromApplication();
+
+ private:
+  struct InEffect {
+    Dsn dsn;
+    std::string project;  // the outbox folder's name
+  };
+  std::optional<InEffect> inEffect();  // under lock_
+  bool sendingAllowed(const InEffect& target);
+  void wake();
+  void work();
+  // Sends what waits; true when something still does.
+  bool drainOnce(const InEffect& target, bool explicitFlush, double deadline);
+  double now() const;
+
+  Platform& platform_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::optional<std::string> dsn_, environment_, release_;
+  std::string caFile_;
+  bool sendUserName_ = false, consentRequired_ = false;
+  std::string lastError_;
+  bool working_ = false, stopping_ = false, wakeAgain_ = false;
+  std::mt19937_64 random_;
+};
+
+// The event id of the last report a handler of this thread queued (a part of the thread's state).
+struct LastEvent {
+  std::string id;
+};
+
+// A folder name for a collector project: readable, and unique through a hash of the whole.
+std::string outboxName(const std::string& project);
+
+}  // namespace quenvar::collector

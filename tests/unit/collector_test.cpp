@@ -1,0 +1,176 @@
+// The collector end to end over fakes: what a handled error becomes, and what the process-wide
+// settings, consent and the worker do with it.
+
+#include "quenvar/collector.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <thread>
+
+#include "collector/hub.h"
+#include "test_support.h"
+
+namespace quenvar {
+namespace {
+
+using namespace test;
+using nlohmann::json;
+
+constexpr const char* kDsn = "https://key1@collector.example.com:8443/sentry/42";
+
+// The event item of a stored envelope, and its report.
+std::pair<json, std::string> unpack(const std::string& envelope) {
+  size_t at = envelope.find('\n') + 1;
+  std::vector<std::string> payloads;
+  while (at < envelope.size()) {
+    const size_t end = envelope.find('\n', at);
+    const size_t length = json::parse(envelope.substr(at, end - at))["length"].get<size_t>();
+    payloads.push_back(envelope.substr(end + 1, length));
+    at = end + 2 + length;
+  }
+  return {json::parse(payloads.at(0)), payloads.at(1)};
+}
+
+struct CollectorTest : HandlerFixture {
+  collector::Hub hub{services.platform};  // this test's process-wide state
+  Collector settings{services.platform};
+
+  CollectorTest() {
+    handler.Destination("/logs");
+    services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{503, "", "", ""}; };
+  }
+  // Waits for the worker to have posted `count` requests.
+  bool posted(size_t count) {
+    for (int i = 0; i < 500 && services.http.sent().size() < count; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return services.http.sent().size() >= count;
+  }
+};
+
+// On a thread of its own: the stack's parameter table is the thread's, and others left theirs.
+TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
+  onFreshThread([&] {
+    clsErrHandler h{services.platform};
+    h.Destination("/logs");
+    Connection db("Provider=SQLOLEDB;PWD=hunter2");
+    db.properties->push_back(property("Data Source", "orders-db"));
+    db.properties->push_back(property("Password", "hunter2"));
+    db.properties->push_back(property("Extended Properties", "DSN=x;PWD=hunter2"));
+    db.cn->set("Provider", "SQLOLEDB");
+    h.AppObject(application());
+    h.Cn(db.cn);
+    settings.Dsn(kDsn);
+    h.Push("Main");
+    h.AddParam("Mode", "String", Variant("batch"));
+    h.Push("PostInvoice");
+    h.AddParam("InvoiceId", "Long", Variant(int32_t{1042}));
+    h.AddParam("Password", "String", Variant("hunter2"));
+    h.AddParam("Conn", "String", Variant("DSN=x;PWD=hunter2"));
+
+    EXPECT_EQ(h.HandleError("Could not post", 1042, 30), 0);
+    const auto waiting = services.outbox.waiting();
+    ASSERT_EQ(waiting.size(), 1u);
+    const auto [event, report] = unpack(waiting[0]);
+    EXPECT_EQ(event["event_id"], settings.LastEventId());
+    EXPECT_EQ(settings.LastEventId().size(), 32u);
+    const json& exception = event["exception"]["values"][0];
+    EXPECT_EQ(exception["type"], "Error 1042");
+    EXPECT_EQ(exception["value"], "Could not post");
+    const json& frames = exception["stacktrace"]["frames"];
+    ASSERT_EQ(frames.size(), 2u) << frames;
+    EXPECT_EQ(frames[0]["function"], "Main");
+    EXPECT_EQ(frames[0]["vars"], json::parse(R"({"Mode":"batch"})"));
+    EXPECT_FALSE(frames[0].contains("lineno"));
+    EXPECT_EQ(frames[1]["function"], "PostInvoice");
+    EXPECT_EQ(frames[1]["lineno"], 30);
+    EXPECT_EQ(frames[1]["vars"], json::parse(R"({"InvoiceId":"1042","Password":"********","Conn":"DSN=x;PWD=********"})"));
+    EXPECT_EQ(event["release"], "Orders@2.0.15");
+    EXPECT_EQ(event["environment"], "production");
+    EXPECT_EQ(event["tags"], json::parse(R"({"error_number":"1042","procedure":"PostInvoice"})"));
+    EXPECT_EQ(event["contexts"]["app"]["app_version"], "2.0.15");
+    EXPECT_EQ(event["contexts"]["database"]["provider"], "SQLOLEDB");
+    EXPECT_EQ(event["contexts"]["database"]["Password"], "********");
+    EXPECT_EQ(event["contexts"]["database"]["Extended Properties"], "DSN=x;PWD=********");
+    EXPECT_FALSE(event["contexts"]["database"].contains("type"));
+    EXPECT_FALSE(event.contains("user")) << "names only when asked for";
+    EXPECT_EQ(waiting[0].find("hunter2"), std::string::npos) << "no password anywhere";
+    EXPECT_EQ(report.substr(0, report.find("\r\n")), "Orders Application Error Information");
+    EXPECT_NE(report.find("System Information"), std::string::npos);
+
+    // Vetoed: nothing queued, the last id kept.
+    struct Veto : HandlerEvents {
+      void BeforeHandlerCalled(bool& Cancel) override { Cancel = true; }
+      void AfterHandlerCalled() override {}
+    };
+    const std::string last = settings.LastEventId();
+    const uint32_t cookie = h.advise(std::make_shared<Veto>());
+    h.Push("Again");
+    h.HandleError("vetoed", 5, 0);
+    h.unadvise(cookie);
+    EXPECT_EQ(services.outbox.waiting().size(), 1u);
+    EXPECT_EQ(settings.LastEventId(), last);
+  });
+}
+
+// The worker posts what waits with the collector's headers; a failure keeps it for Flush,
+// which sends at once; without a DSN nothing is queued or sent.
+TEST_F(CollectorTest, TheWorkerSendsAndFlushRetriesAtOnce) {
+  const std::string before = settings.LastEventId();
+  handler.Push("P");
+  handler.HandleError("no DSN yet", 7, 0);
+  EXPECT_TRUE(services.outbox.waiting().empty());
+  EXPECT_EQ(settings.LastEventId(), before);
+  EXPECT_EQ(settings.Flush(100), 0);
+
+  settings.Dsn(kDsn);
+  settings.Environment("staging");
+  handler.Push("P");
+  handler.HandleError("first", 7, 0);
+  ASSERT_TRUE(posted(1));
+  const auto sent = services.http.sent()[0];
+  EXPECT_EQ(sent.url, "https://collector.example.com:8443/sentry/api/42/envelope/");
+  EXPECT_EQ(sent.headers[0], (std::pair<std::string, std::string>{"Content-Type", "application/x-sentry-envelope"}));
+  EXPECT_EQ(sent.headers[1].second.rfind("Sentry sentry_version=7, sentry_client=quenvar/", 0), 0u);
+  EXPECT_NE(sent.body.substr(0, sent.body.find('\n')).find("sent_at"), std::string::npos);
+  EXPECT_EQ(unpack(sent.body).first["environment"], "staging");
+  for (int i = 0; i < 100 && settings.LastError().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(settings.LastError(), "HTTP 503");
+  EXPECT_EQ(settings.Pending(), 1);
+
+  services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{200, "", "", ""}; };
+  EXPECT_EQ(settings.Flush(2000), 0) << "an explicit flush does not wait out the backoff";
+  EXPECT_EQ(settings.LastError(), "");
+  EXPECT_EQ(services.http.sent().size(), 2u);
+}
+
+TEST_F(CollectorTest, SettingsConsentAndTheirRefusals) {
+  EXPECT_EQ(testing::errorNumber([&] { settings.Dsn("not a dsn"); }), 380);
+  EXPECT_EQ(settings.Dsn(), "");
+  EXPECT_EQ(settings.Consent(), 0);
+  EXPECT_EQ(testing::errorNumber([&] { settings.Consent(1); }), 5) << "no collector, no consent";
+  settings.Dsn(kDsn);
+  EXPECT_EQ(Collector(services.platform).Dsn(), kDsn) << "shared by every object of the process";
+  EXPECT_EQ(testing::errorNumber([&] { settings.Consent(3); }), 380);
+
+  settings.ConsentRequired(true);
+  handler.Push("P");
+  handler.HandleError("waits for consent", 7, 0);
+  EXPECT_EQ(settings.Flush(200), 1) << "kept, not sent";
+  EXPECT_TRUE(services.http.sent().empty());
+  services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{200, "", "", ""}; };
+  settings.Consent(1);
+  EXPECT_EQ(settings.Consent(), 1);
+  ASSERT_TRUE(posted(1)) << "given: sent";
+
+  settings.Consent(2);
+  handler.Push("P");
+  handler.HandleError("refused", 7, 0);
+  EXPECT_EQ(settings.Pending(), 0) << "refused: nothing kept";
+  EXPECT_EQ(services.http.sent().size(), 1u);
+  EXPECT_EQ(services.settings.get("Quenvar", "Collector Consent", "https://collector.example.com:8443/sentry/42"), "2")
+      << "per user and collector project";
+}
+
+}  // namespace
+}  // namespace quenvar
