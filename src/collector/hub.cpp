@@ -271,12 +271,19 @@ int32_t Hub::flush(int32_t timeoutMs) {
       std::unique_lock held(lock_);
       changed_.wait_for(held, std::chrono::duration<double>(limitEnd - now()), [this] { return stopping_; });
     }
-    drainOnce(*target, true, deadline);
+    // What is left after a pass that failed nothing is held by another sender, this process's
+    // worker among them: waited for, looking again now and then, until the time is up.
+    for (Pass pass; !(pass = drainOnce(*target, true, deadline)).failed && pass.left > 0 && now() < deadline;) {
+      std::unique_lock held(lock_);
+      changed_.wait_for(held, std::chrono::duration<double>(std::min(0.05, deadline - now())),
+                        [this] { return stopping_; });
+      if (stopping_) break;
+    }
   }
   return pending();
 }
 
-bool Hub::drainOnce(const InEffect& target, bool explicitFlush, double deadline) {
+Hub::Pass Hub::drainOnce(const InEffect& target, bool explicitFlush, double deadline) {
   Outbox outbox(*platform_.outbox, target.project, [this] { return now(); }, randomFraction);
   const std::unique_ptr<HttpClient> client = platform_.http->openClient();
   const std::string url = target.dsn.envelopeUrl();
@@ -298,7 +305,7 @@ bool Hub::drainOnce(const InEffect& target, bool explicitFlush, double deadline)
     const std::lock_guard held(lock_);
     lastError_ = result.lastError;
   }
-  return outbox.pending() > 0;
+  return {!result.lastError.empty(), outbox.pending()};
 }
 
 void Hub::wake() {
@@ -329,7 +336,7 @@ void Hub::work() {
     double due = 0;
     try {
       if (target && sendingAllowed(*target)) {
-        more = drainOnce(*target, false, std::numeric_limits<double>::infinity());
+        more = drainOnce(*target, false, std::numeric_limits<double>::infinity()).left > 0;
         Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
         due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
       }

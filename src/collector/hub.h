@@ -68,8 +68,11 @@ class Hub {
   bool sendingAllowed(const InEffect& target);
   void wake();
   void work();
-  // Sends what waits; true when something still does.
-  bool drainOnce(const InEffect& target, bool explicitFlush, double deadline);
+  struct Pass {
+    bool failed = false;  // the collector did not take what was sent
+    size_t left = 0;      // reports still waiting
+  };
+  Pass drainOnce(const InEffect& target, bool explicitFlush, double deadline);
   double now() const;
 
   Platform& platform_;

@@ -1,0 +1,197 @@
+// The collector with its real parts (the user's outbox on disk, libcurl) against a collector on
+// loopback that this test plays, across processes: reports wait while it is down and go once it
+// is back, each exactly once however many processes send, and one whose sender was killed
+// mid-send goes again with its own event id.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "collector/hub.h"
+#include "platform/platform.h"
+#include "platform/posix/outbox_store_posix.h"
+#include "quenvar/collector.h"
+#include "quenvar/err_handler.h"
+#include "temp_folder.h"
+
+namespace quenvar {
+namespace {
+
+// Takes envelopes over HTTP/1.1 keep-alive and notes each event id; answers 200, or holds the
+// answer back while `holding`.
+class Receiver {
+ public:
+  Receiver() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &size);
+    port_ = ntohs(at.sin_port);
+  }
+  ~Receiver() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    if (thread_.joinable()) thread_.join();
+    for (std::thread& t : connections_) t.join();
+  }
+  uint16_t port() const { return port_; }
+  void start() {
+    ::listen(listener_, 16);
+    thread_ = std::thread([this] {
+      for (int fd; !stop_ && (fd = ::accept(listener_, nullptr, nullptr)) >= 0;)
+        connections_.emplace_back([this, fd] { serve(fd); });
+    });
+  }
+  std::atomic<bool> holding{false};
+  std::map<std::string, int> received() {
+    const std::lock_guard held(lock_);
+    return ids_;
+  }
+  bool waitFor(size_t total) {
+    std::unique_lock held(lock_);
+    return changed_.wait_for(held, std::chrono::seconds(20), [&] {
+      size_t n = 0;
+      for (const auto& [id, count] : ids_) n += static_cast<size_t>(count);
+      return n >= total;
+    });
+  }
+
+ private:
+  void serve(int fd) {
+    std::string data;
+    char chunk[65536];
+    for (;;) {
+      size_t head;
+      while ((head = data.find("\r\n\r\n")) == std::string::npos) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return (void)::close(fd);
+        data.append(chunk, static_cast<size_t>(n));
+      }
+      const size_t at = data.find("Content-Length: ");
+      const size_t length = at < head ? std::stoul(data.substr(at + 16)) : 0;
+      while (data.size() < head + 4 + length) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return (void)::close(fd);
+        data.append(chunk, static_cast<size_t>(n));
+      }
+      const std::string body = data.substr(head + 4, length);
+      data.erase(0, head + 4 + length);
+      const size_t id = body.find("\"event_id\":\"") + 12;
+      {
+        const std::lock_guard held(lock_);
+        ++ids_[body.substr(id, 32)];
+        changed_.notify_all();
+      }
+      while (holding && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+      if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) return (void)::close(fd);
+    }
+  }
+
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<std::thread> connections_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::map<std::string, int> ids_;
+};
+
+struct Surroundings {
+  testing::TempFolder dir;
+  PosixOutboxStore outbox{dir / "outbox"};
+  Platform platform = defaultPlatform();
+  Surroundings() { platform.outbox = &outbox; }
+};
+
+// Runs `body` in a child process with a hub of its own over the same outbox; its exit status.
+int inChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    collector::Hub hub(s.platform);
+    Collector collector(s.platform);
+    collector.Dsn(dsn);
+    clsErrHandler handler(s.platform);
+    handler.Destination(s.dir / "logs");
+    ::_exit(body(collector, handler));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
+  Surroundings s;
+  Receiver receiver;  // bound, not yet listening: the collector is down
+  const std::string dsn = "http://key@127.0.0.1:" + std::to_string(receiver.port()) + "/7";
+  EXPECT_EQ(inChild(s, dsn,
+                    [](Collector& c, clsErrHandler& h) {
+                      for (int i = 0; i < 3; ++i) {
+                        h.Push("Post" + std::to_string(i));
+                        h.HandleError("down", 1042, 0);
+                      }
+                      return c.Flush(500) == 3 && c.LastError() == "connection refused" ? 0 : 1;
+                    }),
+            0)
+      << "three wait while the collector is down";
+
+  receiver.start();
+  // Two processes flush the same outbox at once: each report goes once.
+  // (A flush may end with one the other holds still counted as waiting.)
+  std::thread other([&] { inChild(s, dsn, [](Collector& c, clsErrHandler&) { return c.Flush(5000); }); });
+  inChild(s, dsn, [](Collector& c, clsErrHandler&) { return c.Flush(5000); });
+  other.join();
+  ASSERT_TRUE(receiver.waitFor(3));
+  EXPECT_EQ(receiver.received().size(), 3u);
+  for (const auto& [id, count] : receiver.received()) EXPECT_EQ(count, 1) << id;
+
+  // Killed while the collector holds its answer: the report stays and goes again, the same event.
+  receiver.holding = true;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    collector::Hub hub(s.platform);
+    Collector collector(s.platform);
+    collector.Dsn(dsn);
+    clsErrHandler handler(s.platform);
+    handler.Destination(s.dir / "logs");
+    handler.Push("Killed");
+    handler.HandleError("mid-send", 7, 0);  // the worker sends it
+    ::pause();
+  }
+  ASSERT_TRUE(receiver.waitFor(4));
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  receiver.holding = false;
+  EXPECT_EQ(inChild(s, dsn,
+                    [](Collector& c, clsErrHandler&) {
+                      const int32_t left = c.Flush(5000);
+                      if (left != 0) std::fprintf(stderr, "left %d: %s\n", left, c.LastError().c_str());
+                      return left;
+                    }),
+            0)
+      << "none left";
+  ASSERT_TRUE(receiver.waitFor(5));
+  const auto received = receiver.received();
+  EXPECT_EQ(received.size(), 4u);
+  EXPECT_EQ(std::count_if(received.begin(), received.end(), [](const auto& r) { return r.second == 2; }), 1)
+      << "the killed sender's report again, with its own id";
+}
+
+}  // namespace
+}  // namespace quenvar
