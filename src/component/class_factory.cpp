@@ -1,6 +1,7 @@
 #include "class_factory.h"
 
 #include "err_handler_com.h"
+#include "collector_com.h"
 #include "mail_settings_com.h"
 #include "module.h"
 #include "quenvar.h"
@@ -49,9 +50,10 @@ class Factory : public IClassFactory {
 }  // namespace
 
 IClassFactory* classFactory(REFCLSID clsid) {
-  static Factory errHandler(createErrHandler), mailSettings(createMailSettings);
+  static Factory errHandler(createErrHandler), mailSettings(createMailSettings), collector(createCollector);
   if (clsid == CLSID_clsErrHandler) return &errHandler;
   if (clsid == CLSID_MailSettings) return &mailSettings;
+  if (clsid == CLSID_Collector) return &collector;
   return nullptr;
 }
 

@@ -106,6 +106,15 @@ class ComObject : public Primary, public ISupportErrorInfo {
     return guarded(*PrimaryIid, std::forward<Body>(body));
   }
 
+  // A read through call(); the out value is cleared first, so a failed read never leaves the
+  // client a stale pointer.
+  template <class T, class Get>
+  HRESULT read(T* out, Get&& get) {
+    if (!out) return E_POINTER;
+    *out = T{};
+    return call([&] { *out = get(); });
+  }
+
   // Further interfaces of the class (already cast); nullptr when not supported.
   virtual void* queryExtra(REFIID) { return nullptr; }
 
@@ -130,5 +139,19 @@ class ComObject : public Primary, public ISupportErrorInfo {
   win32::ThreadStateHold* thread_;
   ITypeInfo* typeInfo_ = nullptr;
 };
+
+// A new object of a class whose constructor does all its setting up, answering `iid`.
+template <class Object>
+HRESULT createObject(REFIID iid, void** out) {
+  Object* object = nullptr;
+  try {
+    object = new Object();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  HRESULT hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
 
 }  // namespace quenvar::com

@@ -35,29 +35,11 @@ class MailSettingsCom : public ComObject<_MailSettings, &IID__MailSettings> {
   HRESULT STDMETHODCALLTYPE put_SMTPCAFile(BSTR v) override { return call([&] { settings_.SMTPCAFile(fromBstr(v)); }); }
 
  private:
-  // The out value is cleared first, so a failed read never leaves the client a stale pointer.
-  template <class T, class Get>
-  HRESULT read(T* out, Get&& get) {
-    if (!out) return E_POINTER;
-    *out = T{};
-    return call([&] { *out = get(); });
-  }
-
   quenvar::MailSettings settings_;
 };
 
 }  // namespace
 
-HRESULT createMailSettings(REFIID iid, void** out) {
-  MailSettingsCom* object = nullptr;
-  try {
-    object = new MailSettingsCom();
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-  HRESULT hr = object->QueryInterface(iid, out);
-  object->Release();
-  return hr;
-}
+HRESULT createMailSettings(REFIID iid, void** out) { return createObject<MailSettingsCom>(iid, out); }
 
 }  // namespace quenvar::com

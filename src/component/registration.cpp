@@ -28,7 +28,9 @@ struct Class {
   const CLSID& clsid;
   const wchar_t* progId;
 };
-const Class kClasses[] = {{CLSID_clsErrHandler, L"Quenvar.clsErrHandler"}, {CLSID_MailSettings, L"Quenvar.MailSettings"}};
+const Class kClasses[] = {{CLSID_clsErrHandler, L"Quenvar.clsErrHandler"},
+                          {CLSID_MailSettings, L"Quenvar.MailSettings"},
+                          {CLSID_Collector, L"Quenvar.Collector"}};
 
 constexpr bool kIs64Bit = sizeof(void*) == 8;
 constexpr const wchar_t* kPlatform = kIs64Bit ? L"win64" : L"win32";

@@ -51,7 +51,8 @@ pushed = h.Push("Main")
 depth = UBound(h.CallStack)
 popped = h.Pop()
 Set m = CreateObject("Quenvar.MailSettings")
-If pushed = 0 And popped = 0 And depth = 1 And UBound(h.CallStack) = 0 And m.SMTPPort = 25 Then WScript.Echo "OK"
+Set c = CreateObject("Quenvar.Collector")
+If pushed = 0 And popped = 0 And depth = 1 And UBound(h.CallStack) = 0 And m.SMTPPort = 25 And c.Pending = 0 Then WScript.Echo "OK"
 EOF
 script="Z:$work/stack.vbs"
 
@@ -63,11 +64,13 @@ script_works() {
 
 # progid_present [/reg:64]: each class's ProgID is there.
 progid_present() {
-  run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@"
+  run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@" &&
+    run "$wine32" reg query 'HKCR\Quenvar.Collector' "$@"
 }
 # progid_absent [/reg:64]: neither is.
 progid_absent() {
-  ! run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && ! run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@"
+  ! run "$wine32" reg query 'HKCR\Quenvar.clsErrHandler' "$@" && ! run "$wine32" reg query 'HKCR\Quenvar.MailSettings' "$@" &&
+    ! run "$wine32" reg query 'HKCR\Quenvar.Collector' "$@"
 }
 
 run "$wine64" wineboot -i || { cat "$work/err" >&2; exit 1; }

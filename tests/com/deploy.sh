@@ -6,8 +6,9 @@
 # any other argument, and /u /n /i:user removes exactly that.
 #
 #   deploy.sh <wine-run.sh> <win32|win64> <build dir> <reg_free client .exe>
-# QUENVAR_CLSID, QUENVAR_LIBID, QUENVAR_IID_HANDLER, QUENVAR_CLSID_MAIL_SETTINGS and
-# QUENVAR_IID_MAIL_SETTINGS hold the identities (no braces), QUENVAR_CXX the cross compiler.
+# QUENVAR_CLSID, QUENVAR_LIBID, QUENVAR_IID_HANDLER, QUENVAR_CLSID_MAIL_SETTINGS,
+# QUENVAR_IID_MAIL_SETTINGS, QUENVAR_CLSID_COLLECTOR and QUENVAR_IID_COLLECTOR hold the identities
+# (no braces), QUENVAR_CXX the cross compiler.
 set -u
 
 if [ $# -ne 4 ]; then
@@ -17,8 +18,9 @@ fi
 wine_run=$1 arch=$2 build=$3 client=$4
 clsid="{$QUENVAR_CLSID}" libid="{$QUENVAR_LIBID}" iid="{$QUENVAR_IID_HANDLER}"
 mail_clsid="{$QUENVAR_CLSID_MAIL_SETTINGS}" mail_iid="{$QUENVAR_IID_MAIL_SETTINGS}"
+collector_clsid="{$QUENVAR_CLSID_COLLECTOR}" collector_iid="{$QUENVAR_IID_COLLECTOR}"
 # Each creatable class as ProgID=class id.
-classes="Quenvar.clsErrHandler=$clsid Quenvar.MailSettings=$mail_clsid"
+classes="Quenvar.clsErrHandler=$clsid Quenvar.MailSettings=$mail_clsid Quenvar.Collector=$collector_clsid"
 case "$arch" in
   win32) arch_dir=x86 tlb_platform=win32 ;;
   win64) arch_dir=x64 tlb_platform=win64 ;;
@@ -78,8 +80,9 @@ value_is() {
 }
 # nothing_of_ours <root>: none of the registration's keys under that classes root, in either view.
 nothing_of_ours() {
-  for key in "CLSID\\$clsid" Quenvar.clsErrHandler "CLSID\\$mail_clsid" Quenvar.MailSettings "TypeLib\\$libid" \
-             "Interface\\$iid" "Interface\\$mail_iid"; do
+  for key in "CLSID\\$clsid" Quenvar.clsErrHandler "CLSID\\$mail_clsid" Quenvar.MailSettings \
+             "CLSID\\$collector_clsid" Quenvar.Collector "TypeLib\\$libid" "Interface\\$iid" "Interface\\$mail_iid" \
+             "Interface\\$collector_iid"; do
     for view in /reg:32 /reg:64; do
       key_exists "$1\\$key" "$view" && fail "$1\\$key exists ($view) $2"
     done
@@ -132,6 +135,7 @@ per_user() {
   if creates Quenvar.PerUserProbe; then
     handler_works || fail "script host after per-user registration: $(output)"
     creates Quenvar.MailSettings || fail "script host creating the mail settings after per-user registration"
+    creates Quenvar.Collector || fail "script host creating the collector after per-user registration"
   else
     echo "note: this Wine does not read HKCU\\Software\\Classes; creation after per-user registration not checked"
   fi

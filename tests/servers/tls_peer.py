@@ -183,10 +183,15 @@ def smtp_peer(folder, name):
     return serve
 
 
+received = [0]
+lock = threading.Lock()
+
+
 def http_peer(folder, status, headers=b"", context=None, answer=True):
     """Takes POSTs on one connection, one after another; writes each body's length and crc32 to
     FOLDER/http.log, and answers `status` with `headers`, no answer when `answer` is False (the
-    connection closes) or None (it stays open, silent)."""
+    connection closes) or None (it stays open, silent). Each body is kept whole as
+    FOLDER/received.<n>, numbered across the collectors."""
     def serve(conn):
         s = context.wrap_socket(conn, server_side=True) if context else conn
         data = b""
@@ -210,6 +215,10 @@ def http_peer(folder, status, headers=b"", context=None, answer=True):
             body, data = data[:length], data[length:]
             with open(os.path.join(folder, "http.log"), "a") as f:
                 f.write("%s %d %08x\n" % (head.split(b"\r\n")[0].decode(), len(body), zlib.crc32(body)))
+            with lock:
+                received[0] += 1
+                with open(os.path.join(folder, "received.%d" % received[0]), "wb") as f:
+                    f.write(body)
             if answer is None:
                 threading.Event().wait(60)
             if not answer:

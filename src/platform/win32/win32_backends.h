@@ -8,6 +8,7 @@
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/event_log_win32.h"
 #include "platform/win32/file_system_win32.h"
+#include "platform/win32/http_winhttp.h"
 #include "platform/win32/launcher_win32.h"
 #include "platform/win32/locale_text_win32.h"
 #include "platform/win32/clipboard_win32.h"
@@ -17,6 +18,7 @@
 #include "platform/win32/message_box_win32.h"
 #include "platform/win32/module_info_win32.h"
 #include "platform/win32/os_facts_win32.h"
+#include "platform/win32/outbox_store_win32.h"
 #include "platform/win32/window_system_win32.h"
 
 namespace quenvar {
@@ -37,6 +39,8 @@ struct Win32Backends {
   Win32ShellLauncher shell;
   Win32Network network;
   DpapiSecretStore secrets;
+  WinHttpService http;
+  Win32OutboxStore outbox;
 
   Platform platform(MailClientAutomation& mailClient) {
     return {.files = &files,
@@ -54,7 +58,9 @@ struct Win32Backends {
             .shell = &shell,
             .mailClient = &mailClient,
             .network = &network,
-            .secrets = &secrets};
+            .secrets = &secrets,
+            .http = &http,
+            .outbox = &outbox};
   }
 };
 

@@ -28,6 +28,15 @@ int main() {
   if (mailSettings) CHECK_EQ(mailSettings->get_SMTPPort(&port), S_OK);
   CHECK_EQ(port, 25);
 
+  // The third, the collector: nothing waits in this fresh prefix.
+  CLSID collectorId{};
+  CHECK_EQ(CLSIDFromProgID(L"Quenvar.Collector", &collectorId), S_OK);
+  Ptr<_Collector> collector;
+  CHECK_EQ(CoCreateInstance(collectorId, nullptr, CLSCTX_INPROC_SERVER, IID__Collector, collector.putVoid()), S_OK);
+  LONG waiting = -1;
+  if (collector) CHECK_EQ(collector->get_Pending(&waiting), S_OK);
+  CHECK_EQ(waiting, 0);
+
   Ptr<_clsErrHandler> h = createHandler();
   if (!h) return finish("reg_free");
   BSTR procedure = SysAllocString(L"PostInvoice");

@@ -23,6 +23,8 @@ const wchar_t* const kSysObjClass = L"{A341AAFB-4481-4EF3-8472-42580BACEFE4}";
 const wchar_t* const kEarlierInterface = L"{A43B5121-AA23-4477-B0C7-BA41A363AE6A}";
 const wchar_t* const kMailSettingsInterface = L"{48580170-DABE-46DD-B84F-0E7320E7DF50}";
 const wchar_t* const kMailSettingsClass = L"{8427BA4B-3383-4005-8BF7-85881FF98BD3}";
+const wchar_t* const kCollectorInterface = L"{85EA2B4D-8C3D-4D9A-8BCB-E391931CE918}";
+const wchar_t* const kCollectorClass = L"{5D28FE69-90AD-4CA3-935C-CE43024837ED}";
 
 // One letter per parameter: i in, b in-out, r out-retval, o in-optional, p in-out-optional.
 USHORT paramFlags(char code) {
@@ -127,6 +129,36 @@ const Member kMailSettingsMembers[] = {
      L"Password to sign in to the SMTP server with, kept protected; write-only"},
     {0x68030004, G, L"SMTPCAFile", "r", kCAFileHelp},
     {0x68030004, P, L"SMTPCAFile", "i", kCAFileHelp},
+};
+
+const wchar_t* const kDsnHelp =
+    L"Where reports go: {http|https}://{key}@{host}[:{port}][/{path}]/{project}; empty: nowhere";
+const wchar_t* const kEnvironmentHelp = L"The environment reports are filed under; production unless set";
+const wchar_t* const kReleaseHelp =
+    L"The release reports are filed under; empty: Title@Major.Minor.Revision of the application";
+const wchar_t* const kCollectorCAHelp = L"File of certificate authorities trusted for the collector besides the system's";
+const wchar_t* const kUserNamesHelp = L"Whether the login and machine names go with a report";
+const wchar_t* const kConsentRequiredHelp = L"Whether reports wait for the user's consent";
+const wchar_t* const kConsentHelp = L"The user's consent for this collector: 0 not asked, 1 given, 2 refused";
+const Member kCollectorMembers[] = {
+    {0x68030000, G, L"Dsn", "r", kDsnHelp},
+    {0x68030000, P, L"Dsn", "i", kDsnHelp},
+    {0x68030001, G, L"Environment", "r", kEnvironmentHelp},
+    {0x68030001, P, L"Environment", "i", kEnvironmentHelp},
+    {0x68030002, G, L"Release", "r", kReleaseHelp},
+    {0x68030002, P, L"Release", "i", kReleaseHelp},
+    {0x68030003, G, L"CAFile", "r", kCollectorCAHelp},
+    {0x68030003, P, L"CAFile", "i", kCollectorCAHelp},
+    {0x68030004, G, L"SendUserName", "r", kUserNamesHelp},
+    {0x68030004, P, L"SendUserName", "i", kUserNamesHelp},
+    {0x68030005, G, L"ConsentRequired", "r", kConsentRequiredHelp},
+    {0x68030005, P, L"ConsentRequired", "i", kConsentRequiredHelp},
+    {0x68030006, G, L"Consent", "r", kConsentHelp},
+    {0x68030006, P, L"Consent", "i", kConsentHelp},
+    {0x68030007, G, L"Pending", "r", L"Reports waiting to be sent to this collector"},
+    {0x60030008, F, L"Flush", "ir", L"Sends what waits at once; how many still wait after at most TimeoutMs"},
+    {0x68030009, G, L"LastEventId", "r", L"The event id of the last report a handler of this thread queued"},
+    {0x6803000A, G, L"LastError", "r", L"The last sending failure in words; empty after a success"},
 };
 
 struct Attr {
@@ -274,6 +306,7 @@ void checkEnumAliasAndClasses(ITypeLib* lib) {
        {{kHandlerInterface, IMPLTYPEFLAG_FDEFAULT}, {kEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}},
       {kSysObjClass, L"SysObj", false, {{kSysObjInterface, IMPLTYPEFLAG_FDEFAULT}}},
       {kMailSettingsClass, L"MailSettings", true, {{kMailSettingsInterface, IMPLTYPEFLAG_FDEFAULT}}},
+      {kCollectorClass, L"Collector", true, {{kCollectorInterface, IMPLTYPEFLAG_FDEFAULT}}},
   };
   for (auto& c : classes) {
     Attr co(typeOf(lib, c.clsid));
@@ -300,7 +333,7 @@ void checkLibrary(ITypeLib* lib) {
   Bstr name;
   lib->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr);
   CHECK_EQ(name.str(), std::wstring(L"Quenvar"));
-  CHECK_EQ(lib->GetTypeInfoCount(), 9u);
+  CHECK_EQ(lib->GetTypeInfoCount(), 11u);
   // Registration put the library where clients that bind by its identity find it.
   Ptr<ITypeLib> registered;
   CHECK_EQ(LoadRegTypeLib(guid(kLibrary), 1, 1, 0, registered.put()), S_OK);
@@ -374,6 +407,7 @@ int main(int argc, char** argv) {
     checkDual(lib.get(), kSysObjInterface, L"_SysObj", kSysObjMembers, std::size(kSysObjMembers));
     checkDual(lib.get(), kMailSettingsInterface, L"_MailSettings", kMailSettingsMembers,
               std::size(kMailSettingsMembers));
+    checkDual(lib.get(), kCollectorInterface, L"_Collector", kCollectorMembers, std::size(kCollectorMembers));
     checkEvents(lib.get());
     checkEnumAliasAndClasses(lib.get());
   }
