@@ -120,8 +120,8 @@ struct Surroundings {
   Surroundings() { platform.outbox = &outbox; }
 };
 
-// Runs `body` in a child process with a hub of its own over the same outbox; its exit status.
-int inChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
+// Starts `body` in a child process with a hub of its own over the same outbox.
+pid_t startChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
   const pid_t child = ::fork();
   if (child == 0) {
     collector::Hub hub(s.platform);
@@ -131,6 +131,12 @@ int inChild(Surroundings& s, const std::string& dsn, const std::function<int(Col
     handler.Destination(s.dir / "logs");
     ::_exit(body(collector, handler));
   }
+  return child;
+}
+
+// The same to its end: its exit status.
+int inChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
+  const pid_t child = startChild(s, dsn, body);
   int status = 0;
   ::waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -163,17 +169,11 @@ TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
 
   // Killed while the collector holds its answer: the report stays and goes again, the same event.
   receiver.holding = true;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    collector::Hub hub(s.platform);
-    Collector collector(s.platform);
-    collector.Dsn(dsn);
-    clsErrHandler handler(s.platform);
-    handler.Destination(s.dir / "logs");
-    handler.Push("Killed");
-    handler.HandleError("mid-send", 7, 0);  // the worker sends it
-    ::pause();
-  }
+  const pid_t child = startChild(s, dsn, [](Collector&, clsErrHandler& h) {
+    h.Push("Killed");
+    h.HandleError("mid-send", 7, 0);  // the worker sends it
+    return ::pause();
+  });
   ASSERT_TRUE(receiver.waitFor(4));
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);

@@ -259,6 +259,25 @@ class Win32Claim : public OutboxStore::Claim {
   std::string name_, path_;
 };
 
+// A report or state file as an ordinary file, never through a reparse point; an empty handle
+// when it is not there, or, for a claim, when another holds it.
+Handle openFile(const std::string& path, DWORD access, DWORD share, bool claiming) {
+  Handle file(::CreateFileW(widen(path).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+  if (!file) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || (claiming && error == ERROR_SHARING_VIOLATION)) return file;
+    if (error == ERROR_ACCESS_DENIED) {
+      const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        refusePermission(path, "is not an ordinary file");
+    }
+    win32::raisePathError(error, path);
+  }
+  checkKind(file, path, false);
+  return file;
+}
+
 }  // namespace
 
 std::string Win32OutboxStore::folderOf(const std::string& project) const {
@@ -308,20 +327,8 @@ std::unique_ptr<OutboxStore::Claim> Win32OutboxStore::claim(const std::string& p
   // with a sharing violation, while readers and the holder's own delete or rename get in. Wine's
   // server checks share modes for every process alike. Not LockFileEx: a second claimer would
   // still hold a handle that can delete or rename the report under the lock's holder.
-  Handle file(::CreateFileW(widen(path).c_str(), GENERIC_READ | FILE_WRITE_DATA | DELETE,
-                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_SHARING_VIOLATION) return nullptr;
-    if (error == ERROR_ACCESS_DENIED) {
-      const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        refusePermission(path, "is not an ordinary file");
-    }
-    win32::raisePathError(error, path);
-  }
-  checkKind(file, path, false);
+  Handle file = openFile(path, GENERIC_READ | FILE_WRITE_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, true);
+  if (!file) return nullptr;
   return std::make_unique<Win32Claim>(std::move(folder), std::move(file), name, path);
 }
 
@@ -330,19 +337,8 @@ std::optional<std::string> Win32OutboxStore::state(const std::string& project, c
   const Folder folder = openFolder(folderOf(project));
   if (!folder.handle) return std::nullopt;
   const std::string path = folder.path + "\\" + key + std::string(kState);
-  const Handle file(::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
-    if (error == ERROR_ACCESS_DENIED) {
-      const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        refusePermission(path, "is not an ordinary file");
-    }
-    win32::raisePathError(error, path);
-  }
-  checkKind(file, path, false);
+  const Handle file = openFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false);
+  if (!file) return std::nullopt;
   return readUpTo(file.get(), 4096, path);
 }
 
