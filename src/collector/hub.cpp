@@ -164,6 +164,16 @@ std::optional<Hub::InEffect> Hub::inEffect() {
   return InEffect{*parsed, outboxName(parsed->project())};
 }
 
+bool Hub::collecting() {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    target = inEffect();
+  }
+  return target &&
+         platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") != "2";
+}
+
 int32_t Hub::consent() {
   std::optional<InEffect> target;
   {

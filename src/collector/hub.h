@@ -55,6 +55,11 @@ class Hub {
   // for the worker. The event id, or empty when nothing was queued.
   std::string queue(EventInput event);
 
+  // Whether a report would be queued now: a collector in effect, its services present and the
+  // user's consent not refused. The handler asks first, so that without a collector it reads
+  // nothing more of the client's objects.
+  bool collecting();
+
   // What the handler fills a report's release with when none is set: false while the setting or
   // SENTRY_RELEASE names one.
   bool releaseFromApplication();

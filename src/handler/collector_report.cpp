@@ -62,6 +62,7 @@ std::vector<collector::Frame> clsErrHandler::framesForCollector() {
 void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
   try {
     collector::Hub& hub = collector::Hub::of(platform_);
+    if (!hub.collecting()) return;
     const LocaleText& locale = *platform_.locale;
     collector::EventInput event;
     event.type = "Error " + std::to_string(errNum_);

@@ -116,11 +116,18 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
 // The worker posts what waits with the collector's headers; a failure keeps it for Flush,
 // which sends at once; without a DSN nothing is queued or sent.
 TEST_F(CollectorTest, TheWorkerSendsAndFlushRetriesAtOnce) {
+  // Without a collector nothing more of the client's objects is read than the report reads.
+  auto app = application();
+  int majorReads = 0;
+  app->on("Major", [&](std::span<const Variant>) { return ++majorReads, Variant(int16_t{2}); });
+  handler.AppObject(app);  // which reads the mail subject
+  majorReads = 0;
   const std::string before = settings.LastEventId();
   handler.Push("P");
   handler.HandleError("no DSN yet", 7, 0);
   EXPECT_TRUE(services.outbox.waiting().empty());
   EXPECT_EQ(settings.LastEventId(), before);
+  EXPECT_EQ(majorReads, 2) << "the error section's and the application section's lines";
   EXPECT_EQ(settings.Flush(100), 0);
 
   settings.Dsn(kDsn);
