@@ -329,14 +329,14 @@ std::unique_ptr<quenvar::HttpClient> HttpService::openClient() {
     HttpService& service;
     explicit Client(HttpService& s) : service(s) {}
     HttpAnswer post(const HttpRequest& request) override {
-      Sent sent{request.url, request.headers, std::string(request.body), request.caFile};
-      std::function<HttpAnswer(const Sent&)> answer;
+      Sent posted{request.url, request.headers, std::string(request.body), request.caFile};
+      std::function<HttpAnswer(const Sent&)> respond;
       {
         const std::lock_guard held(service.lock);
-        service.requests.push_back(sent);
-        answer = service.answer;
+        service.requests.push_back(posted);
+        respond = service.answer;
       }
-      return answer(sent);
+      return respond(posted);
     }
   };
   return std::make_unique<Client>(*this);
