@@ -12,6 +12,7 @@
 #include <string>
 
 #include "error_number.h"
+#include "platform/http_client.h"
 #include "platform/socket.h"
 
 namespace quenvar::testing::tls_peers {
@@ -70,6 +71,28 @@ struct Surroundings {
   std::function<std::string(const std::string&)> readFile;  // whole, by path
 };
 
+// The peers' ports, from the "name port" lines of their ports file.
+inline std::map<std::string, uint16_t> portsIn(const std::string& lines) {
+  std::map<std::string, uint16_t> ports;
+  std::istringstream in(lines);
+  for (std::string name, port; in >> name >> port;) ports[name] = static_cast<uint16_t>(std::stoi(port));
+  return ports;
+}
+
+// What a collector answered, as a row expects it; a failure beginning with '*' need only hold
+// what follows.
+inline void expectAnswer(const HttpAnswer& got, const HttpAnswer& expected) {
+  EXPECT_EQ(got.status, expected.status);
+  EXPECT_EQ(got.retryAfter, expected.retryAfter);
+  EXPECT_EQ(got.rateLimits, expected.rateLimits);
+  if (!expected.failure.empty() && expected.failure[0] == '*') {
+    EXPECT_NE(got.failure.find(expected.failure.substr(1)), std::string::npos) << got.failure;
+    EXPECT_FALSE(got.failure.empty());
+  } else {
+    EXPECT_EQ(got.failure, expected.failure);
+  }
+}
+
 inline uint32_t crc32(std::string_view bytes) {
   uint32_t c = ~0u;
   for (const unsigned char b : bytes) {
@@ -89,9 +112,7 @@ inline std::string lower(std::string text) {
 // Every row: what went wrong in the user's words, or the connection up both ways with the
 // server name sent as SNI (none for an address).
 inline void checkEveryRow(const Surroundings& s) {
-  std::map<std::string, uint16_t> ports;
-  std::istringstream lines(s.readFile(s.folder + s.separator + "ports"));
-  for (std::string name, port; lines >> name >> port;) ports[name] = static_cast<uint16_t>(std::stoi(port));
+  const std::map<std::string, uint16_t> ports = portsIn(s.readFile(s.folder + s.separator + "ports"));
   const std::string payload = [] {
     std::string p(1 << 20, '\0');
     for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<char>(i * 31 + i / 4096);
