@@ -2,9 +2,11 @@
 // The handler object a client creates once and calls from its procedures and error traps.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quenvar/object.h"
@@ -142,6 +144,7 @@ class clsErrHandler {
   [[gnu::noinline]] int32_t popAnyDepth() noexcept;
 
   void writeTraceLine(const std::string& strProc);
+  void rememberTraced(std::string_view strProc) noexcept;
   std::string defaultFolder() const;
   std::string logPath(const char* fileName) const;
   void buildSections(Steps& step, const SysObj& sys);
@@ -185,6 +188,8 @@ class clsErrHandler {
   int64_t depthOffset_ = -1;
   std::string traceFile_;
   std::string traceLine_;  // reused: tracing stays at the cost of the file system calls
+  // The latest traced entries with their moments, for the collector's breadcrumbs.
+  std::deque<std::pair<double, std::string>> traced_;
 
   int32_t errNum_ = 0;
   std::string errDesc_;

@@ -117,6 +117,7 @@ void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
     event.tags = {{"error_number", std::to_string(errNum_)}, {"procedure", procName_}};
     event.userName = platform_.os->userName();
     event.serverName = platform_.network->host().hostName();
+    for (const auto& [moment, name] : traced_) event.breadcrumbs.push_back({moment, name});
     event.report = errorLogDisplay_ + "\r\n\r\n" + appLogDisplay_ + "\r\n\r\n" + sysLogDisplay_ + "\r\n\r\n" +
                    dbLogDisplay_;
     const std::string id = hub.queue(std::move(event));

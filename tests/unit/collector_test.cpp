@@ -94,6 +94,7 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     EXPECT_EQ(event["contexts"]["database"]["Extended Properties"], "DSN=x;PWD=********");
     EXPECT_FALSE(event["contexts"]["database"].contains("type"));
     EXPECT_FALSE(event.contains("user")) << "names only when asked for";
+    EXPECT_FALSE(event.contains("breadcrumbs")) << "untraced";
     EXPECT_EQ(waiting[0].find("hunter2"), std::string::npos) << "no password anywhere";
     EXPECT_EQ(report.substr(0, report.find("\r\n")), "Orders Application Error Information");
     EXPECT_NE(report.find("System Information"), std::string::npos);
@@ -111,6 +112,28 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     EXPECT_EQ(services.outbox.waiting().size(), 1u);
     EXPECT_EQ(settings.LastEventId(), last);
   });
+}
+
+// Traced entries become the trail the collector shows, latest last, as many as it keeps; turning
+// tracing on again starts Trace.log and the trail anew.
+TEST_F(CollectorTest, TracedEntriesAreTheBreadcrumbs) {
+  settings.Dsn(kDsn);
+  handler.TraceExecution(true);
+  handler.Push("Old");
+  handler.TraceExecution(true);
+  const std::string longName(3000, 'x');
+  for (int i = 0; i < 150; ++i) handler.Push(i == 149 ? longName : "P" + std::to_string(i));
+  handler.Pop();
+  handler.HandleError("traced", 7, 0);
+  ASSERT_EQ(services.outbox.waiting().size(), 1u);
+  const json crumbs = unpack(services.outbox.waiting()[0]).first["breadcrumbs"]["values"];
+  ASSERT_EQ(crumbs.size(), collector::kMostBreadcrumbs);
+  EXPECT_EQ(crumbs[0]["message"], "P50");
+  EXPECT_EQ(crumbs[98]["message"], "P148");
+  EXPECT_EQ(crumbs[99]["message"], longName.substr(0, collector::kMostValueBytes)) << "a Pop is no entry";
+  EXPECT_EQ(crumbs[0]["category"], "procedure");
+  EXPECT_LE(crumbs[0]["timestamp"].get<double>(), crumbs[99]["timestamp"].get<double>());
+  EXPECT_GT(crumbs[0]["timestamp"].get<double>(), 1.7e9);
 }
 
 // The worker posts what waits with the collector's headers; a failure keeps it for Flush,
