@@ -37,6 +37,7 @@ TEST(PosixHttpLoopback, CollectorsAnswerAsTheyShould) {
       {"https-200", "https", "127.0.0.1", dir + "/ca.pem", {200, "", "", ""}},
       {"https-200", "https", "127.0.0.1", dir + "/other.pem", {0, "", "", "*certificate"}},
       {"https-200", "https", "127.0.0.1", dir + "/missing.pem", {0, "", "", "the trust anchors file " + dir + "/missing.pem cannot be read"}},
+      {"https-clientauth", "https", "127.0.0.1", dir + "/ca.pem", {0, "", "", "the server's certificate is not trusted (CN=mail.quenvar.test,O=Quenvar Test)"}},
       {"tls10", "https", "127.0.0.1", dir + "/ca.pem", {0, "", "", "*TLS handshake failed"}},
       {"plain", "http", "127.0.0.1", "", {0, "", "", "*"}},
   };

@@ -20,7 +20,8 @@ listens, and serves until killed.
   plain: answers "220 hello" and no TLS.   hangup: closes after the first bytes, half a record sent.
   junk: answers a ServerHello of nonsense.
   http-200, http-429 (with Retry-After and X-Sentry-Rate-Limits), http-413, http-503, http-close
-      (closes without an answer), http-hang (never answers), https-200 (behind the server's
+      (closes without an answer), http-hang (never answers), https-clientauth (200 behind the
+      certificate for clients only), https-200 (behind the server's
       certificate): collectors taking POSTs, each noted in FOLDER/http.log.
   forged-smtp: a mail server behind the forged certificate, TLS from the first byte; it offers
       AUTH PLAIN and LOGIN and writes every line it receives to FOLDER/forged-smtp.log.
@@ -281,7 +282,8 @@ def main():
              "http-429": http_peer(folder, 429, b"Retry-After: 30\r\nx-sentry-rate-limits: 30:error:key\r\n"),
              "http-413": http_peer(folder, 413), "http-503": http_peer(folder, 503),
              "http-close": http_peer(folder, 0, answer=False), "http-hang": http_peer(folder, 0, answer=None),
-             "https-200": http_peer(folder, 200, context=server_context(folder, "server")[0])}
+             "https-200": http_peer(folder, 200, context=server_context(folder, "server")[0]),
+             "https-clientauth": http_peer(folder, 200, context=server_context(folder, "clientauth")[0])}
     lines = "".join("%s %d\n" % (name, listen(name, serve)) for name, serve in peers.items())
     with open(os.path.join(folder, "ports.tmp"), "w") as f:
         f.write(lines)

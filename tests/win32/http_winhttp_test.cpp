@@ -45,6 +45,7 @@ TEST(Win32HttpLoopback, CollectorsAnswerAsTheyShould) {
       // the certificate nor the failure's flags to say more.
       {"https-200", "https", "", {0, "", "", "*"}},
       {"https-200", "https", dir + "\\missing.pem", {0, "", "", "the trust anchors file " + dir + "\\missing.pem cannot be read"}},
+      {"https-clientauth", "https", dir + "\\ca.pem", {0, "", "", untrusted}},
       {"tls10", "https", dir + "\\ca.pem", {0, "", "", "*TLS handshake failed"}},
       {"plain", "http", "", {0, "", "", "*"}},
       // A self-signed certificate with the trusted CA's subject and serial number, which anyone can

@@ -1,4 +1,5 @@
 #include "platform/posix/http_curl.h"
+#include "platform/posix/certificate_gnutls.h"
 
 #include <curl/curl.h>
 
@@ -16,9 +17,30 @@ constexpr const char* kSystemAnchors = "/etc/ssl/certs";
 constexpr size_t kMostBody = 64 * 1024;
 
 struct Exchange {
+  CURL* curl = nullptr;
   HttpAnswer answer;
   size_t body = 0;
+  std::string refused;  // why the request was held back after the handshake
 };
+
+// libcurl checks the chain, the name and the version but not the key's purpose: a certificate
+// the CA issued for a client must not receive a report either. The handshake is over, and
+// nothing of the request has left yet.
+int beforeRequest(void* user, char*, char*, int, int) {
+  auto& exchange = *static_cast<Exchange*>(user);
+  curl_tlssessioninfo* info = nullptr;
+  if (curl_easy_getinfo(exchange.curl, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || info == nullptr ||
+      info->internals == nullptr)
+    return CURL_PREREQFUNC_OK;  // no TLS on this connection
+  if (info->backend != CURLSSLBACKEND_GNUTLS) {
+    exchange.refused = "the server's certificate cannot be checked";
+    return CURL_PREREQFUNC_ABORT;
+  }
+  const auto tls = static_cast<gnutls_session_t>(info->internals);
+  if (posix::peerServesTls(tls)) return CURL_PREREQFUNC_OK;
+  exchange.refused = "the server's certificate is not trusted (" + posix::peerSubject(tls) + ")";
+  return CURL_PREREQFUNC_ABORT;
+}
 
 bool named(std::string_view line, std::string_view name) {
   return line.size() > name.size() && line[name.size()] == ':' &&
@@ -81,6 +103,7 @@ HttpAnswer CurlHttpClient::post(const HttpRequest& request) {
   if (curl == nullptr) return {0, "", "", "HTTP cannot be set up on this machine"};
   curl_easy_reset(curl);  // the connection stays; what the last request set does not
   Exchange exchange;
+  exchange.curl = curl;
   char detail[CURL_ERROR_SIZE] = "";
   curl_slist* headers = nullptr;
   for (const auto& [name, value] : request.headers) {
@@ -109,12 +132,15 @@ HttpAnswer CurlHttpClient::post(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, beforeRequest);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &exchange);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
   const CURLcode code = curl_easy_perform(curl);
   curl_slist_free_all(headers);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  if (status > 0) exchange.answer.status = static_cast<int>(status);  // a body cut short still answered
+  if (!exchange.refused.empty()) exchange.answer.failure = exchange.refused;
+  else if (status > 0) exchange.answer.status = static_cast<int>(status);  // a body cut short still answered
   else exchange.answer.failure = words(code, request, detail);
   return exchange.answer;
 }

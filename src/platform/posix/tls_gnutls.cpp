@@ -1,4 +1,5 @@
 #include "platform/posix/tls_gnutls.h"
+#include "platform/posix/certificate_gnutls.h"
 #include "platform/posix/interrupted.h"
 
 #include <arpa/inet.h>
@@ -120,22 +121,7 @@ struct GnuTlsClient::Session {
   std::string serverName;
   std::string failure;
 
-  // The subject of the certificate the server presented, as "CN=...,O=...".
-  std::string subject() const {
-    unsigned count = 0;
-    const gnutls_datum_t* chain = gnutls_certificate_get_peers(tls, &count);
-    gnutls_x509_crt_t certificate = nullptr;
-    std::string out;
-    if (count == 0 || gnutls_x509_crt_init(&certificate) < 0) return out;
-    gnutls_datum_t dn{};
-    if (gnutls_x509_crt_import(certificate, &chain[0], GNUTLS_X509_FMT_DER) >= 0 &&
-        gnutls_x509_crt_get_dn3(certificate, &dn, 0) >= 0) {
-      out.assign(reinterpret_cast<const char*>(dn.data), dn.size);
-      gnutls_free(dn.data);
-    }
-    gnutls_x509_crt_deinit(certificate);
-    return out;
-  }
+  std::string subject() const { return peerSubject(tls); }
 
   // Revocation is not checked: the certificates of private and test authorities name no
   // reachable responder, and a session must not wait on one.
