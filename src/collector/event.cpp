@@ -142,4 +142,23 @@ std::optional<std::string> withSentAt(std::string_view stored, double now) {
   return dumped(header) + std::string(stored.substr(end));
 }
 
+std::string withoutAttachments(std::string_view envelope) {
+  size_t at = envelope.find('\n');
+  if (at == std::string_view::npos) return std::string(envelope);
+  std::string out(envelope.substr(0, ++at));
+  while (at < envelope.size()) {
+    const size_t end = std::min(envelope.find('\n', at), envelope.size());
+    const json item = json::parse(envelope.substr(at, end - at), nullptr, false);
+    if (!item.is_object() || !item.contains("length") || !item["length"].is_number_unsigned())
+      return std::string(envelope);
+    const size_t length = item["length"].get<size_t>();
+    if (end + 1 > envelope.size() || length > envelope.size() - end - 1) return std::string(envelope);
+    const size_t next = std::min(end + 1 + length + 1, envelope.size());  // its payload and line end
+    const bool attachment = item.contains("type") && item["type"] == "attachment";
+    if (!attachment) out.append(envelope.substr(at, next - at));
+    at = next;
+  }
+  return out;
+}
+
 }  // namespace quenvar::collector

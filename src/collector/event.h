@@ -65,6 +65,8 @@ std::string eventJson(const EventInput& in, std::string_view sdkVersion);
 std::string envelope(const EventInput& in, std::string_view sdkVersion);
 // `stored` with sent_at in its header; nothing when its first line is no envelope header.
 std::optional<std::string> withSentAt(std::string_view stored, double now);
+// `envelope` without its attachment items; as it is when its items cannot be told apart.
+std::string withoutAttachments(std::string_view envelope);
 
 // RFC 3339 in UTC with milliseconds: "2026-12-08T10:51:01.000Z".
 std::string utcText(double secondsSince1970);

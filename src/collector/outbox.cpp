@@ -14,6 +14,7 @@ namespace quenvar::collector {
 namespace {
 
 constexpr const char* kRateLimit = "rate-limit";
+constexpr const char* kAttachmentLimit = "attachment-limit";
 constexpr const char* kBackoff = "backoff";
 constexpr double kFirstBackoff = 5, kLongestBackoff = 3600;
 // No envelope of ours is larger: what is, is not one.
@@ -43,7 +44,7 @@ std::string seconds(double s) { return std::to_string(static_cast<long long>(std
 
 }  // namespace
 
-double errorLimitSeconds(std::string_view header) {
+double limitSeconds(std::string_view header, std::string_view category) {
   double longest = 0;
   for (size_t start = 0; start <= header.size();) {
     const size_t end = std::min(header.find(',', start), header.size());
@@ -58,10 +59,11 @@ double errorLimitSeconds(std::string_view header) {
     bool ours = categories.find_first_not_of(' ') == std::string_view::npos;
     for (size_t at = 0; !ours && at <= categories.size();) {
       const size_t stop = std::min(categories.find(';', at), categories.size());
-      std::string_view category = categories.substr(at, stop - at);
-      while (!category.empty() && category.front() == ' ') category.remove_prefix(1);
-      while (!category.empty() && category.back() == ' ') category.remove_suffix(1);
-      ours = category == "error" || category == "default";
+      std::string_view named = categories.substr(at, stop - at);
+      while (!named.empty() && named.front() == ' ') named.remove_prefix(1);
+      while (!named.empty() && named.back() == ' ') named.remove_suffix(1);
+      // An event without a category of its own is a "default" one.
+      ours = named == category || (category == "error" && named == "default");
       at = stop + 1;
     }
     if (ours) longest = std::max(longest, after);
@@ -99,6 +101,8 @@ size_t Outbox::pending() { return store_.list(project_).size(); }
 
 double Outbox::rateLimitEnd() { return number(store_.state(project_, kRateLimit).value_or(""), 0); }
 
+double Outbox::attachmentLimitEnd() { return number(store_.state(project_, kAttachmentLimit).value_or(""), 0); }
+
 double Outbox::backoffEnd() {
   const std::string state = store_.state(project_, kBackoff).value_or("");
   return number(std::string_view(state).substr(std::min(state.size(), state.find(' '))), 0);
@@ -113,9 +117,11 @@ void Outbox::failed() {
 }
 
 void Outbox::limit(const Answer& answer) {
-  double pause = errorLimitSeconds(answer.rateLimits);
+  double pause = limitSeconds(answer.rateLimits, "error");
   if (answer.status == 429 && pause == 0) pause = retryAfterSeconds(answer.retryAfter);
   if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause));
+  if (const double reports = limitSeconds(answer.rateLimits, "attachment"); reports > 0)
+    store_.setState(project_, kAttachmentLimit, std::to_string(now_() + reports));
 }
 
 Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send, bool explicitFlush,
@@ -146,6 +152,9 @@ Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send
       ++result.rejected;
       continue;
     }
+    // The event still goes while the collector takes no attachments; the report stays in its
+    // sections for the event's frames and contexts to stand in for.
+    if (now < attachmentLimitEnd()) envelope = withoutAttachments(*envelope);
     const Answer answer = send(*envelope);
     limit(answer);
     if (answer.status >= 200 && answer.status < 300) {

@@ -37,6 +37,7 @@ class Outbox {
   // When the next send may go: the end of a rate limit, or of the backoff after failures, which
   // an explicit flush need not wait out.
   double rateLimitEnd();
+  double attachmentLimitEnd();  // until then events go without their report
   double backoffEnd();
 
   struct Result {
@@ -59,9 +60,10 @@ class Outbox {
   Caps caps_;
 };
 
-// The seconds an X-Sentry-Rate-Limits header holds error events back (0: none), and a
-// Retry-After header's seconds (60 when it is no number).
-double errorLimitSeconds(std::string_view header);
+// The seconds an X-Sentry-Rate-Limits header holds a category back ("error": events,
+// "attachment": their reports; 0: none), and a Retry-After header's seconds (60 when it is no
+// number).
+double limitSeconds(std::string_view header, std::string_view category);
 double retryAfterSeconds(std::string_view header);
 
 }  // namespace quenvar::collector

@@ -110,6 +110,13 @@ TEST(CollectorEvent, TheEnvelopeCarriesTheEventAndTheReport) {
   EXPECT_EQ(json::parse(items(*sent)[0])["sent_at"], "2026-12-08T10:51:01.250Z");
   EXPECT_EQ(sent->substr(sent->find('\n')), bytes.substr(bytes.find('\n')));
   EXPECT_FALSE(withSentAt("not json\n", 0));
+
+  const std::string alone = withoutAttachments(bytes);
+  EXPECT_EQ(alone, bytes.substr(0, bytes.find(parts[3])));
+  ASSERT_EQ(items(alone).size(), 3u);
+  for (const std::string& broken : {bytes.substr(0, bytes.size() - 5), std::string("{}\n{\"length\":-1}\nx"),
+                                    std::string("{}\n{\"type\":7,\"length\":999}\nx"), std::string("no lines")})
+    EXPECT_EQ(withoutAttachments(broken), broken) << "items that cannot be told apart are left as they are";
 }
 
 // A deep stack, long and broken values, many breadcrumbs: held to the collector's limits, and

@@ -132,12 +132,45 @@ TEST(CollectorOutbox, TheQueueGoesOnAndStaysWithinItsCaps) {
   EXPECT_EQ(names(), (std::vector<std::string>{"h"}));
 }
 
+// While the collector takes no attachments, events go without their report; later ones with it.
+TEST(CollectorOutbox, AnAttachmentLimitSendsTheEventAlone) {
+  Queue q;
+  q.add("a"), q.add("b"), q.add("c");
+  std::vector<bool> withReport;
+  const auto drain = [&](Answer answer, size_t most) {
+    q.outbox.drain(
+        [&](std::string_view env) {
+          withReport.push_back(env.find("report.txt") != std::string_view::npos);
+          EXPECT_NE(env.find("\"type\":\"event\""), std::string_view::npos);
+          return answer;
+        },
+        false, [&] { return withReport.size() == most; });
+  };
+  drain({200, "", "60:attachment:key", ""}, 2);
+  EXPECT_EQ(withReport, (std::vector<bool>{true, false}));
+  q.now += 61;
+  drain({200, "", "", ""}, 3);
+  EXPECT_EQ(withReport, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(q.outbox.pending(), 0u);
+}
+
 TEST(CollectorOutbox, RateLimitHeaders) {
-  EXPECT_EQ(errorLimitSeconds(""), 0);
-  EXPECT_EQ(errorLimitSeconds("60::organization"), 60) << "no categories: all";
-  EXPECT_EQ(errorLimitSeconds("60:transaction:key, 2700:default;error:organization"), 2700);
-  EXPECT_EQ(errorLimitSeconds("60:transaction:key"), 0);
-  EXPECT_EQ(errorLimitSeconds("x:error, -5:error"), 0);
+  struct Case {
+    const char* header;
+    double error, attachment;
+  } const cases[] = {
+      {"", 0, 0},
+      {"60::organization", 60, 60},  // no categories: all
+      {"60:transaction:key, 2700:default;error:organization", 2700, 0},
+      {"60:transaction:key", 0, 0},
+      {"x:error, -5:error", 0, 0},
+      {"300:attachment:key, 10: error :key", 10, 300},
+      {"30:attachments;default:key", 30, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(limitSeconds(c.header, "error"), c.error) << c.header;
+    EXPECT_EQ(limitSeconds(c.header, "attachment"), c.attachment) << c.header;
+  }
   EXPECT_EQ(retryAfterSeconds("17"), 17);
   EXPECT_EQ(retryAfterSeconds("Wed, 21 Oct 2026 07:28:00 GMT"), 60);
 }
