@@ -104,6 +104,12 @@ fi
 awk '{ print "deb", $1, $2, "main" }' <<<"$sources" >"$root/etc/apt/sources.list"
 rm -f "$root"/etc/apt/sources.list.d/*
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+# And the certificate authorities this machine's administrator added (a proxy's, for one), which
+# Debian's ca-certificates takes in when the set-up installs it: npm reaches its registry by TLS.
+if compgen -G '/usr/local/share/ca-certificates/*.crt' >/dev/null; then
+  mkdir -p "$root/usr/local/share/ca-certificates"
+  cp -L /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+fi
 grep -qw localhost "$root/etc/hosts" 2>/dev/null || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >>"$root/etc/hosts"
 
 mkdir -p "$root/src"
