@@ -1,6 +1,6 @@
 ' Quenvar.Collector from a script: its settings are the process's, its refusals are the
-' automation errors a client handles, and a handled error reaches the collector. The runner
-' reads what the collector received.
+' automation errors a client handles, and a handled error with the application's and the
+' connection's facts reaches the collector. The runner reads what the collector received.
 '   cscript //nologo collector.vbs <scratch> <DSN of a collector that takes reports>
 
 Dim args : Set args = WScript.Arguments
@@ -13,6 +13,45 @@ Class App
   Public Revision
   Public ProductName
 End Class
+
+Class NamedValue
+  Public Name
+  Public Value
+End Class
+
+' A 0-based collection as the connection's Properties and Errors are.
+Class Collection
+  Private items
+  Private size
+  Private Sub Class_Initialize()
+    ReDim items(8)
+    size = 0
+  End Sub
+  Public Sub Add(item)
+    Set items(size) = item
+    size = size + 1
+  End Sub
+  Public Property Get Count()
+    Count = size
+  End Property
+  Public Function Item(index)
+    Set Item = items(index)
+  End Function
+End Class
+
+Class Connection
+  Public ConnectionString
+  Public Version
+  Public Provider
+  Public Properties
+  Public Errors
+End Class
+
+Function Prop(name, value)
+  Set Prop = New NamedValue
+  Prop.Name = name
+  Prop.Value = value
+End Function
 
 Check "no DSN yet", c.Dsn, ""
 Check "environment", c.Environment, "production"
@@ -38,6 +77,15 @@ a.Title = "Orders" : a.Major = 2 : a.Minor = 0 : a.Revision = 15 : a.ProductName
 Dim h : Set h = CreateObject("Quenvar.clsErrHandler")
 h.Destination = folder
 Set h.AppObject = a
+Dim cn : Set cn = New Connection
+cn.ConnectionString = "Provider=MSDASQL.1;DSN=Orders;UID=clerk;PWD=hunter2"
+cn.Version = "2.8" : cn.Provider = "MSDASQL.1"
+Set cn.Properties = New Collection
+cn.Properties.Add Prop("Provider", "MSDASQL.1")
+cn.Properties.Add Prop("Password", "hunter2")
+cn.Properties.Add Prop("Extended Properties", "DSN=Orders;UID=clerk;PWD=hunter2")
+Set cn.Errors = New Collection
+Set h.Cn = cn
 h.Push "Main"
 h.AddParam "Mode", "String", "batch"
 h.Push "PostInvoice"

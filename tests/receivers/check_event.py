@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Checks the handled error that tests/com/scripts/collector.vbs (under Wine) and
+tests/posix/collector_spotlight_test.cpp (native) send, as a collector took it.
+
+    check_event.py [--sent-by AGENT] TAKEN EVENT_ID
+
+TAKEN is what read_stream.py wrote: Spotlight's reading of each envelope it took and, beside
+it, the bytes. Without --sent-by exactly one envelope arrived, the client's; with it, the one
+envelope of EVENT_ID whose sender's User-Agent begins with AGENT (Sentry's CLI sending again what
+it parsed into Sentry's own types) is checked the same way, so that a field the checks read where
+Sentry does not, and would drop, fails here.
+"""
+import argparse
+import json
+import sys
+
+FAILURES = []
+
+
+def check(what, ok, got=None):
+    if not ok:
+        FAILURES.append(what if got is None else "%s: got %r" % (what, got))
+
+
+def same_id(a, b):
+    return isinstance(a, str) and a.replace("-", "").lower() == b.replace("-", "").lower()
+
+
+def check_event(event, event_id, sentrys_reading):
+    check("the event's id", same_id(event.get("event_id"), event_id), event.get("event_id"))
+    # Error is the level Sentry's types assume, and leave out when they write.
+    check("level error", event.get("level", "error" if sentrys_reading else None) == "error", event.get("level"))
+    check("a timestamp", bool(event.get("timestamp")), event.get("timestamp"))
+    check("the release from the application object", event.get("release") == "Orders@2.0.15", event.get("release"))
+    check("the environment", event.get("environment") == "production", event.get("environment"))
+    check("the SDK's name", (event.get("sdk") or {}).get("name") == "quenvar", event.get("sdk"))
+    values = (event.get("exception") or {}).get("values") or []
+    check("one exception", len(values) == 1, values)
+    if len(values) != 1:
+        return
+    exception = values[0]
+    check("the error as the exception's type", exception.get("type") == "Error 1042", exception.get("type"))
+    check("the description as its value", exception.get("value") == "Could not post", exception.get("value"))
+    check("handled", (exception.get("mechanism") or {}).get("handled") is True, exception.get("mechanism"))
+    frames = (exception.get("stacktrace") or {}).get("frames") or []
+    check("one frame per procedure, outermost first",
+          [f.get("function") for f in frames] == ["Main", "PostInvoice"], frames)
+    if len(frames) == 2:
+        main, post = frames
+        check("Main's parameters", main.get("vars") == {"Mode": "batch"}, main.get("vars"))
+        check("the error line on the innermost frame alone",
+              post.get("lineno") == 30 and main.get("lineno") is None, (main.get("lineno"), post.get("lineno")))
+        check("PostInvoice's parameters, the password masked",
+              post.get("vars") == {"InvoiceId": "1042", "Password": "********"}, post.get("vars"))
+    contexts = event.get("contexts") or {}
+    os = contexts.get("os") or {}
+    check("the system's name", isinstance(os.get("name"), str) and os["name"] != "", os)
+    device = contexts.get("device") or {}
+    check("the memory", isinstance(device.get("memory_size"), int) and device["memory_size"] > 0, device)
+    app = contexts.get("app") or {}
+    check("the application's facts", app.get("app_name") == "Orders" and app.get("app_version") == "2.0.15"
+          and app.get("product_name") == "Ledger", app)
+    database = contexts.get("database")
+    if database is not None:
+        check("the connection's driver and provider",
+              database.get("driver_version") == "2.8" and database.get("provider") == "MSDASQL.1", database)
+        check("the connection's password property masked", database.get("Password") == "********", database)
+        check("a password inside a property masked",
+              database.get("Extended Properties") == "DSN=Orders;UID=clerk;PWD=********", database)
+    tags = event.get("tags") or {}
+    if isinstance(tags, list):  # Sentry's types write tags as pairs
+        tags = dict(tags)
+    check("the error number and procedure as tags",
+          tags.get("error_number") == "1042" and tags.get("procedure") == "PostInvoice", tags)
+    check("no user's names without SendUserName", "user" not in event and "server_name" not in event,
+          (event.get("user"), event.get("server_name")))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sent-by")
+    parser.add_argument("taken")
+    parser.add_argument("event_id")
+    args = parser.parse_args()
+    if len(args.event_id) != 32:
+        sys.exit("check_event.py: no event id from the client (%r)" % args.event_id)
+    with open(args.taken) as f:
+        taken = [json.loads(line) for line in f]
+    if args.sent_by:
+        chosen = [n for n, t in enumerate(taken, 1)
+                  if str(t["envelope"][0].get("__spotlight_sender_user_agent", "")).startswith(args.sent_by)
+                  and same_id(t["envelope"][0].get("event_id"), args.event_id)]
+        what = "the copy %s sent again" % args.sent_by
+    else:
+        chosen = list(range(1, len(taken) + 1))
+        what = "the client's envelope"
+    if len(chosen) != 1:
+        sys.exit("FAILED: %s: %d envelopes arrived, not one" % (what, len(chosen)))
+    n = chosen[0]
+    content_type, (header, items) = taken[n - 1]["content_type"], taken[n - 1]["envelope"]
+    raw = open("%s.%d" % (args.taken, n), "rb").read()
+
+    check("sent as an envelope", content_type == "application/x-sentry-envelope", content_type)
+    check("the envelope's event id", same_id(header.get("event_id"), args.event_id), header)
+    if not args.sent_by:
+        check("the moment it was sent", isinstance(header.get("sent_at"), str), header)
+    check("an event and its report",
+          [i[0].get("type") for i in items] == ["event", "attachment"], [i[0] for i in items])
+    if len(items) == 2:
+        check_event(items[0][1], args.event_id, bool(args.sent_by))
+        attachment_header, attachment = items[1]
+        check("the report as report.txt, plain text",
+              attachment_header.get("filename") == "report.txt" and attachment_header.get("content_type") == "text/plain",
+              attachment_header)
+        report = (attachment or {}).get("data", "")
+        check("the report's sections", all(s in report for s in (
+            "Orders Application Error Information", "Could not post", "Password : ********")), report[:400])
+    check("no password anywhere", b"hunter2" not in raw)
+
+    for failure in FAILURES:
+        print("FAILED: %s: %s" % (what, failure))
+    if FAILURES:
+        sys.exit(1)
+    print("%s of event %s: every check passed" % (what, args.event_id))
+
+
+if __name__ == "__main__":
+    main()
