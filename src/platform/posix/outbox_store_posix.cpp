@@ -61,7 +61,14 @@ class PosixClaim : public OutboxStore::Claim {
 
   std::string read(size_t most) override {
     if (::lseek(file_.get(), 0, SEEK_SET) != 0) posix::raisePathError(errno, path_);
-    return posix::readUpTo(file_.get(), most, path_);
+    // Room for the file as it is, not for the limit: a buffer of the limit's size, zeroed for
+    // every report sent, cost more than the send. One byte more tells whether it has grown.
+    struct stat st {};
+    if (::fstat(file_.get(), &st) != 0) posix::raisePathError(errno, path_);
+    const size_t room = std::min(most, static_cast<size_t>(st.st_size) + 1);
+    std::string bytes = posix::readUpTo(file_.get(), room, path_);
+    if (bytes.size() == room && room < most) bytes += posix::readUpTo(file_.get(), most - room, path_);
+    return bytes;
   }
 
   // Unlinked while the lock is held: no one else can have taken it meanwhile.
