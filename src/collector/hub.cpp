@@ -346,9 +346,16 @@ void Hub::work() {
     double due = 0;
     try {
       if (target && sendingAllowed(*target)) {
-        more = drainOnce(*target, false, std::numeric_limits<double>::infinity()).left > 0;
         Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
-        due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
+        // While the backoff after a failure holds, nothing would be sent: its end is waited for
+        // without listing the outbox again for every report queued meanwhile.
+        if (const double backoffEnd = outbox.backoffEnd(); backoffEnd > now()) {
+          more = true;
+          due = std::max(outbox.rateLimitEnd(), backoffEnd);
+        } else {
+          more = drainOnce(*target, false, std::numeric_limits<double>::infinity()).left > 0;
+          due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
+        }
       }
     } catch (const AutomationError& e) {
       const std::lock_guard held(lock_);
