@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "alternate.h"
+#include "client_stack.h"
 #include "quenvar/err_handler.h"
 
 using namespace quenvar;
@@ -35,27 +37,6 @@ void appendBytes(const std::string& path, const std::string& bytes, int flags) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
   if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
   ::close(fd);
-}
-
-// Paired runs: the subject and its floor alternate in batches inside one benchmark, so drift in
-// the machine's load or the file system's state falls on both alike.
-template <class Subject, class Floor>
-void alternate(benchmark::State& state, int batch, Subject subject, Floor floor) {
-  using Clock = std::chrono::steady_clock;
-  Clock::duration subjectTime{}, floorTime{};
-  for (auto _ : state) {
-    auto t0 = Clock::now();
-    for (int i = 0; i < batch; ++i) floor();
-    auto t1 = Clock::now();
-    for (int i = 0; i < batch; ++i) subject();
-    auto t2 = Clock::now();
-    floorTime += t1 - t0;
-    subjectTime += t2 - t1;
-  }
-  const double n = static_cast<double>(state.iterations()) * batch;
-  state.counters["subject_ns"] = std::chrono::duration<double, std::nano>(subjectTime).count() / n;
-  state.counters["floor_ns"] = std::chrono::duration<double, std::nano>(floorTime).count() / n;
-  state.counters["ratio"] = static_cast<double>(subjectTime.count()) / static_cast<double>(floorTime.count());
 }
 
 // The floor of a stack of names: a vector of strings taking the same name and giving it back.
@@ -144,11 +125,6 @@ void BM_PushTracedVsFloor(benchmark::State& state) {
         benchmark::DoNotOptimize(h.Pop());
       },
       [&] { appendBytes(floorPath, line, O_APPEND); });
-}
-
-void pushClientStack(clsErrHandler& h) {
-  for (int i = 1; i <= 20; ++i) h.Push("Procedure" + std::to_string(i));
-  for (int i = 1; i <= 10; ++i) h.AddParam("Argument" + std::to_string(i), "Long", Variant(int32_t{i * 1000}));
 }
 
 void BM_HandleErrorVsFloor(benchmark::State& state) {

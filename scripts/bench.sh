@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs every benchmark — the native library in an optimised build, its SMTP session against
-# servers on loopback, then the DLL under Wine through a C++ client and a script — and prints one
-# table: each figure, its measured value, its target, met or not. The table is built only from
-# the FIGURE lines the benchmark programs print, so it shows what was measured.
+# servers on loopback, its collector against HTTP peers on loopback, then the DLL under Wine
+# through a C++ client and a script — and prints one table: each figure, its measured value,
+# its target, met or not. The table is built only from the FIGURE lines the benchmark programs
+# print, so it shows what was measured.
 # Exits nonzero when a target is missed or a benchmark did not report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench
+cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench quenvar_collector_bench
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target Quenvar quenvar_vtable_bench quenvar_array_param_bench
 
@@ -39,6 +40,18 @@ run native build/native-release/bench/quenvar_bench --benchmark_min_time=0.5 "$@
     QUENVAR_BENCH_PASSWORD=$smtp_password build/native-release/bench/quenvar_smtp_bench
 ) >"$work/smtp.raw" 2>&1 || true
 run smtp cat "$work/smtp.raw"
+# The collector against the HTTP peers of tls_peer.py: one that answers 200 over a kept-alive
+# connection and one that takes the connection and never answers; the outage in a process of its
+# own, against a port where nothing listens.
+(
+  servers=tests/servers
+  . tests/servers/tls_peers.sh
+  start_tls_peers
+  QUENVAR_BENCH_HTTP_200_PORT=$(peer_port http-200) QUENVAR_BENCH_HTTP_HANG_PORT=$(peer_port http-hang) \
+    QUENVAR_BENCH_PYTHON=$python build/native-release/bench/quenvar_collector_bench --benchmark_min_time=0.5
+) >"$work/collector.raw" 2>&1 || true
+run collector cat "$work/collector.raw"
+run collector_outage build/native-release/bench/quenvar_collector_bench outage
 wine wineboot -i >"$work/wineboot.log" 2>&1
 wine regsvr32 /s "Z:$PWD/build/win32/Quenvar.dll" >"$work/regsvr32.log" 2>&1
 run wine_vtable wine build/win32/bench/wine/quenvar_vtable_bench.exe
