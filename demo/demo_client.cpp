@@ -1,7 +1,7 @@
 // A desktop database client in miniature: it hands the handler its application object and
 // connection, records where it is, and lets the handler report a failed posting.
 //
-//   quenvar_demo [log folder] [--trace] [--event-log]
+//   quenvar_demo [log folder] [--trace] [--event-log] [--collector DSN]
 
 #include <cstring>
 #include <iostream>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quenvar/automation_error.h"
+#include "quenvar/collector.h"
 #include "quenvar/dynamic_object.h"
 #include "quenvar/err_handler.h"
 
@@ -58,10 +59,12 @@ struct Events : HandlerEvents {
 
 int main(int argc, char** argv) {
   std::string folder = "demo-logs";
+  std::string dsn;
   bool trace = false, eventLog = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--trace")) trace = true;
     else if (!std::strcmp(argv[i], "--event-log")) eventLog = true;
+    else if (!std::strcmp(argv[i], "--collector") && i + 1 < argc) dsn = argv[++i];
     else folder = argv[i];
   }
 
@@ -86,7 +89,9 @@ int main(int argc, char** argv) {
                      }))));
 
   clsErrHandler handler;
+  Collector collector;
   try {
+    if (!dsn.empty()) collector.Dsn(dsn);
     handler.Destination(folder);
     handler.AppObject(app);
     handler.Cn(cn);
@@ -113,5 +118,11 @@ int main(int argc, char** argv) {
             << handler.DbLogDisplay();
   std::cerr << "[client] HandleError returned " << status << "; Error.log is in "
             << handler.Destination() << "; stack depth now " << handler.StackDepth() << "\n";
+  if (!dsn.empty()) {
+    // At the end of a run, what waits is given a few seconds; what still waits goes next run.
+    const int32_t waiting = collector.Flush(10000);
+    std::cerr << "[client] collector: event " << collector.LastEventId() << ", " << waiting << " still waiting"
+              << (waiting > 0 ? " (" + collector.LastError() + ")" : "") << "\n";
+  }
   return status == 0 ? 0 : 2;
 }

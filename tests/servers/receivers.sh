@@ -2,8 +2,9 @@
 # wrote, installed by scripts/setup.sh into tests/receivers/node_modules (npm ci): Sentry's
 # Spotlight sidecar on loopback and Sentry's CLI as a strict reader of envelopes.
 #
-#   start_spotlight             starts it on 127.0.0.1, sets $spotlight_port and $spotlight_dsn
-#                               (http://quenvar@127.0.0.1:<port>; add /<project>), stops it at exit
+#   start_spotlight [--ui]      starts it on 127.0.0.1, sets $spotlight_pid, $spotlight_port and
+#                               $spotlight_dsn (http://quenvar@127.0.0.1:<port>; add /<project>),
+#                               stops it at exit; --ui serves its pages too
 #   spotlight_envelopes OUT     what it took so far, as read_stream.py writes it
 #   strict_read ENVELOPE OUT    Sentry's CLI parses the file into Sentry's own types and sends it
 #                               to the sidecar again (failing on anything malformed); what the
@@ -28,7 +29,7 @@ trap '[ -n "$spotlight_pid" ] && kill "$spotlight_pid" 2>/dev/null; rm -rf "$dir
 trap 'exit 130' INT TERM
 
 start_spotlight() {
-  "$node" "$receivers/spotlight.mjs" >"$dir/spotlight.port" 2>"$dir/spotlight.log" &
+  "$node" "$receivers/spotlight.mjs" "$@" >"$dir/spotlight.port" 2>"$dir/spotlight.log" &
   spotlight_pid=$!
   i=0
   until grep -q '^[0-9][0-9]*$' "$dir/spotlight.port" 2>/dev/null; do
