@@ -23,9 +23,11 @@ import sys
 import uuid
 from xml.sax.saxutils import quoteattr
 
-# Where a registration of the component writes; Installer\ is Windows Installer's own bookkeeping.
-ROOTS = ("software\\classes\\", "system\\currentcontrolset\\services\\eventlog\\")
-EXCLUDED = ("software\\classes\\installer\\",)
+# Where a registration or a package of the component could write, less what Windows Installer
+# keeps for itself (Installer, Uninstall) and what the system changes on its own (Microsoft, Wine).
+ROOTS = ("software\\", "system\\currentcontrolset\\services\\eventlog\\")
+EXCLUDED = ("software\\classes\\installer\\", "software\\microsoft\\", "software\\wow6432node\\microsoft\\",
+            "software\\wine\\")
 # Components of keys both packages write get the same identity, so that the key stays as long as
 # one of them is installed.
 COMPONENT_NAMESPACE = uuid.UUID("802EC0D1-B095-4DC5-B4B7-7E3D551CDA2E")
@@ -150,14 +152,10 @@ def escape_line(data):
     return data.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
 
 
-def unescape_line(data):
-    return unescape(data)
-
-
 def read_capture(path):
     with open(path, encoding="utf-8") as f:
         rows = [line.rstrip("\n").split("\t") for line in f if line.strip()]
-    return [(r[0], r[1], r[2], r[3], unescape_line(r[4])) for r in rows]
+    return [(r[0], r[1], r[2], r[3], unescape(r[4])) for r in rows]
 
 
 def compare(expected, actual):

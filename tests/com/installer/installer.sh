@@ -4,8 +4,9 @@
 # in a prefix of its own), once at this version and once at the next. In another fresh prefix:
 # msiexec /i installs it quietly; a script client works; the registry holds what regsvr32 wrote,
 # key by key and value by value; the event source renders a report through the installed DLL's
-# message table; the next version replaces it, leaving one product; msiexec /x leaves no file and
-# no key of ours, and the user's settings where they were.
+# message table; the next version replaces it, leaving one product, and the older one does not
+# go back over it; msiexec /x leaves no file and no key of ours, and the user's settings where
+# they were.
 #
 #   installer.sh <win32|win64> <project version> <build dir> <event_message.exe>
 set -u
@@ -34,8 +35,9 @@ trap 'exit 130' INT TERM
 prefix=$QUENVAR_WINEPREFIX
 
 failures=0
+# printf, not echo: a registry key's "\c" would end echo's output.
 fail() {
-  echo "FAILED: $*" >&2
+  printf 'FAILED: %s\n' "$*" >&2
   failures=$((failures + 1))
 }
 
@@ -98,6 +100,8 @@ products "$next_msi_version" "installing the next version"
 changes upgraded
 same_as_regsvr32 upgraded "after the upgrade"
 script_works "after the upgrade"
+wine msiexec /i "$(windows "$work/current.msi")" /qn && fail "the older version installed over the newer one"
+products "$next_msi_version" "trying the older version again"
 
 wine msiexec /x "$(windows "$work/next.msi")" /qn || fail "msiexec /x exited with $?: $(cat "$work/out" "$work/err")"
 changes removed
@@ -116,5 +120,5 @@ left=$(comm -13 "$work/files-before" "$work/files-after" | grep -v -x -i -e '.*/
 [ -z "$left" ] || fail "files left after removal: $left"
 grep -q '^"SMTPPort"="2525"' "$prefix/user.reg" || fail "removing the package took the user's mail setting"
 
-[ "$failures" -eq 0 ] && echo "installer ($msi_arch): OK"
+[ "$failures" -eq 0 ] && printf 'installer (%s): OK\n' "$msi_arch"
 [ "$failures" -eq 0 ]
