@@ -11,7 +11,7 @@ mkdir -p "$out"
 for preset in win32 win64; do
   case $preset in win32) arch=x86 ;; win64) arch=x64 ;; esac
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target Quenvar
+  cmake --build --preset "$preset" --target Quenvar -j "$(nproc)"
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
   echo "--- capturing the registration of the $arch DLL"
   packaging/msi/capture.sh "$preset" "build/$preset/Quenvar.dll" "$out/registration-$arch.txt"
