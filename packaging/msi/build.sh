@@ -33,8 +33,18 @@ python3 "$here/registry.py" wix "$captured" "$arch" >"$work/registration.wxs" ||
 cp "$dll" "$work/Quenvar.dll" || exit 1
 (cd "$work" && wixl --arch "$arch" -D Arch="$arch" -D Version="$msi_version" -D Dll=Quenvar.dll \
    -o package.msi "$here/Quenvar.wxs" registration.wxs) || exit 1
-# wixl escapes the "#%" that marks an expandable string: the registry table gets it back.
-python3 "$here/registry.py" sql "$captured" | while IFS= read -r query; do
-  msibuild "$work/package.msi" -q "$query" || exit 1
+# wixl escapes the "#%" that marks an expandable string: the registry table gets it back. It also
+# leaves the DLL unversioned, so the installer's file rules would compare dates: it gets the file
+# version of its version resource (VS_FIXEDFILEINFO, after its signature).
+file_version=$(python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.index(struct.pack("<I", 0xFEEF04BD))
+ms, ls = struct.unpack_from("<II", data, at + 8)
+print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))' "$dll") || exit 1
+{ python3 "$here/registry.py" sql "$captured" || echo fail
+  echo "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '1033' WHERE \`File\` = 'QuenvarDll'"
+} | while IFS= read -r query; do
+  [ "$query" != fail ] && msibuild "$work/package.msi" -q "$query" || exit 1
 done || exit 1
 mv "$work/package.msi" "$output"
