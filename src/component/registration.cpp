@@ -1,9 +1,9 @@
 // Self-registration, machine-wide (DllRegisterServer, or DllInstall with no argument, under
 // HKEY_CLASSES_ROOT) or for the current user only (DllInstall with "user", under
 // HKCU\Software\Classes): one set of keys under either root. Machine-wide registration also
-// writes the event source, which a user cannot. Both architectures register side by side: class and interface keys live in each
-// architecture's own view, the ProgID and the type library key are shared, so unregistering one
-// leaves what the other still needs.
+// writes the event source, which a user cannot. Both architectures register side by side: class
+// and interface keys live in each architecture's own view, the ProgID, the type library key and
+// the event source are shared, so unregistering one leaves what the other still needs.
 //
 // The type library's keys are written here rather than by RegisterTypeLib: that writes only
 // machine-wide (as does Wine 8's RegisterTypeLibForUser), and in a 32-bit process under Wine it
