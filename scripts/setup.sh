@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine (run as root): the
 # native toolchain and test libraries, the mingw-w64 cross compilers, Wine (both
-# architectures) with its fonts, Xvfb, clang with libFuzzer, the two SMTP servers the mail
-# tests deliver to on loopback, and npm, which then installs the collectors the collector tests
-# send to (tests/receivers, as its lock file pins them). Every package is named here: a minimal
-# Debian 12 system (debootstrap --variant=minbase) has nothing else, and
-# scripts/fresh-machine.sh proves it.
+# architectures) with its fonts, wixl for the installer packages, Xvfb, clang with libFuzzer,
+# the two SMTP servers the mail tests deliver to on loopback, and npm, which then installs the
+# collectors the collector tests send to (tests/receivers, as its lock file pins them). Every
+# package is named here: a minimal Debian 12 system (debootstrap --variant=minbase) has nothing
+# else, and scripts/fresh-machine.sh proves it.
 set -euo pipefail
 
 packages=(
@@ -19,6 +19,8 @@ packages=(
   mingw-w64 mingw-w64-tools libwine-dev wine64-tools
   # Wine of both architectures; `wine` makes the wine/wineserver/regsvr32/widl links
   wine wine64 wine32:i386 fonts-wine
+  # the Windows Installer packages: wixl builds them, msitools' msibuild amends their tables
+  wixl msitools
   # a display for the dialogs and message boxes; xvfb-run needs xauth
   xvfb xauth
   # TLS for the native mail session

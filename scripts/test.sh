@@ -2,8 +2,9 @@
 # Every test: the native unit, backend, fault-injection and misbehaving-client suites, the
 # same under AddressSanitizer and UndefinedBehaviorSanitizer, Quenvar.dll for both
 # architectures under Wine (backend tests, script suites, C++ COM clients, the dialogs on a
-# virtual display), a short run of every fuzz target, the native demo end to end,
-# registration of both architectures side by side, and the main job.
+# virtual display, each installer package installed, upgraded and removed), a short run of every
+# fuzz target, the native demo end to end, registration of both architectures side by side, the
+# installer packages as scripts/package.sh builds them, and the main job.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -36,6 +37,16 @@ tests/install/installed_tree.sh build/native
 
 echo "=== both architectures registered side by side"
 tests/com/both_architectures.sh build/win32 build/win64
+
+echo "=== the installer packages"
+scripts/package.sh
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
+IFS=. read -r major minor _ tweak <<<"$version"
+for arch in x86 x64; do
+  properties=$(msiinfo export "build/msi/Quenvar-$version-$arch.msi" Property | tr -d '\r')
+  grep -qxF "ProductVersion	$major.$minor.$tweak" <<<"$properties"
+done
+tests/com/installer/side_by_side.sh build/msi "$version"
 
 echo "=== main job"
 scripts/demo.sh >"$folder.demo" 2>&1 || { cat "$folder.demo"; exit 1; }

@@ -1,8 +1,9 @@
-// Self-registration, machine-wide (DllRegisterServer, under HKEY_CLASSES_ROOT) or for the current
-// user only (DllInstall with "user", under HKCU\Software\Classes): one set of keys under either
-// root. Both architectures register side by side: class and interface keys live in each
-// architecture's own view, the ProgID and the type library key are shared, so unregistering one
-// leaves what the other still needs.
+// Self-registration, machine-wide (DllRegisterServer, or DllInstall with no argument, under
+// HKEY_CLASSES_ROOT) or for the current user only (DllInstall with "user", under
+// HKCU\Software\Classes): one set of keys under either root. Machine-wide registration also
+// writes the event source, which a user cannot. Both architectures register side by side: class
+// and interface keys live in each architecture's own view, the ProgID, the type library key and
+// the event source are shared, so unregistering one leaves what the other still needs.
 //
 // The type library's keys are written here rather than by RegisterTypeLib: that writes only
 // machine-wide (as does Wine 8's RegisterTypeLibForUser), and in a 32-bit process under Wine it
@@ -16,6 +17,7 @@
 #include <vector>
 #include <wchar.h>
 
+#include "event_source.h"
 #include "module.h"
 #include "quenvar.h"
 
@@ -121,11 +123,17 @@ struct Library {
   }
 };
 
-bool otherArchitectureRegistered(HKEY root) {
+// The other architecture's class key under `root`, with its DLL's path (empty when unreadable).
+bool otherArchitectureRegistered(HKEY root, std::wstring* path = nullptr) {
   HKEY h = nullptr;
   std::wstring key = L"CLSID\\" + guidText(CLSID_clsErrHandler) + L"\\InprocServer32";
   REGSAM other = kIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | other, &h) != ERROR_SUCCESS) return false;
+  if (path) {
+    wchar_t text[MAX_PATH * 2] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (RegQueryValueExW(h, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS) *path = text;
+  }
   RegCloseKey(h);
   return true;
 }
@@ -198,13 +206,32 @@ HRESULT unregisterServer(HKEY root) {
 
 using namespace quenvar::com;
 
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return registerServer(HKEY_CLASSES_ROOT); }
+namespace {
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return unregisterServer(HKEY_CLASSES_ROOT); }
+HRESULT registerMachine() {
+  HRESULT hr = registerServer(HKEY_CLASSES_ROOT);
+  return SUCCEEDED(hr) ? registerEventSource(modulePath()) : hr;
+}
 
-// regsvr32 /n /i:user registers for the current user only, /u /n /i:user removes that.
+HRESULT unregisterMachine() {
+  HRESULT hr = unregisterServer(HKEY_CLASSES_ROOT);
+  std::wstring other;
+  otherArchitectureRegistered(HKEY_CLASSES_ROOT, &other);
+  const HRESULT source = unregisterEventSource(modulePath(), other);
+  return FAILED(hr) ? hr : source;
+}
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return registerMachine(); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return unregisterMachine(); }
+
+// regsvr32 /n /i registers machine-wide, as DllRegisterServer does; /n /i:user for the current
+// user only; /u with either removes that.
 extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
-  if (!commandLine || _wcsicmp(commandLine, L"user") != 0) return E_INVALIDARG;
+  if (!commandLine || !*commandLine) return install ? registerMachine() : unregisterMachine();
+  if (_wcsicmp(commandLine, L"user") != 0) return E_INVALIDARG;
   HKEY classes = nullptr;
   LONG r = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                            &classes, nullptr);

@@ -54,7 +54,8 @@ int32_t clsErrHandler::handleError(const std::string& desc, double num, int32_t 
     step([&] {
       if (logEvent_ &&
           toUpperAscii(sys.PlatForm()) == toUpperAscii(platform_.os->eventLogPlatform()))
-        WriteEventLogEntry("Error from " + platform_.module->name() + "\r" + errorLogDisplay_, 1, 1003);
+        WriteEventLogEntry("Error from " + platform_.module->name() + "\r" + errorLogDisplay_, 1,
+                           static_cast<int32_t>(kHandledErrorEventId));
     });
     if (useInterface_) handOffToDialog(step);
     step([&] { raiseAfterHandlerCalled(); });

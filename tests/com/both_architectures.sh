@@ -1,6 +1,6 @@
 #!/bin/sh
 # Both DLLs registered side by side in one prefix: each script host reaches its own, and
-# unregistering one leaves the other working, shared ProgIDs included.
+# unregistering one leaves the other working, shared ProgIDs and event source included.
 #
 #   both_architectures.sh <win32 build dir> <win64 build dir>
 set -u
@@ -73,14 +73,31 @@ progid_absent() {
     ! run "$wine32" reg query 'HKCR\Quenvar.Collector' "$@"
 }
 
+# The event source is one key for both: source_names <DLL> or source_names none.
+source_names() {
+  if ! run "$wine32" reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quenvar' /v EventMessageFile; then
+    [ "$1" = none ]
+    return
+  fi
+  tr -d '\r' <"$work/out" | grep -qiF "REG_EXPAND_SZ    Z:$(echo "$1" | tr / '\\')"
+}
+
 run "$wine64" wineboot -i || { cat "$work/err" >&2; exit 1; }
 
 run "$wine32" regsvr32 /s "Z:$dll32" || fail "32-bit registration"
 run "$wine64" regsvr32 /s "Z:$dll64" || fail "64-bit registration"
 script_works "$wine32" || fail "32-bit script host after registration: $(cat "$work/out" "$work/err")"
 script_works "$wine64" || fail "64-bit script host after registration: $(cat "$work/out" "$work/err")"
+source_names "$dll64" || fail "the event source does not name the DLL registered last: $(cat "$work/out")"
+
+# Unregistering the DLL the source names hands the source to the one still registered.
+run "$wine64" regsvr32 /u /s "Z:$dll64" || fail "64-bit unregistration"
+source_names "$dll32" || fail "the event source was not handed to the 32-bit DLL: $(cat "$work/out")"
+script_works "$wine32" || fail "32-bit script host after 64-bit unregistration: $(cat "$work/out" "$work/err")"
+run "$wine64" regsvr32 /s "Z:$dll64" || fail "64-bit registration again"
 
 run "$wine32" regsvr32 /u /s "Z:$dll32" || fail "32-bit unregistration"
+source_names "$dll64" || fail "unregistering the 32-bit DLL changed the 64-bit one's event source: $(cat "$work/out")"
 script_works "$wine32" && fail "32-bit script host still creates the handler after unregistration"
 script_works "$wine64" || fail "64-bit script host after 32-bit unregistration: $(cat "$work/out" "$work/err")"
 progid_present || fail "ProgID gone from the 32-bit view while the 64-bit DLL is registered"
@@ -90,6 +107,7 @@ run "$wine64" regsvr32 /u /s "Z:$dll64" || fail "64-bit unregistration"
 script_works "$wine64" && fail "64-bit script host still creates the handler after unregistration"
 progid_absent || fail "ProgID left behind after both unregistrations"
 progid_absent /reg:64 || fail "ProgID left behind in the 64-bit view after both unregistrations"
+source_names none || fail "the event source outlived both unregistrations: $(cat "$work/out")"
 
 [ "$failures" -eq 0 ] && echo "both architectures: OK"
 [ "$failures" -eq 0 ]

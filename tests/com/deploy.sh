@@ -2,8 +2,9 @@
 # Deployment without administrator rights, in a fresh prefix and with the DLL as `cmake --install`
 # lays it out. First, with nothing registered, a client whose manifest names the Quenvar assembly
 # creates the handler and the mail settings from the DLL beside it. Then regsvr32 /n /i:user writes
-# the registration of both classes under HKCU\Software\Classes and nothing machine-wide, refuses
-# any other argument, and /u /n /i:user removes exactly that.
+# the registration of both classes under HKCU\Software\Classes and nothing machine-wide (no event
+# source either), refuses any other argument but none, and /u /n /i:user removes exactly that.
+# Last, /n /i with none registers machine-wide with the event source, and /u /n /i removes it.
 #
 #   deploy.sh <wine-run.sh> <win32|win64> <build dir> <reg_free client .exe>
 # QUENVAR_CLSID, QUENVAR_LIBID, QUENVAR_IID_HANDLER, QUENVAR_CLSID_MAIL_SETTINGS,
@@ -33,6 +34,8 @@ wineserver=/usr/lib/wine/wineserver
 [ -x "$wineserver" ] || wineserver=wineserver
 trap 'WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
+
+event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quenvar'
 
 failures=0
 fail() {
@@ -107,7 +110,7 @@ handler_works() {
 
 per_user() {
   user='HKCU\Software\Classes'
-  for argument in /i:machine /i:USERS /i; do
+  for argument in /i:machine /i:USERS; do
     wine regsvr32 /s /n "$argument" "$dll" && fail "regsvr32 /n $argument succeeded"
   done
   nothing_of_ours "$user" "after refused arguments"
@@ -127,6 +130,7 @@ per_user() {
     value_is "$user\\Interface\\$i\\TypeLib" /ve "$libid" || fail "interface $i's type library: $(output)"
   done
   nothing_of_ours 'HKLM\Software\Classes' "after per-user registration"
+  key_exists "$event_source" && fail "per-user registration wrote the event source"
 
   # Wine 8 reads classes only from HKLM\Software\Classes. Whether this Wine reads the user's
   # classes is shown by a ProgID of the user's naming a class Wine itself provides.
@@ -162,8 +166,22 @@ reg_free() {
   wine "$app/client.exe" && fail "the client created the handler with no manifest beside the DLL"
 }
 
+# regsvr32 /n /i (DllInstall with no argument) registers machine-wide, the event source included,
+# and /u /n /i removes it all.
+per_machine() {
+  machine='HKLM\Software\Classes'
+  wine regsvr32 /s /n /i "$dll" || fail "regsvr32 /n /i: $(cat "$work/out" "$work/err")"
+  value_is "$machine\\Quenvar.clsErrHandler\\CLSID" /ve "$clsid" || fail "machine-wide ProgID: $(output)"
+  wine reg query "$event_source" /v EventMessageFile
+  output | grep -qiF "REG_EXPAND_SZ    $(echo "$dll" | tr / '\\')" || fail "event source after regsvr32 /n /i: $(output)"
+  wine regsvr32 /s /u /n /i "$dll" || fail "regsvr32 /u /n /i: $(cat "$work/out" "$work/err")"
+  nothing_of_ours "$machine" "after machine-wide unregistration"
+  key_exists "$event_source" && fail "the event source outlived machine-wide unregistration"
+}
+
 reg_free
 per_user
+per_machine
 
 [ "$failures" -eq 0 ] && echo "deployment ($arch): OK"
 [ "$failures" -eq 0 ]
