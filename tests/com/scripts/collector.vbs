@@ -2,42 +2,10 @@
 ' automation errors a client handles, and a handled error with the application's and the
 ' connection's facts reaches the collector. The runner reads what the collector received.
 '   cscript //nologo collector.vbs <scratch> <DSN of a collector that takes reports>
+'#include client_objects.vbs
 
 Dim args : Set args = WScript.Arguments
 Dim c : Set c = CreateObject("Quenvar.Collector")
-
-Class App
-  Public Title
-  Public Major
-  Public Minor
-  Public Revision
-  Public ProductName
-End Class
-
-Class NamedValue
-  Public Name
-  Public Value
-End Class
-
-' A 0-based collection as the connection's Properties and Errors are.
-Class Collection
-  Private items
-  Private size
-  Private Sub Class_Initialize()
-    ReDim items(8)
-    size = 0
-  End Sub
-  Public Sub Add(item)
-    Set items(size) = item
-    size = size + 1
-  End Sub
-  Public Property Get Count()
-    Count = size
-  End Property
-  Public Function Item(index)
-    Set Item = items(index)
-  End Function
-End Class
 
 Class Connection
   Public ConnectionString
@@ -46,12 +14,6 @@ Class Connection
   Public Properties
   Public Errors
 End Class
-
-Function Prop(name, value)
-  Set Prop = New NamedValue
-  Prop.Name = name
-  Prop.Value = value
-End Function
 
 Check "no DSN yet", c.Dsn, ""
 Check "environment", c.Environment, "production"
@@ -72,7 +34,7 @@ c.Consent = 7
 CheckErr "a consent out of range", 380, "Quenvar", "Invalid property value"
 On Error GoTo 0
 
-Dim a : Set a = New App
+Dim a : Set a = New Application
 a.Title = "Orders" : a.Major = 2 : a.Minor = 0 : a.Revision = 15 : a.ProductName = "Ledger"
 Dim h : Set h = CreateObject("Quenvar.clsErrHandler")
 h.Destination = folder

@@ -1,10 +1,6 @@
 ' HandleError end to end through the real component, with a script application and connection.
 '   cscript //nologo report.vbs <scratch folder>
-
-Class NamedValue
-  Public Name
-  Public Value
-End Class
+'#include client_objects.vbs
 
 Class DriverError
   Public NativeError
@@ -14,54 +10,11 @@ Class DriverError
   Public Number
 End Class
 
-' 0-based, as the connection's Properties and Errors are.
-Class Collection
-  Private items
-  Private size
-  Private Sub Class_Initialize()
-    ReDim items(8)
-    size = 0
-  End Sub
-  Public Sub Add(item)
-    Set items(size) = item
-    size = size + 1
-  End Sub
-  Public Property Get Count()
-    Count = size
-  End Property
-  Public Function Item(index)
-    Set Item = items(index)
-  End Function
-  Public Sub Clear()
-    size = 0
-  End Sub
-  Public Sub Refresh()
-  End Sub
-End Class
-
 Class Connection
   Public ConnectionString
   Public Version
   Public Properties
   Public Errors
-End Class
-
-Class Application
-  Public Title
-  Public CompanyName
-  Public Major
-  Public Minor
-  Public Revision
-  Public Path
-  Public ProductName
-  Public Comments
-  Public EXEName
-  Public FileDescription
-  Public HelpFile
-  Public LegalCopyright
-  Public LegalTrademarks
-  Public LogMode
-  Public LogPath
 End Class
 
 ' Literal text with \t and \n written out; paths are appended outside it.
@@ -86,12 +39,6 @@ Function Names(h)
   For i = LBound(stack) To UBound(stack)
     Names = Names & "|" & stack(i)
   Next
-End Function
-
-Function Prop(name, value)
-  Set Prop = New NamedValue
-  Prop.Name = name
-  Prop.Value = value
 End Function
 
 Function Failure(native, description, source, state, number)
