@@ -13,16 +13,9 @@ fi
 arch=$1 dll=$2 output=$3
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run=$here/../../tests/wine/wine-run.sh
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
+. "$here/../../tests/wine/scratch_prefix.sh"
+scratch_prefix capture
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-capture.XXXXXX") || exit 2
-export QUENVAR_WINEPREFIX="$work/prefix"
-trap 'WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
-
-# Wine writes its registry files when its server ends.
-settle() { WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -w >/dev/null 2>&1 </dev/null; }
 
 "$wine_run" --arch "$arch" cmd /c ver >"$work/out" 2>&1 || { cat "$work/out" >&2; exit 1; }
 settle

@@ -28,12 +28,8 @@ case "$arch" in
   *) echo "$0: unknown architecture $arch" >&2; exit 2 ;;
 esac
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-deploy.XXXXXX") || exit 2
-export QUENVAR_WINEPREFIX="$work/prefix"
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
-trap 'WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
+. "$(dirname "$0")/../wine/scratch_prefix.sh"
+scratch_prefix deploy
 
 event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quenvar'
 

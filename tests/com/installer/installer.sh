@@ -25,13 +25,9 @@ case "$arch" in
   win64) msi_arch=x64 bits=64-bit folder='C:\Program Files\Quenvar' unix_folder='Program Files/Quenvar' ;;
   *) echo "$0: unknown architecture $arch" >&2; exit 2 ;;
 esac
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-installer.XXXXXX") || exit 2
-export QUENVAR_WINEPREFIX="$work/prefix" QUENVAR_ARCH="$arch"
-trap 'WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
+. "$here/../../wine/scratch_prefix.sh"
+scratch_prefix installer
+export QUENVAR_ARCH="$arch"
 prefix=$QUENVAR_WINEPREFIX
 
 failures=0
@@ -42,8 +38,6 @@ fail() {
 }
 
 wine() { "$wine_run" --arch "$arch" "$@" >"$work/out" 2>"$work/err"; }
-# Wine writes its registry files when its server ends.
-settle() { WINEPREFIX="$prefix" "$wineserver" -w >/dev/null 2>&1 </dev/null; }
 files() { (cd "$prefix/drive_c" && find . | sort); }
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
 # changes <name>: what the package changed in the registry since the snapshot before it.

@@ -19,13 +19,8 @@ x86="$packages/Quenvar-$version-x86.msi" x64="$packages/Quenvar-$version-x64.msi
 for p in "$x86" "$x64"; do
   [ -f "$p" ] || { echo "$0: no $p (scripts/package.sh builds it)" >&2; exit 2; }
 done
-wineserver=/usr/lib/wine/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvar-side-by-side.XXXXXX") || exit 2
-export QUENVAR_WINEPREFIX="$work/prefix"
-trap 'WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1; rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
+. "$here/../../wine/scratch_prefix.sh"
+scratch_prefix side-by-side
 
 failures=0
 fail() {
@@ -65,7 +60,7 @@ wine win32 msiexec /i "$(windows "$x86")" REINSTALL=ALL REINSTALLMODE=m /qn || f
 source_names "$dll32" || fail "the event source after repairing the x86 package: $(cat "$work/out")"
 
 wine win32 msiexec /x "$(windows "$x86")" /qn || fail "removing the x86 package: $(cat "$work/out" "$work/err")"
-WINEPREFIX="$QUENVAR_WINEPREFIX" "$wineserver" -w >/dev/null 2>&1 </dev/null
+settle
 grep -qi quenvar "$QUENVAR_WINEPREFIX/system.reg" &&
   fail "the machine's registry still names Quenvar: $(grep -i quenvar "$QUENVAR_WINEPREFIX/system.reg")"
 [ -e "$QUENVAR_WINEPREFIX/drive_c/Program Files (x86)/Quenvar" ] && fail "the x86 package's folder stayed"
