@@ -21,14 +21,31 @@ std::string clipped(std::string_view text, size_t most) {
 // Bytes that are not UTF-8 become U+FFFD rather than failing the whole event.
 std::string dumped(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
+// The bytes `text` takes in the event: quoted, escaped, anything not UTF-8 replaced.
+size_t carried(std::string_view text) { return dumped(json(std::string(text))).size(); }
+
+// At most `most` bytes as the event carries it (its quotes aside). An escape takes up to six
+// bytes for one: the cut shrinks until the escaped text fits.
+std::string fitted(std::string_view text, size_t most) {
+  std::string out = clipped(text, most);
+  for (size_t size = carried(out); size > most + 2;) {
+    out = clipped(out, out.size() * most / size);
+    size = carried(out);
+  }
+  return out;
+}
+
 json frameJson(const Frame& frame, bool innermost, size_t& varsBudget) {
-  json out = {{"function", clipped(frame.function, kMostValueBytes)}, {"in_app", true}};
+  json out = {{"function", fitted(frame.function, kMostNameBytes)}, {"in_app", true}};
   if (innermost && frame.line != 0) out["lineno"] = frame.line;
   json vars = json::object();
-  for (size_t i = 0; i < frame.vars.size() && i < kMostVarsPerFrame && varsBudget > 0; ++i) {
-    std::string value = clipped(frame.vars[i].second, std::min(kMostValueBytes, varsBudget));
-    varsBudget -= value.size();
-    vars[clipped(frame.vars[i].first, kMostValueBytes)] = std::move(value);
+  for (size_t i = 0; i < frame.vars.size() && i < kMostVarsPerFrame; ++i) {
+    std::string name = fitted(frame.vars[i].first, kMostNameBytes);
+    const size_t named = carried(name) + 2;  // with its colon and comma
+    if (named + 4 >= varsBudget) break;
+    std::string value = fitted(frame.vars[i].second, std::min(kMostValueBytes, varsBudget - named - 2));
+    varsBudget -= named + carried(value);
+    vars[std::move(name)] = std::move(value);
   }
   if (!vars.empty()) out["vars"] = std::move(vars);
   return out;
@@ -52,7 +69,7 @@ json stacktraceJson(const std::vector<Frame>& frames) {
 }
 
 json factJson(const Fact& fact) {
-  if (const auto* text = std::get_if<std::string>(&fact)) return clipped(*text, kMostValueBytes);
+  if (const auto* text = std::get_if<std::string>(&fact)) return fitted(*text, kMostValueBytes);
   return std::get<int64_t>(fact);
 }
 
@@ -84,8 +101,8 @@ std::string utcText(double secondsSince1970) {
 }
 
 std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
-  json exception = {{"type", clipped(in.type, kMostValueBytes)},
-                    {"value", clipped(in.value, kMostMessageBytes)},
+  json exception = {{"type", fitted(in.type, kMostValueBytes)},
+                    {"value", fitted(in.value, kMostMessageBytes)},
                     {"mechanism", {{"type", "quenvar"}, {"handled", true}}}};
   if (!in.frames.empty()) exception["stacktrace"] = stacktraceJson(in.frames);
   json event = {{"event_id", in.eventId},
@@ -93,32 +110,40 @@ std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
                 {"platform", "native"},
                 {"level", "error"},
                 {"logger", "quenvar"},
-                {"environment", clipped(in.environment, kMostValueBytes)},
+                {"environment", fitted(in.environment, kMostValueBytes)},
                 {"sdk", {{"name", "quenvar"}, {"version", std::string(sdkVersion)}}},
                 {"exception", {{"values", json::array({std::move(exception)})}}}};
-  if (!in.release.empty()) event["release"] = clipped(in.release, kMostValueBytes);
+  if (!in.release.empty()) event["release"] = fitted(in.release, kMostValueBytes);
   json contexts = json::object();
   for (const Context& context : in.contexts) {
     json facts = json::object();
-    for (const auto& [key, fact] : context.facts) facts[key] = factJson(fact);
-    contexts[context.name] = std::move(facts);
+    for (size_t i = 0; i < context.facts.size() && i < kMostVarsPerFrame; ++i)
+      facts[fitted(context.facts[i].first, kMostNameBytes)] = factJson(context.facts[i].second);
+    contexts[fitted(context.name, kMostNameBytes)] = std::move(facts);
   }
   if (!contexts.empty()) event["contexts"] = std::move(contexts);
   json tags = json::object();
-  for (const auto& [key, value] : in.tags) tags[clipped(key, 32)] = clipped(value, 200);
+  for (const auto& [key, value] : in.tags) tags[fitted(key, 32)] = fitted(value, 200);
   if (!tags.empty()) event["tags"] = std::move(tags);
-  if (!in.userName.empty()) event["user"] = {{"username", clipped(in.userName, kMostValueBytes)}};
-  if (!in.serverName.empty()) event["server_name"] = clipped(in.serverName, kMostValueBytes);
+  if (!in.userName.empty()) event["user"] = {{"username", fitted(in.userName, kMostValueBytes)}};
+  if (!in.serverName.empty()) event["server_name"] = fitted(in.serverName, kMostValueBytes);
   if (!in.breadcrumbs.empty()) {
     json crumbs = json::array();
     const size_t first = in.breadcrumbs.size() - std::min(in.breadcrumbs.size(), kMostBreadcrumbs);
     for (size_t i = first; i < in.breadcrumbs.size(); ++i)
       crumbs.push_back({{"timestamp", in.breadcrumbs[i].timestamp},
                         {"category", "procedure"},
-                        {"message", clipped(in.breadcrumbs[i].message, kMostValueBytes)}});
+                        {"message", fitted(in.breadcrumbs[i].message, kMostNameBytes)}});
     event["breadcrumbs"] = {{"values", std::move(crumbs)}};
   }
-  return dumped(event);
+  std::string out = dumped(event);
+  // The parts' limits add up to less; should they not, the event still goes, without the values.
+  if (out.size() > kMostEventBytes && event["exception"]["values"][0].contains("stacktrace")) {
+    for (json& frame : event["exception"]["values"][0]["stacktrace"]["frames"]) frame.erase("vars");
+    event.erase("breadcrumbs");
+    out = dumped(event);
+  }
+  return out;
 }
 
 std::string envelope(const EventInput& in, std::string_view sdkVersion) {

@@ -18,11 +18,14 @@ namespace quenvar::collector {
 // This component's version, as collectors see their client: sentry_client quenvar/<version>.
 const char* sdkVersion();
 
-// What a collector keeps of each part.
+// What a collector keeps of each part. Sizes are of the text as the event carries it, escaped,
+// so that no content, however binary, takes the event past what a collector accepts.
+inline constexpr size_t kMostEventBytes = 1000 * 1000;
 inline constexpr size_t kMostFrames = 250;          // both ends kept
-inline constexpr size_t kMostVarsPerFrame = 50;
+inline constexpr size_t kMostVarsPerFrame = 50;     // and facts per context
+inline constexpr size_t kMostNameBytes = 256;       // a procedure's, parameter's or fact's name
 inline constexpr size_t kMostValueBytes = 1024;     // a parameter's value, a fact, a tag
-inline constexpr size_t kMostVarsBytes = 512 * 1024;  // every value of every frame together
+inline constexpr size_t kMostVarsBytes = 512 * 1024;  // every name and value of every frame together
 inline constexpr size_t kMostMessageBytes = 8192;   // the description
 inline constexpr size_t kMostBreadcrumbs = 100;     // the latest
 inline constexpr size_t kMostReportBytes = 1 << 20;  // the attached report, from its start

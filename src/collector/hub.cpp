@@ -17,6 +17,11 @@ namespace {
 
 constexpr const char* kSettingsApp = "Quenvar";
 constexpr const char* kConsentSection = "Collector Consent";
+// Kept in the outbox: a report waits there for the user's consent, whichever program sends it.
+constexpr const char* kConsentState = "consent";
+constexpr const char* kConsentRequired = "required";
+// The longest a wait goes before it looks at the clock again.
+constexpr double kLongestWaitStep = 60;
 constexpr double kLongestRequest = 30;
 // A worker that finds every waiting report held by another sender looks again this much later.
 constexpr double kHeldElsewhereRetry = 5;
@@ -37,6 +42,40 @@ std::recursive_mutex& registryLock() {
 std::map<Platform*, Hub*>& registry() {
   static auto* hubs = new std::map<Platform*, Hub*>;
   return *hubs;
+}
+
+// `text` with the home folder shown as the system's own name for it, wherever it stands as a
+// whole folder name: a path there holds the user's login name.
+std::string withoutHome(const std::string& text, const HomeFolder& home) {
+  if (home.path.size() < 2) return text;  // "/" is every path
+  const auto lower = [&](std::string s) {
+    if (home.caseless)
+      for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return s;
+  };
+  const std::string haystack = lower(text), needle = lower(home.path);
+  std::string out;
+  size_t from = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) {
+    const size_t end = at + needle.size();
+    const char next = end < text.size() ? text[end] : '/';
+    if (at < from || (next != '/' && next != '\\' && next != '"' && next != ';' && next != ' ' && next != '\r' &&
+                      next != '\n' && next != '\t'))
+      continue;
+    out.append(text, from, at - from).append(home.shown);
+    from = end;
+  }
+  return out.append(text, from, std::string::npos);
+}
+
+void hideHome(EventInput& event, const HomeFolder& home) {
+  for (std::string* text : {&event.value, &event.report}) *text = withoutHome(*text, home);
+  for (Frame& frame : event.frames)
+    for (auto& [name, value] : frame.vars) value = withoutHome(value, home);
+  for (Context& context : event.contexts)
+    for (auto& [name, fact] : context.facts)
+      if (auto* text = std::get_if<std::string>(&fact)) *text = withoutHome(*text, home);
+  for (auto& [name, value] : event.tags) value = withoutHome(value, home);
 }
 
 double randomFraction() {
@@ -63,7 +102,25 @@ Hub& Hub::of(Platform& platform) {
   const std::lock_guard held(registryLock());
   auto& hubs = registry();
   if (const auto it = hubs.find(&platform); it != hubs.end()) return *it->second;
+  static const bool atExit = std::atexit([] {
+    const std::lock_guard registered(registryLock());
+    for (const auto& entry : registry()) entry.second->stopAtExit();
+  }) == 0;
+  (void)atExit;
   return *new Hub(platform);  // registers itself; the process's own lives as long as it
+}
+
+void Hub::stopAtExit() {
+  const std::lock_guard held(lock_);
+  stopping_ = true;
+  changed_.notify_all();
+}
+
+template <class Until>
+void Hub::waitFor(std::unique_lock<std::mutex>& held, double seconds, Until until) {
+  const double end = now() + std::max(0.0, seconds);
+  for (double left = end - now(); left > 0 && !stopping_ && !until(); left = end - now())
+    changed_.wait_for(held, std::chrono::duration<double>(std::min(left, kLongestWaitStep)));
 }
 
 Hub::Hub(Platform& platform) : platform_(platform), random_(std::random_device{}()) {
@@ -197,9 +254,8 @@ void Hub::consent(int32_t value) {
   if (value == 0) platform_.settings->remove(kSettingsApp, kConsentSection, target->dsn.project());
   else platform_.settings->save(kSettingsApp, kConsentSection, target->dsn.project(), std::to_string(value));
   if (value == 2) {
-    // Refused: what waits is not kept either.
-    for (const auto& entry : platform_.outbox->list(target->project))
-      if (auto claim = platform_.outbox->claim(target->project, entry.name)) claim->remove();
+    // Refused: what waits is not kept either, nor what was set aside.
+    Outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction).clear();
   }
   wake();
 }
@@ -207,12 +263,13 @@ void Hub::consent(int32_t value) {
 bool Hub::sendingAllowed(const InEffect& target) {
   const std::string stored =
       platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
-  bool required = false;
+  if (stored == "1") return true;
+  if (stored == "2") return false;
   {
     const std::lock_guard held(lock_);
-    required = consentRequired_;
+    if (consentRequired_) return false;
   }
-  return stored == "1" || (stored != "2" && !required);
+  return platform_.outbox->state(target.project, kConsentState).value_or("") != kConsentRequired;
 }
 
 int32_t Hub::pending() {
@@ -232,6 +289,7 @@ std::string Hub::lastError() {
 
 std::string Hub::queue(EventInput event) {
   std::optional<InEffect> target;
+  bool named = false;
   {
     const std::lock_guard held(lock_);
     target = inEffect();
@@ -244,11 +302,17 @@ std::string Hub::queue(EventInput event) {
     else if (const std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
       event.release = fromEnvironment;
     if (!sendUserName_) event.userName.clear(), event.serverName.clear();
+    named = sendUserName_;
   }
+  if (!named) hideHome(event, platform_.os->homeFolder());
   event.environment = environment();
   try {
-    if (platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") == "2")
-      return {};
+    const std::string consent =
+        platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0");
+    if (consent == "2") return {};
+    if (consent != "1" && consentRequired() &&
+        platform_.outbox->state(target->project, kConsentState).value_or("") != kConsentRequired)
+      platform_.outbox->setState(target->project, kConsentState, kConsentRequired, true);
     Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
     event.timestamp = now();
     if (const size_t dropped = outbox.add(event.eventId, envelope(event, sdkVersion()))) {
@@ -279,29 +343,29 @@ int32_t Hub::flush(int32_t timeoutMs) {
     const double limitEnd = outbox.rateLimitEnd();
     if (limitEnd > now() && limitEnd <= deadline) {
       std::unique_lock held(lock_);
-      changed_.wait_for(held, std::chrono::duration<double>(limitEnd - now()), [this] { return stopping_; });
+      waitFor(held, limitEnd - now(), [] { return false; });
     }
     // What is left after a pass that failed nothing is held by another sender, this process's
     // worker among them: waited for, looking again now and then, until the time is up.
-    for (Pass pass; !(pass = drainOnce(*target, true, deadline)).failed && pass.left > 0 && now() < deadline;) {
+    const std::unique_ptr<HttpClient> client = platform_.http->openClient();
+    for (Pass pass;
+         !(pass = drainOnce(*target, *client, true, deadline)).failed && pass.left > 0 && now() < deadline;) {
       std::unique_lock held(lock_);
-      changed_.wait_for(held, std::chrono::duration<double>(std::min(0.05, deadline - now())),
-                        [this] { return stopping_; });
+      waitFor(held, std::min(0.05, deadline - now()), [] { return false; });
       if (stopping_) break;
     }
   }
   return pending();
 }
 
-Hub::Pass Hub::drainOnce(const InEffect& target, bool explicitFlush, double deadline) {
+Hub::Pass Hub::drainOnce(const InEffect& target, HttpClient& client, bool explicitFlush, double deadline) {
   Outbox outbox(*platform_.outbox, target.project, [this] { return now(); }, randomFraction);
-  const std::unique_ptr<HttpClient> client = platform_.http->openClient();
   const std::string url = target.dsn.envelopeUrl();
   const std::string auth = target.dsn.authHeader(sdkVersion());
   const std::string anchors = caFile();
   const auto send = [&](std::string_view envelope) {
     const double timeout = std::max(0.001, std::min(kLongestRequest, deadline - now()));
-    return client->post({url,
+    return client.post({url,
                          {{"Content-Type", "application/x-sentry-envelope"}, {"X-Sentry-Auth", auth}},
                          envelope,
                          anchors,
@@ -353,7 +417,9 @@ void Hub::work() {
           more = true;
           due = std::max(outbox.rateLimitEnd(), backoffEnd);
         } else {
-          more = drainOnce(*target, false, std::numeric_limits<double>::infinity()).left > 0;
+          // One connection for every worker of the process: a pass over https pays no handshake again.
+          if (!workerClient_) workerClient_ = platform_.http->openClient();
+          more = drainOnce(*target, *workerClient_, false, std::numeric_limits<double>::infinity()).left > 0;
           due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
         }
       }
@@ -364,9 +430,7 @@ void Hub::work() {
     }
     std::unique_lock held(lock_);
     if (!more && !wakeAgain_) break;
-    if (more)
-      changed_.wait_for(held, std::chrono::duration<double>(std::max(0.0, due - now())),
-                        [this] { return stopping_ || wakeAgain_; });
+    if (more) waitFor(held, due - now(), [this] { return wakeAgain_; });
     if (stopping_) break;
   }
   const std::lock_guard held(lock_);

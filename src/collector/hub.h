@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -13,6 +14,8 @@
 
 #include "collector/dsn.h"
 #include "collector/event.h"
+
+#include "platform/http_client.h"
 
 namespace quenvar {
 struct Platform;
@@ -26,6 +29,8 @@ class Hub {
   explicit Hub(Platform& platform);
   // Waits for the worker: for a hub that is not the process's (tests).
   ~Hub();
+  // The process ends: the worker starts no other send, and no one waits for the one under way.
+  void stopAtExit();
   Hub(const Hub&) = delete;
   Hub& operator=(const Hub&) = delete;
 
@@ -73,11 +78,15 @@ class Hub {
   bool sendingAllowed(const InEffect& target);
   void wake();
   void work();
+  // Waits under `held` until `seconds` passed or stopping_ or the predicate says so, in steps no
+  // clock conversion can overflow.
+  template <class Until>
+  void waitFor(std::unique_lock<std::mutex>& held, double seconds, Until until);
   struct Pass {
     bool failed = false;  // the collector did not take what was sent
     size_t left = 0;      // reports still waiting
   };
-  Pass drainOnce(const InEffect& target, bool explicitFlush, double deadline);
+  Pass drainOnce(const InEffect& target, HttpClient& client, bool explicitFlush, double deadline);
   double now() const;
 
   Platform& platform_;
@@ -88,6 +97,7 @@ class Hub {
   bool sendUserName_ = false, consentRequired_ = false;
   std::string lastError_;
   bool working_ = false, stopping_ = false, wakeAgain_ = false;
+  std::unique_ptr<HttpClient> workerClient_;  // the worker's alone, one worker at a time
   std::mt19937_64 random_;
 };
 

@@ -16,6 +16,8 @@ namespace {
 constexpr const char* kRateLimit = "rate-limit";
 constexpr const char* kAttachmentLimit = "attachment-limit";
 constexpr const char* kBackoff = "backoff";
+// "<count> <bytes> <oldest queued>": a hint, corrected by every listing.
+constexpr const char* kSize = "size";
 constexpr double kFirstBackoff = 5, kLongestBackoff = 3600;
 // No envelope of ours is larger: what is, is not one.
 constexpr size_t kLargestEnvelope = 4 << 20;
@@ -37,7 +39,12 @@ double number(std::string_view text, double otherwise) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end != text.data() && value >= 0 ? value : otherwise;
+  return error == std::errc() && end != text.data() && std::isfinite(value) && value >= 0 ? value : otherwise;
+}
+
+std::string_view field(std::string_view text, size_t index) {
+  for (; index > 0 && text.find(' ') != std::string_view::npos; --index) text.remove_prefix(text.find(' ') + 1);
+  return index == 0 ? text.substr(0, text.find(' ')) : std::string_view();
 }
 
 std::string seconds(double s) { return std::to_string(static_cast<long long>(std::ceil(s))) + " s"; }
@@ -68,67 +75,129 @@ double limitSeconds(std::string_view header, std::string_view category) {
     }
     if (ours) longest = std::max(longest, after);
   }
-  return longest;
+  return std::min(longest, kLongestLimit);
 }
 
-double retryAfterSeconds(std::string_view header) { return number(header, 60); }
+double retryAfterSeconds(std::string_view header) { return std::min(number(header, 60), kLongestLimit); }
 
 Outbox::Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps)
     : store_(store), project_(std::move(project)), now_(std::move(now)), random_(std::move(random)), caps_(caps) {}
 
 size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
   const double now = now_();
+  if (envelope.size() > std::min<uint64_t>(caps_.bytes, kLargestEnvelope))
+    throw AutomationError(err::kOutOfMemory, "the report is larger than the outbox takes (" +
+                                                 std::to_string(envelope.size()) + " bytes)");
+  const std::string name = nameOf(now, eventId);
+  const std::string kept = store_.state(project_, kSize).value_or("");
+  const double count = number(field(kept, 0), -1), bytes = number(field(kept, 1), -1),
+               oldest = number(field(kept, 2), -1);
+  if (count >= 0 && bytes >= 0 && oldest >= 0 && count + 1 <= static_cast<double>(caps_.reports) &&
+      bytes + static_cast<double>(envelope.size()) <= static_cast<double>(caps_.bytes) &&
+      (count == 0 || now - oldest <= caps_.days * 86400)) {
+    store_.put(project_, name, envelope);
+    keepSize(static_cast<size_t>(count) + 1, static_cast<uint64_t>(bytes) + envelope.size(), count == 0 ? now : oldest);
+    return 0;
+  }
   std::vector<OutboxStore::Entry> waiting = store_.list(project_);
-  uint64_t bytes = envelope.size();
-  for (const auto& entry : waiting) bytes += entry.bytes;
-  size_t count = waiting.size() + 1, dropped = 0;
+  // What a killed writer left half written counts until it is swept.
+  uint64_t total = envelope.size() + store_.sweep(project_, kStaleTemporary);
+  for (const auto& entry : waiting) total += entry.bytes;
+  size_t left = waiting.size() + 1, dropped = 0;
+  double first = now;
   for (const auto& entry : waiting) {
     const bool old = now - queuedAt(entry.name) > caps_.days * 86400;
-    if (!old && count <= caps_.reports && bytes <= caps_.bytes) break;
+    if (!old && left <= caps_.reports && total <= caps_.bytes) {
+      first = std::min(first, queuedAt(entry.name));
+      break;
+    }
     // One being sent is left to its sender, and counts while it is there.
     const auto claim = store_.claim(project_, entry.name);
     if (!claim) continue;
     claim->remove();
     ++dropped;
-    --count;
-    bytes -= entry.bytes;
+    --left;
+    total -= entry.bytes;
   }
-  store_.put(project_, nameOf(now, eventId), envelope);
+  store_.put(project_, name, envelope);
+  keepSize(left, total, first);
+  trimRejected();
   return dropped;
 }
 
 size_t Outbox::pending() { return store_.list(project_).size(); }
 
-double Outbox::rateLimitEnd() { return number(store_.state(project_, kRateLimit).value_or(""), 0); }
-
-double Outbox::attachmentLimitEnd() { return number(store_.state(project_, kAttachmentLimit).value_or(""), 0); }
-
-double Outbox::backoffEnd() {
-  const std::string state = store_.state(project_, kBackoff).value_or("");
-  return number(std::string_view(state).substr(std::min(state.size(), state.find(' '))), 0);
+void Outbox::clear() {
+  for (const auto& entry : store_.list(project_))
+    if (auto claim = store_.claim(project_, entry.name)) claim->remove();
+  for (const auto& entry : store_.listRejected(project_)) store_.removeRejected(project_, entry.name);
+  keepSize(0, 0, 0);
 }
+
+void Outbox::keepSize(size_t count, uint64_t bytes, double oldest) {
+  store_.setState(project_, kSize, std::to_string(count) + " " + std::to_string(bytes) + " " + std::to_string(oldest),
+                  false);
+}
+
+// The reports set aside stay for someone to look at, within the same caps as those waiting.
+void Outbox::trimRejected() {
+  const std::vector<OutboxStore::Entry> rejected = store_.listRejected(project_);
+  uint64_t total = 0;
+  for (const auto& entry : rejected) total += entry.bytes;
+  size_t left = rejected.size();
+  const double now = now_();
+  for (const auto& entry : rejected) {
+    if (now - queuedAt(entry.name) <= caps_.days * 86400 && left <= caps_.reports && total <= caps_.bytes) break;
+    store_.removeRejected(project_, entry.name);
+    --left;
+    total -= entry.bytes;
+  }
+}
+
+// A moment kept in the state; one further ahead than `longest` is none of ours and is ignored.
+double Outbox::stateTime(const char* key, double longest) {
+  const std::string state = store_.state(project_, key).value_or("");
+  const double end = number(key == std::string_view(kBackoff) ? field(state, 1) : state, 0);
+  return end > now_() + longest ? 0 : end;
+}
+
+double Outbox::rateLimitEnd() { return stateTime(kRateLimit, kLongestLimit); }
+
+double Outbox::attachmentLimitEnd() { return stateTime(kAttachmentLimit, kLongestLimit); }
+
+double Outbox::backoffEnd() { return stateTime(kBackoff, kLongestBackoff * 1.5); }
 
 void Outbox::failed() {
   const std::string state = store_.state(project_, kBackoff).value_or("");
   const double failures = number(state, 0) + 1;
   // Exponential with jitter: after an outage the desktops must not all come back in one second.
   const double delay = std::min(kLongestBackoff, kFirstBackoff * std::pow(2.0, failures - 1)) * (0.5 + random_());
-  store_.setState(project_, kBackoff, std::to_string(static_cast<int>(failures)) + " " + std::to_string(now_() + delay));
+  store_.setState(project_, kBackoff, std::to_string(static_cast<int>(std::min(failures, 64.0))) + " " +
+                                          std::to_string(now_() + delay), true);
 }
 
 void Outbox::limit(const Answer& answer) {
   double pause = limitSeconds(answer.rateLimits, "error");
   if (answer.status == 429 && pause == 0) pause = retryAfterSeconds(answer.retryAfter);
-  if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause));
+  if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause), true);
   if (const double reports = limitSeconds(answer.rateLimits, "attachment"); reports > 0)
-    store_.setState(project_, kAttachmentLimit, std::to_string(now_() + reports));
+    store_.setState(project_, kAttachmentLimit, std::to_string(now_() + reports), true);
 }
 
 Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send, bool explicitFlush,
                              const std::function<bool()>& enough) {
   Result result;
   bool backedOff = number(store_.state(project_, kBackoff).value_or(""), 0) > 0;
-  for (const auto& entry : store_.list(project_)) {
+  store_.sweep(project_, kStaleTemporary);
+  const std::vector<OutboxStore::Entry> waiting = store_.list(project_);
+  if (waiting.empty()) return result;
+  // The reports queued since the last pass are made to last a power cut together, once, before
+  // any leaves; one the disk cannot keep is better sent than held back.
+  try {
+    store_.sync(project_);
+  } catch (const AutomationError&) {
+  }
+  for (const auto& entry : waiting) {
     if (enough && enough()) break;
     const double now = now_();
     if (now < rateLimitEnd()) {
@@ -161,7 +230,7 @@ Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send
       claim->remove();
       ++result.sent;
       result.lastError.clear();
-      if (backedOff) store_.setState(project_, kBackoff, "0 0");
+      if (backedOff) store_.setState(project_, kBackoff, "0 0", true);
       backedOff = false;
       continue;
     }
@@ -180,6 +249,13 @@ Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send
     result.lastError = answer.status == 0 ? answer.failure : "HTTP " + std::to_string(answer.status);
     break;
   }
+  if (result.sent > 0 || result.rejected > 0) {
+    const std::vector<OutboxStore::Entry> left = store_.list(project_);
+    uint64_t bytes = 0;
+    for (const auto& entry : left) bytes += entry.bytes;
+    keepSize(left.size(), bytes, left.empty() ? 0 : queuedAt(left.front().name));
+  }
+  if (result.rejected > 0) trimRejected();
   return result;
 }
 

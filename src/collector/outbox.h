@@ -31,9 +31,12 @@ class Outbox {
   Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps = {});
 
   // Queues an envelope; the oldest reports go first when the caps would be passed. Returns how
-  // many went.
+  // many went. One the caps cannot hold is refused alone (AutomationError). The folder is
+  // listed only when the count and size kept in the state say the caps are reached.
   size_t add(const std::string& eventId, std::string_view envelope);
   size_t pending();
+  // Every report, those set aside as rejected too, gone.
+  void clear();
   // When the next send may go: the end of a rate limit, or of the backoff after failures, which
   // an explicit flush need not wait out.
   double rateLimitEnd();
@@ -52,6 +55,9 @@ class Outbox {
  private:
   void failed();
   void limit(const Answer& answer);
+  double stateTime(const char* key, double longest);
+  void keepSize(size_t count, uint64_t bytes, double oldest);
+  void trimRejected();
 
   OutboxStore& store_;
   std::string project_;
@@ -60,9 +66,15 @@ class Outbox {
   Caps caps_;
 };
 
+// The longest a collector may hold us back; a longer limit, from an answer or a stored state, is
+// no collector's and is cut to it or ignored.
+inline constexpr double kLongestLimit = 86400;
+// A temporary older than this was left by a writer that died.
+inline constexpr double kStaleTemporary = 600;
+
 // The seconds an X-Sentry-Rate-Limits header holds a category back ("error": events,
 // "attachment": their reports; 0: none), and a Retry-After header's seconds (60 when it is no
-// number).
+// number), each at most kLongestLimit.
 double limitSeconds(std::string_view header, std::string_view category);
 double retryAfterSeconds(std::string_view header);
 

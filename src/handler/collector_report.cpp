@@ -66,7 +66,7 @@ void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
     const LocaleText& locale = *platform_.locale;
     collector::EventInput event;
     event.type = "Error " + std::to_string(errNum_);
-    event.value = errDesc_;
+    event.value = maskSecretItems(errDesc_);
     event.frames = framesForCollector();
 
     Context os{"os", {}}, device{"device", {}}, app{"app", {}}, database{"database", {}};

@@ -25,6 +25,13 @@ struct MemoryRecord {
   uint64_t totalPhysical = 0, availablePhysical = 0, totalVirtual = 0, availableVirtual = 0;
 };
 
+// The user's home folder, and how a report shows it when the user's names are not to be sent.
+struct HomeFolder {
+  std::string path;   // empty when it cannot be told
+  std::string shown;  // "~", "%USERPROFILE%"
+  bool caseless = false;  // the system compares names without letter case
+};
+
 class OsFacts {
  public:
   virtual ~OsFacts() = default;
@@ -35,6 +42,7 @@ class OsFacts {
   virtual std::string eventLogPlatform() = 0;
   // The login name of the user the process runs as; empty when it cannot be told.
   virtual std::string userName() { return {}; }
+  virtual HomeFolder homeFolder() { return {}; }
 };
 
 }  // namespace quenvar

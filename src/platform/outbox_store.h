@@ -1,7 +1,9 @@
 #pragma once
 // Where a collector project's reports wait until a collector took them: one folder per user and
 // project, one file per report, shared by every thread and process of the user. A report is
-// written beside its name and renamed into place; nothing is reached through a link.
+// written beside its name and renamed into place, so a killed writer loses nothing; it lasts a
+// power cut once synced, which the sender does for all reports of a pass at once. Nothing is
+// reached through a link.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,11 +39,22 @@ class OutboxStore {
   // The reports of `project` (a name fit for a folder), in the order of their names.
   virtual std::vector<Entry> list(const std::string& project) = 0;
   virtual void put(const std::string& project, const std::string& name, std::string_view bytes) = 0;
+  // Every report put so far, and the folder's names, on disk.
+  virtual void sync(const std::string& project) = 0;
   // Null when the report is gone or held by another.
   virtual std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) = 0;
   // What the project keeps besides reports (a rate limit's end), under names no report takes.
   virtual std::optional<std::string> state(const std::string& project, const std::string& key) = 0;
-  virtual void setState(const std::string& project, const std::string& key, std::string_view value) = 0;
+  // `durable`: on disk before it returns; otherwise a hint that a power cut may take back.
+  virtual void setState(const std::string& project, const std::string& key, std::string_view value,
+                        bool durable) = 0;
+
+  // The reports set aside as never to be sent, in the order of their names, and their removal.
+  virtual std::vector<Entry> listRejected(const std::string& project) = 0;
+  virtual void removeRejected(const std::string& project, const std::string& name) = 0;
+  // Removes what a killed writer left half written, older than `seconds`, in the project's
+  // folders; answers the bytes of those still being written.
+  virtual uint64_t sweep(const std::string& project, double seconds) = 0;
 };
 
 }  // namespace quenvar

@@ -44,12 +44,14 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
     return member(app, "Title") + headingWord + " Error Information\r\n";
   });
   line([] { return std::string("=====================\r\n\r\n"); });
-  if (!in.customMessage.empty()) line([&] { return in.customMessage + "\r\n\r\n"; });
+  // A password the client's texts carry (a connection string in a message) is masked as the
+  // connection's own properties are.
+  if (!in.customMessage.empty()) line([&] { return maskSecretItems(in.customMessage) + "\r\n\r\n"; });
   line([&] { return "Current Time:\t" + lt.dateTimeText(platform.clock->localNow()) + "\r\n"; });
   line([&] { return "Error Number:\t" + std::to_string(in.number) + "\r\n"; });
   line([&] { return "Error Procedure:\t" + in.procedure + "\r\n"; });
   line([&] { return "Error Line:\t" + std::to_string(in.line) + "\r\n"; });
-  line([&] { return "Error Description:\t" + in.description + "\r\n\r\n"; });
+  line([&] { return "Error Description:\t" + maskSecretItems(in.description) + "\r\n\r\n"; });
   line([] { return std::string("Procedure Stack\r\n-------------------\r\n"); });
   for (size_t i = 0;; ++i) {
     std::optional<std::string> name;
@@ -60,7 +62,7 @@ std::string errorSection(const ReportInput& in, Platform& platform, Steps& step)
   }
   line([&] { return in.parameterText(); });
   if (const std::string operation = in.currentOperation(); !operation.empty())
-    line([&] { return "\r\nCurrent Operation: " + in.currentOperation() + "\r\n"; });
+    line([&] { return "\r\nCurrent Operation: " + maskSecretItems(in.currentOperation()) + "\r\n"; });
   if (in.application()) {
     // Every line reads the member as it is then: a client member may replace the object.
     auto fact = [&](const char* name) { return member(in.application(), name); };

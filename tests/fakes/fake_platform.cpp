@@ -282,12 +282,14 @@ struct OutboxStore::HeldClaim : Claim {
   void reject(const std::string& why) override {
     const std::lock_guard held(store.lock);
     store.rejected[key] = why;
+    store.rejectedBytes[key] = store.reports.at(key);
     store.reports.erase(key);
   }
 };
 
 std::vector<quenvar::OutboxStore::Entry> OutboxStore::list(const std::string& project) {
   const std::lock_guard held(lock);
+  ++lists;
   std::vector<Entry> out;
   for (const auto& [key, bytes] : reports)
     if (key.compare(0, project.size() + 1, project + "/") == 0) out.push_back({key.substr(project.size() + 1), bytes.size()});
@@ -297,6 +299,38 @@ std::vector<quenvar::OutboxStore::Entry> OutboxStore::list(const std::string& pr
 void OutboxStore::put(const std::string& project, const std::string& name, std::string_view bytes) {
   const std::lock_guard held(lock);
   reports[project + "/" + name] = bytes;
+  unsynced.insert(project + "/" + name);
+}
+
+void OutboxStore::sync(const std::string& project) {
+  const std::lock_guard held(lock);
+  std::erase_if(unsynced, [&](const std::string& key) { return key.compare(0, project.size() + 1, project + "/") == 0; });
+}
+
+std::vector<quenvar::OutboxStore::Entry> OutboxStore::listRejected(const std::string& project) {
+  const std::lock_guard held(lock);
+  std::vector<Entry> out;
+  for (const auto& [key, bytes] : rejectedBytes)
+    if (key.compare(0, project.size() + 1, project + "/") == 0) out.push_back({key.substr(project.size() + 1), bytes.size()});
+  return out;
+}
+
+void OutboxStore::removeRejected(const std::string& project, const std::string& name) {
+  const std::lock_guard held(lock);
+  rejected.erase(project + "/" + name);
+  rejectedBytes.erase(project + "/" + name);
+}
+
+uint64_t OutboxStore::sweep(const std::string& project, double seconds) {
+  const std::lock_guard held(lock);
+  uint64_t young = 0;
+  std::erase_if(temporaries, [&](const auto& entry) {
+    if (entry.first.compare(0, project.size() + 1, project + "/") != 0) return false;
+    if (entry.second.second >= seconds) return true;
+    young += entry.second.first;
+    return false;
+  });
+  return young;
 }
 
 std::unique_ptr<quenvar::OutboxStore::Claim> OutboxStore::claim(const std::string& project, const std::string& name) {
@@ -312,7 +346,7 @@ std::optional<std::string> OutboxStore::state(const std::string& project, const 
   return it == states.end() ? std::nullopt : std::optional(it->second);
 }
 
-void OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value) {
+void OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value, bool) {
   const std::lock_guard held(lock);
   states[project + "/" + key] = value;
 }

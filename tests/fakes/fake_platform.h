@@ -100,6 +100,7 @@ class OsFacts : public quenvar::OsFacts {
   int32_t processor = 586;
   MemoryRecord memoryRecord{536346624, 268435456, 2147352576, 2000000000};
   std::string eventPlatform = "WinNT";
+  HomeFolder home{"/home/alice", "~", false};
   int versionCalls = 0;
 
   VersionRecord version() override {
@@ -109,6 +110,7 @@ class OsFacts : public quenvar::OsFacts {
   int32_t processorType() override { return processor; }
   MemoryRecord memory() override { return memoryRecord; }
   std::string eventLogPlatform() override { return eventPlatform; }
+  HomeFolder homeFolder() override { return home; }
 };
 
 class ModuleInfo : public quenvar::ModuleInfo {
@@ -284,14 +286,22 @@ class SecretStore : public quenvar::SecretStore {
 // Safe for the collector's worker thread.
 class OutboxStore : public quenvar::OutboxStore {
  public:
-  std::map<std::string, std::string> reports, rejected, states;
+  // Keyed "<project>/<name>"; `rejected` holds the reason, `rejectedBytes` the report.
+  std::map<std::string, std::string> reports, rejected, rejectedBytes, states;
   std::set<std::string> heldElsewhere, unreadable;
+  std::set<std::string> unsynced;  // put and not yet synced
+  std::map<std::string, std::pair<uint64_t, double>> temporaries;  // bytes, age in seconds
+  size_t lists = 0;  // how often the reports were listed
 
   std::vector<Entry> list(const std::string& project) override;
   void put(const std::string& project, const std::string& name, std::string_view bytes) override;
+  void sync(const std::string& project) override;
   std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) override;
   std::optional<std::string> state(const std::string& project, const std::string& key) override;
-  void setState(const std::string& project, const std::string& key, std::string_view value) override;
+  void setState(const std::string& project, const std::string& key, std::string_view value, bool durable) override;
+  std::vector<Entry> listRejected(const std::string& project) override;
+  void removeRejected(const std::string& project, const std::string& name) override;
+  uint64_t sweep(const std::string& project, double seconds) override;
   // The reports' bytes in the order of their names, read under the lock.
   std::vector<std::string> waiting();
 

@@ -21,6 +21,7 @@
 #include "collector/hub.h"
 #include "platform/platform.h"
 #include "platform/posix/outbox_store_posix.h"
+#include "platform/posix/socket_posix.h"
 #include "quenvar/collector.h"
 #include "quenvar/err_handler.h"
 #include "temp_folder.h"
@@ -58,6 +59,7 @@ class Receiver {
     });
   }
   std::atomic<bool> holding{false};
+  std::atomic<bool> limiting{false};  // answers with a rate limit no collector would set
   std::map<std::string, int> received() {
     const std::lock_guard held(lock_);
     return ids_;
@@ -98,7 +100,9 @@ class Receiver {
         changed_.notify_all();
       }
       while (holding && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+      const std::string answer =
+          limiting ? "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 9999999999\r\nContent-Length: 0\r\n\r\n"
+                   : "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
       if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) return (void)::close(fd);
     }
   }
@@ -191,6 +195,41 @@ TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
   EXPECT_EQ(received.size(), 4u);
   EXPECT_EQ(std::count_if(received.begin(), received.end(), [](const auto& r) { return r.second == 2; }), 1)
       << "the killed sender's report again, with its own id";
+}
+
+// The process's own collector, ended by exit() while its worker waits out an absurd rate limit
+// or a send the collector never answers: the process ends at once, and as it asked.
+TEST(PosixCollectorLoopback, EndingTheProcessNeverWaitsNorAborts) {
+  Surroundings s;
+  Receiver receiver;
+  receiver.start();
+  const std::string dsn = "http://key@127.0.0.1:" + std::to_string(receiver.port()) + "/8";
+  for (const bool limiting : {true, false}) {
+    receiver.limiting = limiting;
+    receiver.holding = !limiting;
+    for (int run = 0; run < 5; ++run) {
+      SCOPED_TRACE(std::string(limiting ? "rate limited" : "mid-send") + ", run " + std::to_string(run));
+      const double start = PosixSocket::systemClock().seconds();
+      const pid_t child = ::fork();
+      if (child == 0) {
+        ::setenv("XDG_STATE_HOME", (s.dir / "state").c_str(), 1);
+        Collector collector(defaultPlatform());
+        collector.Dsn(dsn);
+        clsErrHandler handler(defaultPlatform());
+        handler.Destination(s.dir / "logs");
+        handler.Push("Ending");
+        handler.HandleError("at exit", 7, 0);
+        for (int i = 0; i < 500 && limiting && collector.LastError().empty(); ++i) ::usleep(10000);
+        ::usleep(200000);  // the worker waits (or, were the limit not cut, spins)
+        std::exit(0);
+      }
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+      EXPECT_LT(PosixSocket::systemClock().seconds() - start, 8);
+    }
+  }
+  receiver.holding = false;
 }
 
 }  // namespace

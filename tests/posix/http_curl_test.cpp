@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -37,10 +39,12 @@ TEST(PosixHttpLoopback, CollectorsAnswerAsTheyShould) {
       {"https-200", "https", "127.0.0.1", dir + "/ca.pem", {200, "", "", ""}},
       {"https-200", "https", "127.0.0.1", dir + "/other.pem", {0, "", "", "*certificate"}},
       {"https-200", "https", "127.0.0.1", dir + "/missing.pem", {0, "", "", "the trust anchors file " + dir + "/missing.pem cannot be read"}},
+      {"https-200", "https", "127.0.0.1", dir + "/fifo.pem", {0, "", "", "the trust anchors file " + dir + "/fifo.pem cannot be read"}},
       {"https-clientauth", "https", "127.0.0.1", dir + "/ca.pem", {0, "", "", "the server's certificate is not trusted (CN=mail.quenvar.test,O=Quenvar Test)"}},
       {"tls10", "https", "127.0.0.1", dir + "/ca.pem", {0, "", "", "*TLS handshake failed"}},
       {"plain", "http", "127.0.0.1", "", {0, "", "", "*"}},
   };
+  ::mkfifo((dir + "/fifo.pem").c_str(), 0600);  // opened blocking, it would never answer
   CurlHttpClient client;
   const std::string body(300000, 'e');
   for (const Row& row : rows) {

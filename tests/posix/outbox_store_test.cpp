@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,7 +30,8 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
   EXPECT_FALSE(store.state("p", "limit"));
   store.put("p", "2-b", "second");
   store.put("p", "1-a", "first!");
-  store.setState("p", "limit", "60");
+  store.setState("p", "limit", "60", true);
+  store.setState("p", "size", "2 12 1", false);
   const std::string folder = store.folderOf("p");
   struct stat st {};
   ASSERT_EQ(::stat(folder.c_str(), &st), 0);
@@ -39,6 +41,13 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
   ::mkfifo((folder + "/5-e.report").c_str(), 0600);
   EXPECT_EQ(names(store), (std::vector<std::string>{"1-a:6", "2-b:6"}));
   EXPECT_EQ(store.state("p", "limit"), "60");
+  EXPECT_EQ(store.state("p", "size"), "2 12 1");
+  EXPECT_EQ(store.sweep("p", 600), 17u) << "a write under way counts, and stays";
+  const timeval longAgo[2] = {{::time(nullptr) - 700, 0}, {::time(nullptr) - 700, 0}};
+  ASSERT_EQ(::utimes((folder + "/3-c.report.Ab12Cd").c_str(), longAgo), 0);
+  EXPECT_EQ(store.sweep("p", 600), 0u) << "one a killed writer left goes";
+  EXPECT_EQ(::access((folder + "/3-c.report.Ab12Cd").c_str(), F_OK), -1);
+  store.sync("p");
 
   auto first = store.claim("p", "1-a");
   ASSERT_TRUE(first);
@@ -51,6 +60,11 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
   EXPECT_TRUE(store.list("p").empty());
   EXPECT_EQ(namesIn(folder + "/rejected"), (std::vector<std::string>{"2-b.reason", "2-b.report"}));
   EXPECT_EQ(testing::readAll(folder + "/rejected/2-b.reason"), "HTTP 413: too large");
+  ASSERT_EQ(store.listRejected("p").size(), 1u);
+  EXPECT_EQ(store.listRejected("p")[0].name, "2-b");
+  store.removeRejected("p", "2-b");
+  EXPECT_TRUE(namesIn(folder + "/rejected").empty());
+  store.sync("p");  // what it had to keep is gone: nothing to fail on
   EXPECT_EQ(testing::errorNumber([&] { store.claim("p", "4-d"); }), 70) << "a link is never opened";
   EXPECT_EQ(testing::errorNumber([&] { store.put("p", "../x", "y"); }), 52);
   EXPECT_EQ(testing::errorNumber([&] { store.list("../p"); }), 52);

@@ -154,6 +154,19 @@ TEST(CollectorEvent, LimitsHoldWhateverTheReport) {
   EXPECT_EQ(event["breadcrumbs"]["values"][0]["message"], "B200") << "the latest kept";
   EXPECT_EQ(parts[4].size(), kMostReportBytes);
 
+  // Sizes count as the event carries them: escaped control bytes, names as long as they come.
+  in = sample();
+  in.frames.clear();
+  for (int p = 0; p < 12; ++p) {
+    Frame binary{"P" + std::to_string(p), 0, {}};
+    for (int v = 0; v < 50; ++v) binary.vars.push_back({std::string(300, '\x02') + std::to_string(v), std::string(1024, '\x01')});
+    in.frames.push_back(binary);
+  }
+  in.contexts.push_back({"database", {{std::string(25 << 20, 'n'), std::string("v")}}});
+  const auto binary = items(envelope(in, "1.9.0"));
+  EXPECT_LT(binary[2].size(), kMostEventBytes);
+  EXPECT_EQ(json::parse(binary[2])["contexts"]["database"].begin().key().size(), kMostNameBytes);
+
   in = sample();
   in.value = "bad \xff\xfe bytes";
   EXPECT_EQ(json::parse(eventJson(in, "1.9.0"))["exception"]["values"][0]["value"], "bad \xef\xbf\xbd\xef\xbf\xbd bytes");

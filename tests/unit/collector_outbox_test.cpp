@@ -5,6 +5,7 @@
 
 #include "collector/event.h"
 #include "fakes/fake_platform.h"
+#include "../error_number.h"
 
 namespace quenvar::collector {
 namespace {
@@ -166,6 +167,9 @@ TEST(CollectorOutbox, RateLimitHeaders) {
       {"x:error, -5:error", 0, 0},
       {"300:attachment:key, 10: error :key", 10, 300},
       {"30:attachments;default:key", 30, 0},
+      // No collector holds us back longer than a day; what is no number holds nothing.
+      {"9999999999:error;attachment:key", kLongestLimit, kLongestLimit},
+      {"inf:error, nan:attachment, 1e999:error", 0, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(limitSeconds(c.header, "error"), c.error) << c.header;
@@ -173,6 +177,68 @@ TEST(CollectorOutbox, RateLimitHeaders) {
   }
   EXPECT_EQ(retryAfterSeconds("17"), 17);
   EXPECT_EQ(retryAfterSeconds("Wed, 21 Oct 2026 07:28:00 GMT"), 60);
+  EXPECT_EQ(retryAfterSeconds("9999999999"), kLongestLimit);
+  EXPECT_EQ(retryAfterSeconds("inf"), 60);
+
+  // A limit kept from an absurd answer (an earlier version stored it as sent) holds nothing.
+  Queue q;
+  q.add("a");
+  q.store.states["p/rate-limit"] = "1e300";
+  q.store.states["p/backoff"] = "3 inf";
+  EXPECT_EQ(q.outbox.rateLimitEnd(), 0);
+  EXPECT_EQ(q.outbox.backoffEnd(), 0);
+  EXPECT_EQ(q.drain({{429, "9999999999", "", ""}}), Seen{"a"});
+  EXPECT_EQ(q.outbox.rateLimitEnd(), q.now + kLongestLimit);
+}
+
+// Reports set aside, temporaries a killed writer left and a report the caps cannot hold: each
+// bounded, and none of them at the expense of the reports that wait.
+TEST(CollectorOutbox, WhatIsSetAsideOrLeftBehindStaysWithinTheCaps) {
+  Queue q;
+  for (const char* id : {"a", "b", "c", "d", "e"}) q.add(id);
+  q.drain({{400, "", "", ""}, {400, "", "", ""}, {400, "", "", ""}, {400, "", "", ""}, {400, "", "", ""}});
+  EXPECT_EQ(q.store.listRejected("p").size(), 3u) << "rejected within the count";
+  EXPECT_EQ(q.store.rejected.count(q.store.rejected.rbegin()->first), 1u);
+  EXPECT_NE(q.store.rejected.rbegin()->first.find("-e"), std::string::npos) << "the newest kept";
+
+  q.store.temporaries["p/1-x.report.Ab12Cd"] = {1500, kStaleTemporary + 1};
+  q.store.temporaries["p/2-y.report.Ef34Gh"] = {1500, 1};
+  q.store.temporaries["other/3-z.report.Ij56Kl"] = {1500, kStaleTemporary + 1};
+  q.add("f"), q.add("g");
+  q.store.states.erase("p/size");  // lost: the next report lists the folder
+  EXPECT_EQ(q.outbox.add("h", std::string(300, 'x')), 2u) << "a write under way counts for the bytes";
+  EXPECT_EQ(q.store.temporaries.size(), 2u) << "the stale one swept, another project's left";
+
+  const size_t waiting = q.outbox.pending();
+  EXPECT_NE(quenvar::testing::errorNumber([&] { q.outbox.add("huge", std::string(2001, 'x')); }), 0);
+  EXPECT_EQ(q.outbox.pending(), waiting) << "refused alone";
+
+  q.outbox.clear();
+  EXPECT_EQ(q.outbox.pending(), 0u);
+  EXPECT_TRUE(q.store.listRejected("p").empty());
+}
+
+// Queueing lists the folder only when the count and size kept say the caps are reached; the
+// sender syncs the reports of its pass once before any leaves.
+TEST(CollectorOutbox, QueueingIsOneWriteAndSendingSyncsFirst) {
+  Queue q;
+  q.add("a");
+  const size_t lists = q.store.lists;
+  q.add("b"), q.add("c");
+  EXPECT_EQ(q.store.lists, lists) << "under the caps: no listing";
+  EXPECT_EQ(q.store.unsynced.size(), 3u) << "the caller's thread does not sync";
+  q.add("d");
+  EXPECT_GT(q.store.lists, lists) << "at the caps: listed";
+  EXPECT_EQ(q.outbox.pending(), 3u);
+  bool syncedFirst = false;
+  q.outbox.drain(
+      [&](std::string_view) {
+        syncedFirst = q.store.unsynced.empty();
+        return Answer{200, "", "", ""};
+      },
+      false);
+  EXPECT_TRUE(syncedFirst);
+  EXPECT_EQ(q.store.states["p/size"].substr(0, 4), "0 0 ") << "the count kept anew after a pass";
 }
 
 }  // namespace

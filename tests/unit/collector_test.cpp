@@ -67,8 +67,11 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     h.AddParam("InvoiceId", "Long", Variant(int32_t{1042}));
     h.AddParam("Password", "String", Variant("hunter2"));
     h.AddParam("Conn", "String", Variant("DSN=x;PWD=hunter2"));
+    h.AddParam("Folder", "String", Variant("/home/alice/orders;/home/alicia"));
+    h.CurrentOperation("Connecting with PWD=hunter2");
+    services.files.cwd = "/home/alice/orders";
 
-    EXPECT_EQ(h.HandleError("Could not post", 1042, 30), 0);
+    EXPECT_EQ(h.HandleError("Could not post: DSN=x;PWD=hunter2", 1042, 30, "Retry with Password=hunter2"), 0);
     const auto waiting = services.outbox.waiting();
     ASSERT_EQ(waiting.size(), 1u);
     const auto [event, report] = unpack(waiting[0]);
@@ -76,7 +79,7 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     EXPECT_EQ(settings.LastEventId().size(), 32u);
     const json& exception = event["exception"]["values"][0];
     EXPECT_EQ(exception["type"], "Error 1042");
-    EXPECT_EQ(exception["value"], "Could not post");
+    EXPECT_EQ(exception["value"], "Could not post: DSN=x;PWD=********");
     const json& frames = exception["stacktrace"]["frames"];
     ASSERT_EQ(frames.size(), 2u) << frames;
     EXPECT_EQ(frames[0]["function"], "Main");
@@ -84,7 +87,9 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     EXPECT_FALSE(frames[0].contains("lineno"));
     EXPECT_EQ(frames[1]["function"], "PostInvoice");
     EXPECT_EQ(frames[1]["lineno"], 30);
-    EXPECT_EQ(frames[1]["vars"], json::parse(R"({"InvoiceId":"1042","Password":"********","Conn":"DSN=x;PWD=********"})"));
+    EXPECT_EQ(frames[1]["vars"], json::parse(R"({"InvoiceId":"1042","Password":"********","Conn":"DSN=x;PWD=********",
+                                                 "Folder":"~/orders;/home/alicia"})"))
+        << "the home folder without the login name, another's as it is";
     EXPECT_EQ(event["release"], "Orders@2.0.15");
     EXPECT_EQ(event["environment"], "production");
     EXPECT_EQ(event["tags"], json::parse(R"({"error_number":"1042","procedure":"PostInvoice"})"));
@@ -96,6 +101,9 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     EXPECT_FALSE(event.contains("user")) << "names only when asked for";
     EXPECT_FALSE(event.contains("breadcrumbs")) << "untraced";
     EXPECT_EQ(waiting[0].find("hunter2"), std::string::npos) << "no password anywhere";
+    EXPECT_EQ(services.files.files["/logs/Error.log"].find("hunter2"), std::string::npos) << "nor in the log";
+    EXPECT_NE(report.find("Current Directory:\t~/orders\r\n"), std::string::npos);
+    EXPECT_EQ(waiting[0].find("/home/alice/"), std::string::npos);
     EXPECT_EQ(report.substr(0, report.find("\r\n")), "Orders Application Error Information");
     EXPECT_NE(report.find("System Information"), std::string::npos);
 
@@ -111,6 +119,15 @@ TEST_F(CollectorTest, AHandledErrorBecomesOneEventWithItsStackAndFacts) {
     h.unadvise(cookie);
     EXPECT_EQ(services.outbox.waiting().size(), 1u);
     EXPECT_EQ(settings.LastEventId(), last);
+
+    settings.SendUserName(true);
+    h.Push("Named");
+    h.HandleError("with names", 5, 0);
+    const auto both = services.outbox.waiting();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_TRUE(std::any_of(both.begin(), both.end(), [](const std::string& e) {
+      return unpack(e).second.find("Current Directory:\t/home/alice/orders") != std::string::npos;
+    })) << "asked for: as it is";
   });
 }
 
@@ -130,7 +147,7 @@ TEST_F(CollectorTest, TracedEntriesAreTheBreadcrumbs) {
   ASSERT_EQ(crumbs.size(), collector::kMostBreadcrumbs);
   EXPECT_EQ(crumbs[0]["message"], "P50");
   EXPECT_EQ(crumbs[98]["message"], "P148");
-  EXPECT_EQ(crumbs[99]["message"], longName.substr(0, collector::kMostValueBytes)) << "a Pop is no entry";
+  EXPECT_EQ(crumbs[99]["message"], longName.substr(0, collector::kMostNameBytes)) << "a Pop is no entry";
   EXPECT_EQ(crumbs[0]["category"], "procedure");
   EXPECT_LE(crumbs[0]["timestamp"].get<double>(), crumbs[99]["timestamp"].get<double>());
   EXPECT_GT(crumbs[0]["timestamp"].get<double>(), 1.7e9);
@@ -187,17 +204,26 @@ TEST_F(CollectorTest, SettingsConsentAndTheirRefusals) {
   handler.Push("P");
   handler.HandleError("waits for consent", 7, 0);
   EXPECT_EQ(settings.Flush(200), 1) << "kept, not sent";
+  settings.ConsentRequired(false);  // as the next run, or another program, that never asks
+  EXPECT_EQ(settings.Flush(200), 1) << "queued while consent was required: it waits for it still";
   EXPECT_TRUE(services.http.sent().empty());
   services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{200, "", "", ""}; };
   settings.Consent(1);
   EXPECT_EQ(settings.Consent(), 1);
   ASSERT_TRUE(posted(1)) << "given: sent";
 
+  services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{400, "", "", ""}; };
+  handler.Push("P");
+  handler.HandleError("set aside", 7, 0);
+  ASSERT_TRUE(posted(2));
+  EXPECT_EQ(settings.Flush(1000), 0);
+  EXPECT_EQ(services.outbox.rejected.size(), 1u);
   settings.Consent(2);
+  EXPECT_TRUE(services.outbox.rejected.empty()) << "refused: what was set aside goes too";
   handler.Push("P");
   handler.HandleError("refused", 7, 0);
   EXPECT_EQ(settings.Pending(), 0) << "refused: nothing kept";
-  EXPECT_EQ(services.http.sent().size(), 1u);
+  EXPECT_EQ(services.http.sent().size(), 2u);
   EXPECT_EQ(services.settings.get("Quenvar", "Collector Consent", "https://collector.example.com:8443/sentry/42"), "2")
       << "per user and collector project";
 }

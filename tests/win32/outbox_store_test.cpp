@@ -66,8 +66,9 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   store.put("p", "2-b", "second");
   store.put("p", "1-a", "first!");
   store.put("p", "\xC3\xA9t\xC3\xA9", "a name outside ASCII");
-  store.setState("p", "limit", "30");
-  store.setState("p", "limit", "60");
+  store.setState("p", "limit", "30", true);
+  store.setState("p", "limit", "60", false);
+  store.sync("p");
   const std::string folder = store.folderOf("p");
   EXPECT_EQ(folder, dir / "p");
   EXPECT_EQ(Win32OutboxStore().folderOf("p"), testing::environment(L"LOCALAPPDATA") + "\\Quenvar\\Outbox\\p");
@@ -84,6 +85,7 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   const bool linked = linkAttributes != INVALID_FILE_ATTRIBUTES && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
   EXPECT_EQ(reports(store), (std::vector<std::string>{"1-a:6", "2-b:6", "\xC3\xA9t\xC3\xA9:20"}));
   EXPECT_EQ(store.state("p", "limit"), "60");
+  EXPECT_EQ(store.sweep("p", 600), 17u) << "a write under way counts, and stays";
   const std::vector<std::string> before = namesIn(folder);
 
   auto first = store.claim("p", "1-a");
@@ -98,6 +100,9 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   EXPECT_EQ(namesIn(folder + "\\rejected"), (std::vector<std::string>{"2-b.reason", "2-b.report"}));
   EXPECT_EQ(testing::readBytes(folder + "\\rejected\\2-b.reason"), "HTTP 413: too large");
   EXPECT_EQ(testing::readBytes(folder + "\\rejected\\2-b.report"), "second");
+  ASSERT_EQ(store.listRejected("p").size(), 1u);
+  store.removeRejected("p", "2-b");
+  EXPECT_TRUE(namesIn(folder + "\\rejected").empty());
 
   // What stands where a report or state should be and is no file of one.
   EXPECT_EQ(errorNumber([&] { store.claim("p", "4-d"); }), err::kPermissionDenied);
@@ -107,7 +112,7 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   }
   // A write that fails (here the move onto a folder) leaves nothing behind.
   EXPECT_NE(errorNumber([&] { store.put("p", "4-d", "lost"); }), 0);
-  EXPECT_NE(errorNumber([&] { store.setState("p", "held", "lost"); }), 0);
+  EXPECT_NE(errorNumber([&] { store.setState("p", "held", "lost", true); }), 0);
   std::vector<std::string> after = before;
   after.erase(std::remove(after.begin(), after.end(), "1-a.report"), after.end());
   after.erase(std::remove(after.begin(), after.end(), "2-b.report"), after.end());
@@ -121,7 +126,7 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
     EXPECT_EQ(errorNumber([&] { store.put("p", bad, "y"); }), err::kBadFileName);
     EXPECT_EQ(errorNumber([&] { store.claim("p", bad); }), err::kBadFileName);
     EXPECT_EQ(errorNumber([&] { store.state("p", bad); }), err::kBadFileName);
-    EXPECT_EQ(errorNumber([&] { store.setState("p", bad, "y"); }), err::kBadFileName);
+    EXPECT_EQ(errorNumber([&] { store.setState("p", bad, "y", true); }), err::kBadFileName);
     EXPECT_EQ(errorNumber([&] { store.list(bad); }), err::kBadFileName);
   }
   EXPECT_EQ(errorNumber([&] { store.put("p", std::string("a\0b", 3), "y"); }), err::kBadFileName);

@@ -2,6 +2,8 @@
 #include "platform/posix/certificate_gnutls.h"
 
 #include <curl/curl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -96,11 +98,42 @@ CurlHttpClient::CurlHttpClient() {
 
 CurlHttpClient::~CurlHttpClient() {
   if (curl_ != nullptr) curl_easy_cleanup(static_cast<CURL*>(curl_));
+  if (pemFile_ >= 0) ::close(pemFile_);
+}
+
+// libcurl opens a CA file by its path, blocking, and this build of it takes no bytes in memory:
+// it is given an in-memory copy of what was read safely. New content gets a new file, opened
+// before the old one closes, so its name differs and no connection made under other anchors
+// is taken again.
+bool CurlHttpClient::anchors(const std::string& caFile, std::string& path, std::string& failure) {
+  std::optional<std::string> pem = posix::readAnchors(caFile, failure);
+  if (!pem) return false;
+  if (pemFile_ < 0 || *pem != pem_) {
+    const int file = ::memfd_create("quenvar-anchors", MFD_CLOEXEC);
+    bool written = file >= 0;
+    for (std::string_view left = *pem; written && !left.empty();) {
+      const ssize_t n = ::write(file, left.data(), left.size());
+      written = n > 0;
+      if (written) left.remove_prefix(static_cast<size_t>(n));
+    }
+    if (!written) {
+      if (file >= 0) ::close(file);
+      failure = "the trust anchors file " + caFile + " cannot be read";
+      return false;
+    }
+    if (pemFile_ >= 0) ::close(pemFile_);
+    pemFile_ = file;
+    pem_ = std::move(*pem);
+  }
+  path = "/proc/self/fd/" + std::to_string(pemFile_);
+  return true;
 }
 
 HttpAnswer CurlHttpClient::post(const HttpRequest& request) {
   CURL* const curl = static_cast<CURL*>(curl_);
   if (curl == nullptr) return {0, "", "", "HTTP cannot be set up on this machine"};
+  std::string anchorsPath, failure;
+  if (!request.caFile.empty() && !anchors(request.caFile, anchorsPath, failure)) return {0, "", "", failure};
   curl_easy_reset(curl);  // the connection stays; what the last request set does not
   Exchange exchange;
   exchange.curl = curl;
@@ -125,7 +158,7 @@ HttpAnswer CurlHttpClient::post(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   if (!request.caFile.empty()) {
-    curl_easy_setopt(curl, CURLOPT_CAINFO, request.caFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, anchorsPath.c_str());
     curl_easy_setopt(curl, CURLOPT_CAPATH, kSystemAnchors);
   }
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 
@@ -102,6 +103,22 @@ MemoryRecord PosixOsFacts::memory() {
 std::string PosixOsFacts::eventLogPlatform() {
   struct utsname names {};
   return ::uname(&names) == 0 ? names.sysname : std::string();
+}
+
+HomeFolder PosixOsFacts::homeFolder() {
+  std::string path;
+  if (const char* home = ::getenv("HOME"); home != nullptr && home[0] == '/') {
+    path = home;
+  } else {
+    std::vector<char> buffer(4096);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+      path = found->pw_dir;
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return {path, "~", false};
 }
 
 std::string PosixOsFacts::userName() {

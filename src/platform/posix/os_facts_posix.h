@@ -13,6 +13,7 @@ class PosixOsFacts : public OsFacts {
   MemoryRecord memory() override;
   std::string eventLogPlatform() override;
   std::string userName() override;
+  HomeFolder homeFolder() override;
 
   // The leading dotted numbers of a kernel release: "6.1.0-13-amd64" gives 6, 1, 0.
   static void parseRelease(std::string_view release, int32_t& major, int32_t& minor, int32_t& build);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "quenvar/automation_error.h"
 #include "platform/posix/descriptor.h"
@@ -48,8 +49,8 @@ Descriptor projectFolder(const std::string& path) {
   return folder;
 }
 
-void replace(int folder, const std::string& name, std::string_view bytes) {
-  posix::Replacement file(folder, name, 0600, true);
+void replace(int folder, const std::string& name, std::string_view bytes, bool durable) {
+  posix::Replacement file(folder, name, 0600, durable);
   file.write(bytes);
   file.commit();
 }
@@ -82,7 +83,7 @@ class PosixClaim : public OutboxStore::Claim {
     const Descriptor rejected(posix::retryInterrupted(
         [&] { return ::openat(folder_.get(), kRejected, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
     if (!rejected) posix::raisePathError(errno, path_);
-    replace(rejected.get(), name_ + std::string(kReason), why);
+    replace(rejected.get(), name_ + std::string(kReason), why, true);
     if (::renameat(folder_.get(), (name_ + std::string(kReport)).c_str(), rejected.get(),
                    (name_ + std::string(kReport)).c_str()) != 0)
       posix::raisePathError(errno, path_);
@@ -92,6 +93,36 @@ class PosixClaim : public OutboxStore::Claim {
   Descriptor folder_, file_;
   std::string name_, path_;
 };
+
+// The files of `folder` whose names end in `suffix`, ordinary ones only, in the order of their
+// names; or, with `suffix` empty, every ordinary file that is none of ours: the temporaries.
+std::vector<OutboxStore::Entry> filesIn(int folder, const std::string& path, std::string_view suffix,
+                                        std::vector<struct stat>* stats = nullptr) {
+  std::vector<OutboxStore::Entry> out;
+  DIR* const dir = ::fdopendir(::dup(folder));
+  if (dir == nullptr) posix::raisePathError(errno, path);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    const bool ours = endsWith(name, kReport) || endsWith(name, kState) || endsWith(name, kReason);
+    if (suffix.empty() ? ours || name[0] == '.' : !endsWith(name, suffix)) continue;
+    struct stat st {};
+    if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    out.push_back({std::string(name.substr(0, name.size() - suffix.size())), static_cast<uint64_t>(st.st_size)});
+    if (stats != nullptr) stats->push_back(st);
+  }
+  ::closedir(dir);
+  if (stats == nullptr)
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  return out;
+}
+
+// The project's `rejected` folder, or none.
+Descriptor rejectedFolder(int project, const std::string& path) {
+  Descriptor folder(posix::retryInterrupted(
+      [&] { return ::openat(project, kRejected, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+  if (!folder && errno != ENOENT) posix::raisePathError(errno, path + "/" + kRejected);
+  return folder;
+}
 
 }  // namespace
 
@@ -114,26 +145,78 @@ std::string PosixOutboxStore::folderOf(const std::string& project) const {
 std::vector<OutboxStore::Entry> PosixOutboxStore::list(const std::string& project) {
   const std::string path = folderOf(project);
   const Descriptor folder = posix::openPrivateFolder(path);
-  std::vector<Entry> out;
-  if (!folder) return out;
-  DIR* const dir = ::fdopendir(::dup(folder.get()));
-  if (dir == nullptr) posix::raisePathError(errno, path);
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    struct stat st {};
-    if (!endsWith(name, kReport) || ::fstatat(folder.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(st.st_mode))
-      continue;
-    out.push_back({std::string(name.substr(0, name.size() - kReport.size())), static_cast<uint64_t>(st.st_size)});
-  }
-  ::closedir(dir);
-  std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  return out;
+  if (!folder) return {};
+  return filesIn(folder.get(), path, kReport);
+}
+
+std::vector<OutboxStore::Entry> PosixOutboxStore::listRejected(const std::string& project) {
+  const std::string path = folderOf(project);
+  const Descriptor folder = posix::openPrivateFolder(path);
+  if (!folder) return {};
+  const Descriptor rejected = rejectedFolder(folder.get(), path);
+  if (!rejected) return {};
+  return filesIn(rejected.get(), path + "/" + kRejected, kReport);
+}
+
+void PosixOutboxStore::removeRejected(const std::string& project, const std::string& name) {
+  checkName(name);
+  const std::string path = folderOf(project);
+  const Descriptor folder = posix::openPrivateFolder(path);
+  if (!folder) return;
+  const Descriptor rejected = rejectedFolder(folder.get(), path);
+  if (!rejected) return;
+  for (const std::string_view suffix : {kReport, kReason})
+    if (::unlinkat(rejected.get(), (name + std::string(suffix)).c_str(), 0) != 0 && errno != ENOENT)
+      posix::raisePathError(errno, path + "/" + kRejected + "/" + name + std::string(suffix));
+}
+
+uint64_t PosixOutboxStore::sweep(const std::string& project, double seconds) {
+  const std::string path = folderOf(project);
+  const Descriptor folder = posix::openPrivateFolder(path);
+  if (!folder) return 0;
+  uint64_t young = 0;
+  const auto sweepIn = [&](int in, const std::string& where) {
+    std::vector<struct stat> stats;
+    const std::vector<Entry> found = filesIn(in, where, "", &stats);
+    const double now = static_cast<double>(::time(nullptr));
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (now - static_cast<double>(stats[i].st_mtime) < seconds) young += found[i].bytes;
+      else ::unlinkat(in, found[i].name.c_str(), 0);  // another sweeper may have been first
+    }
+  };
+  sweepIn(folder.get(), path);
+  if (const Descriptor rejected = rejectedFolder(folder.get(), path)) sweepIn(rejected.get(), path + "/" + kRejected);
+  return young;
 }
 
 void PosixOutboxStore::put(const std::string& project, const std::string& name, std::string_view bytes) {
   checkName(name);
-  replace(projectFolder(folderOf(project)).get(), name + std::string(kReport), bytes);
+  replace(projectFolder(folderOf(project)).get(), name + std::string(kReport), bytes, false);
+  unsynced_.put(project, name);
+}
+
+void PosixOutboxStore::sync(const std::string& project) {
+  const std::string path = folderOf(project);
+  const UnsyncedReports::Taken taken = unsynced_.take(project);
+  const Descriptor folder = posix::openPrivateFolder(path);
+  if (!folder) return;
+  std::vector<std::string> names = taken.names;
+  if (taken.everything)
+    for (const Entry& entry : filesIn(folder.get(), path, kReport)) names.push_back(entry.name);
+  const auto failed = [&](int error, const std::string& what) {
+    unsynced_.giveBack(project, taken);
+    posix::raisePathError(error, what);
+  };
+  for (const std::string& name : names) {
+    const Descriptor file(posix::retryInterrupted([&] {
+      return ::openat(folder.get(), (name + std::string(kReport)).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }));
+    struct stat st {};
+    // Gone (sent) or not a report any more: nothing of ours to keep.
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::fsync(file.get()) != 0) failed(errno, path + "/" + name + std::string(kReport));
+  }
+  if (::fsync(folder.get()) != 0) failed(errno, path);
 }
 
 std::unique_ptr<OutboxStore::Claim> PosixOutboxStore::claim(const std::string& project, const std::string& name) {
@@ -177,9 +260,10 @@ std::optional<std::string> PosixOutboxStore::state(const std::string& project, c
   return posix::readUpTo(file.get(), 4096, path);
 }
 
-void PosixOutboxStore::setState(const std::string& project, const std::string& key, std::string_view value) {
+void PosixOutboxStore::setState(const std::string& project, const std::string& key, std::string_view value,
+                                bool durable) {
   checkName(key);
-  replace(projectFolder(folderOf(project)).get(), key + std::string(kState), value);
+  replace(projectFolder(folderOf(project)).get(), key + std::string(kState), value, durable);
 }
 
 }  // namespace quenvar

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/outbox_store.h"
+#include "platform/unsynced_reports.h"
 
 namespace quenvar {
 
@@ -17,14 +18,19 @@ class PosixOutboxStore : public OutboxStore {
 
   std::vector<Entry> list(const std::string& project) override;
   void put(const std::string& project, const std::string& name, std::string_view bytes) override;
+  void sync(const std::string& project) override;
   std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) override;
   std::optional<std::string> state(const std::string& project, const std::string& key) override;
-  void setState(const std::string& project, const std::string& key, std::string_view value) override;
+  void setState(const std::string& project, const std::string& key, std::string_view value, bool durable) override;
+  std::vector<Entry> listRejected(const std::string& project) override;
+  void removeRejected(const std::string& project, const std::string& name) override;
+  uint64_t sweep(const std::string& project, double seconds) override;
 
   std::string folderOf(const std::string& project) const;
 
  private:
   std::optional<std::string> root_;
+  UnsyncedReports unsynced_;
 };
 
 }  // namespace quenvar

@@ -19,44 +19,47 @@
 
 namespace quenvar {
 
-// The native library's composition root.
+// The native library's composition root. Never destroyed: the collector's worker may still be
+// sending while the process ends, and a service destroyed under it would end the process badly.
 Platform& defaultPlatform() {
-  static PosixFileSystem files;
-  static PosixClock clock;
-  static PosixLocaleText locale;
-  static IniSettingsStore settings;
-  static SyslogEventLog eventLog;
-  static EditorLauncher launcher;
-  static StderrMessageBox messageBox;
-  static PosixOsFacts os;
-  static DladdrModuleInfo module;
-  static HeadlessWindowSystem windows;
-  static InProcessClipboard clipboard;
-  static RecordedMousePointer pointer;
-  static XdgShellLauncher shell;
-  static NoMailClientAutomation mailClient;
-  static PosixNetwork network;
-  static FileSecretStore secrets(settings);
-  static CurlHttpService http;
-  static PosixOutboxStore outbox;
-  static Platform platform{.files = &files,
-                           .clock = &clock,
-                           .locale = &locale,
-                           .settings = &settings,
-                           .eventLog = &eventLog,
-                           .launcher = &launcher,
-                           .messageBox = &messageBox,
-                           .os = &os,
-                           .module = &module,
-                           .windows = &windows,
-                           .clipboard = &clipboard,
-                           .pointer = &pointer,
-                           .shell = &shell,
-                           .mailClient = &mailClient,
-                           .network = &network,
-                           .secrets = &secrets,
-                           .http = &http,
-                           .outbox = &outbox};
+  static Platform& platform = *[] {
+    auto* files = new PosixFileSystem;
+    auto* clock = new PosixClock;
+    auto* locale = new PosixLocaleText;
+    auto* settings = new IniSettingsStore;
+    auto* eventLog = new SyslogEventLog;
+    auto* launcher = new EditorLauncher;
+    auto* messageBox = new StderrMessageBox;
+    auto* os = new PosixOsFacts;
+    auto* module = new DladdrModuleInfo;
+    auto* windows = new HeadlessWindowSystem;
+    auto* clipboard = new InProcessClipboard;
+    auto* pointer = new RecordedMousePointer;
+    auto* shell = new XdgShellLauncher;
+    auto* mailClient = new NoMailClientAutomation;
+    auto* network = new PosixNetwork;
+    auto* secrets = new FileSecretStore(*settings);
+    auto* http = new CurlHttpService;
+    auto* outbox = new PosixOutboxStore;
+    return new Platform{.files = files,
+                        .clock = clock,
+                        .locale = locale,
+                        .settings = settings,
+                        .eventLog = eventLog,
+                        .launcher = launcher,
+                        .messageBox = messageBox,
+                        .os = os,
+                        .module = module,
+                        .windows = windows,
+                        .clipboard = clipboard,
+                        .pointer = pointer,
+                        .shell = shell,
+                        .mailClient = mailClient,
+                        .network = network,
+                        .secrets = secrets,
+                        .http = http,
+                        .outbox = outbox};
+  }();
   return platform;
 }
 

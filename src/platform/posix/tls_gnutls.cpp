@@ -44,36 +44,6 @@ std::string libraryWords(gnutls_session_t tls, int error) {
 
 using Credentials = std::shared_ptr<gnutls_certificate_credentials_st>;
 
-// As the Windows build: no anchors file is larger, and a FIFO or device named as one must not
-// hold the session up.
-constexpr size_t kMostAnchorBytes = 4 << 20;
-
-// The PEM file's bytes, or nothing with `failure` set.
-std::optional<std::string> readAnchors(const std::string& caFile, std::string& failure) {
-  failure = "the trust anchors file " + caFile + " cannot be read";
-  const int fd = retryInterrupted([&] { return ::open(caFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
-  if (fd < 0) return std::nullopt;
-  struct stat file{};
-  std::string pem;
-  bool whole = ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
-  for (char chunk[65536]; whole && pem.size() <= kMostAnchorBytes;) {
-    const ssize_t n = retryInterrupted([&] { return ::read(fd, chunk, sizeof chunk); });
-    if (n <= 0) {
-      whole = n == 0;
-      break;
-    }
-    pem.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  if (!whole) return std::nullopt;
-  if (pem.size() > kMostAnchorBytes) {
-    failure = "the trust anchors file " + caFile + " is larger than 4 MB";
-    return std::nullopt;
-  }
-  failure.clear();
-  return pem;
-}
-
 // Reading the system's trust store takes tens of milliseconds, more than the rest of a session
 // on loopback: the anchors are read once per process and content of the CA file, and shared
 // by the sessions of every thread (GnuTLS only reads them once set up). Null with `failure` set

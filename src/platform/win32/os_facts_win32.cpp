@@ -5,6 +5,9 @@
 #include "platform/win32/utf.h"
 #include "platform/win32/windows_api.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 namespace quenvar {
 
 namespace {
@@ -55,6 +58,16 @@ MemoryRecord Win32OsFacts::memory() {
   record.totalVirtual = status.ullTotalVirtual;
   record.availableVirtual = status.ullAvailVirtual;
   return record;
+}
+
+HomeFolder Win32OsFacts::homeFolder() {
+  std::string path;
+  PWSTR known = nullptr;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &known)) && known != nullptr)
+    path = win32::narrow(known);
+  ::CoTaskMemFree(known);
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return {path, "%USERPROFILE%", true};
 }
 
 std::string Win32OsFacts::userName() {

@@ -11,6 +11,7 @@ class Win32OsFacts : public OsFacts {
   MemoryRecord memory() override;
   std::string eventLogPlatform() override { return "WinNT"; }
   std::string userName() override;
+  HomeFolder homeFolder() override;
 };
 
 }  // namespace quenvar

@@ -179,9 +179,10 @@ bool rename(HANDLE file, const std::wstring& target, bool replace) {
   return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
-// Written to a new file beside `name` and moved over it in one step once it is on disk: a
-// reader sees the old bytes or the new ones whole, and a failed write leaves nothing behind.
-void replace(const Folder& folder, const std::string& name, std::string_view bytes) {
+// Written to a new file beside `name` and moved over it in one step (once it is on disk when
+// `durable`): a reader sees the old bytes or the new ones whole, and a failed write leaves
+// nothing behind.
+void replace(const Folder& folder, const std::string& name, std::string_view bytes, bool durable) {
   const std::string path = folder.path + "\\" + name;
   std::wstring temporary;
   Handle file = createBeside(widen(path), temporary);
@@ -193,9 +194,10 @@ void replace(const Folder& folder, const std::string& name, std::string_view byt
                        nullptr) != 0;
     left.remove_prefix(written);
   }
-  done = done && ::FlushFileBuffers(file.get());
+  done = done && (!durable || ::FlushFileBuffers(file.get()));
   file.reset();  // closed before the move, which Windows refuses for an open file
-  done = done && ::MoveFileExW(temporary.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  done = done && ::MoveFileExW(temporary.c_str(), widen(path).c_str(),
+                               MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0));
   if (done) return;
   const DWORD error = ::GetLastError();
   ::DeleteFileW(temporary.c_str());
@@ -243,7 +245,7 @@ class Win32Claim : public OutboxStore::Claim {
       win32::raisePathError(::GetLastError(), path);
     const Folder rejected = openFolder(path);
     if (!rejected.handle) win32::raisePathError(ERROR_PATH_NOT_FOUND, path);
-    replace(rejected, name_ + std::string(kReason), why);
+    replace(rejected, name_ + std::string(kReason), why, true);
     if (!rename(held(), widen(path + "\\" + name_ + std::string(kReport)), true))
       win32::raisePathError(::GetLastError(), path_);
   }
@@ -278,6 +280,35 @@ Handle openFile(const std::string& path, DWORD access, DWORD share, bool claimin
   return file;
 }
 
+// The files of the folder at `path` whose names end in `suffix`, ordinary ones only, in the
+// order of their names; or, with `suffix` empty, every ordinary file that is none of ours (the
+// temporaries), with the moments they were last written.
+std::vector<OutboxStore::Entry> filesIn(const std::string& path, std::string_view suffix,
+                                        std::vector<FILETIME>* written = nullptr) {
+  std::vector<OutboxStore::Entry> out;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search =
+      ::FindFirstFileExW(widen(path + "\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return out;
+    win32::raisePathError(error, path);
+  }
+  do {
+    const std::string name = narrow(entry.cFileName);
+    const bool ours = endsWith(name, kReport) || endsWith(name, kState) || endsWith(name, kReason);
+    if ((suffix.empty() ? ours || name[0] == '.' : !endsWith(name, suffix)) ||
+        (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+      continue;
+    out.push_back({name.substr(0, name.size() - suffix.size()), uint64_t{entry.nFileSizeHigh} << 32 | entry.nFileSizeLow});
+    if (written != nullptr) written->push_back(entry.ftLastWriteTime);
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  if (written == nullptr)
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  return out;
+}
+
 }  // namespace
 
 std::string Win32OutboxStore::folderOf(const std::string& project) const {
@@ -289,32 +320,80 @@ std::string Win32OutboxStore::folderOf(const std::string& project) const {
 
 std::vector<OutboxStore::Entry> Win32OutboxStore::list(const std::string& project) {
   const Folder folder = openFolder(folderOf(project));
-  std::vector<Entry> out;
-  if (!folder.handle) return out;
-  WIN32_FIND_DATAW entry{};
-  const HANDLE search = ::FindFirstFileExW(widen(folder.path + "\\*").c_str(), FindExInfoBasic, &entry,
-                                           FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return out;
-    win32::raisePathError(error, folder.path);
+  if (!folder.handle) return {};
+  return filesIn(folder.path, kReport);
+}
+
+std::vector<OutboxStore::Entry> Win32OutboxStore::listRejected(const std::string& project) {
+  const Folder folder = openFolder(folderOf(project) + "\\" + kRejected);
+  if (!folder.handle) return {};
+  return filesIn(folder.path, kReport);
+}
+
+void Win32OutboxStore::removeRejected(const std::string& project, const std::string& name) {
+  checkName(name);
+  const Folder folder = openFolder(folderOf(project) + "\\" + kRejected);
+  if (!folder.handle) return;
+  for (const std::string_view suffix : {kReport, kReason}) {
+    const std::string path = folder.path + "\\" + name + std::string(suffix);
+    if (!::DeleteFileW(widen(path).c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+      win32::raisePathError(::GetLastError(), path);
   }
-  do {
-    const std::string name = narrow(entry.cFileName);
-    if (!endsWith(name, kReport) ||
-        (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
-      continue;
-    out.push_back({name.substr(0, name.size() - kReport.size()),
-                   uint64_t{entry.nFileSizeHigh} << 32 | entry.nFileSizeLow});
-  } while (::FindNextFileW(search, &entry));
-  ::FindClose(search);
-  std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  return out;
+}
+
+uint64_t Win32OutboxStore::sweep(const std::string& project, double seconds) {
+  uint64_t young = 0;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const auto sweepIn = [&](const std::string& path) {
+    const Folder folder = openFolder(path);
+    if (!folder.handle) return;
+    std::vector<FILETIME> written;
+    const std::vector<Entry> found = filesIn(folder.path, "", &written);
+    const auto ticks = [](const FILETIME& t) { return uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; };
+    for (size_t i = 0; i < found.size(); ++i) {
+      const double age = (static_cast<double>(ticks(now)) - static_cast<double>(ticks(written[i]))) / 1e7;
+      if (age < seconds) young += found[i].bytes;
+      else ::DeleteFileW(widen(folder.path + "\\" + found[i].name).c_str());  // another sweeper may have been first
+    }
+  };
+  sweepIn(folderOf(project));
+  sweepIn(folderOf(project) + "\\" + kRejected);
+  return young;
 }
 
 void Win32OutboxStore::put(const std::string& project, const std::string& name, std::string_view bytes) {
   checkName(name);
-  replace(projectFolder(folderOf(project)), name + std::string(kReport), bytes);
+  replace(projectFolder(folderOf(project)), name + std::string(kReport), bytes, false);
+  unsynced_.put(project, name);
+}
+
+void Win32OutboxStore::sync(const std::string& project) {
+  const UnsyncedReports::Taken taken = unsynced_.take(project);
+  const Folder folder = openFolder(folderOf(project));
+  if (!folder.handle) return;
+  std::vector<std::string> names = taken.names;
+  if (taken.everything)
+    for (const Entry& entry : filesIn(folder.path, kReport)) names.push_back(entry.name);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string path = folder.path + "\\" + names[i] + std::string(kReport);
+    // Write access is needed to flush; one a sender holds is synced on a later pass if it stays.
+    const Handle file(::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const DWORD error = file ? (::FlushFileBuffers(file.get()) ? ERROR_SUCCESS : ::GetLastError()) : ::GetLastError();
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) continue;
+    if (error == ERROR_SHARING_VIOLATION) {
+      unsynced_.put(project, names[i]);
+      continue;
+    }
+    unsynced_.giveBack(project, taken);
+    win32::raisePathError(error, path);
+  }
+  // The names' own record; a file system that cannot flush a folder keeps it by its journal.
+  const Handle record(::CreateFileW(widen(folder.path).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (record) ::FlushFileBuffers(record.get());
 }
 
 std::unique_ptr<OutboxStore::Claim> Win32OutboxStore::claim(const std::string& project, const std::string& name) {
@@ -342,9 +421,10 @@ std::optional<std::string> Win32OutboxStore::state(const std::string& project, c
   return readUpTo(file.get(), 4096, path);
 }
 
-void Win32OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value) {
+void Win32OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value,
+                                bool durable) {
   checkName(key);
-  replace(projectFolder(folderOf(project)), key + std::string(kState), value);
+  replace(projectFolder(folderOf(project)), key + std::string(kState), value, durable);
 }
 
 }  // namespace quenvar
