@@ -103,15 +103,19 @@ Hub& Hub::of(Platform& platform) {
   auto& hubs = registry();
   if (const auto it = hubs.find(&platform); it != hubs.end()) return *it->second;
   static const bool atExit = std::atexit([] {
-    const std::lock_guard registered(registryLock());
-    for (const auto& entry : registry()) entry.second->stopAtExit();
+    const std::unique_lock registered(registryLock(), std::try_to_lock);
+    if (registered)
+      for (const auto& entry : registry()) entry.second->stopAtExit();
   }) == 0;
   (void)atExit;
   return *new Hub(platform);  // registers itself; the process's own lives as long as it
 }
 
+// Never waits: on Windows a worker the system ended before the DLL's exit handlers may have
+// left the lock held for ever.
 void Hub::stopAtExit() {
-  const std::lock_guard held(lock_);
+  const std::unique_lock held(lock_, std::try_to_lock);
+  if (!held) return;
   stopping_ = true;
   changed_.notify_all();
 }
