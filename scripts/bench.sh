@@ -11,7 +11,7 @@ scripts/setup.sh
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench quenvar_collector_bench
 cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Quenvar quenvar_vtable_bench quenvar_array_param_bench
+cmake --build --preset win32 --target Quenvar quenvar_vtable_bench quenvar_array_param_bench quenvar_collector_wine_bench
 
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -57,6 +57,15 @@ wine regsvr32 /s "Z:$PWD/build/win32/Quenvar.dll" >"$work/regsvr32.log" 2>&1
 run wine_vtable wine build/win32/bench/wine/quenvar_vtable_bench.exe
 run wine_array_param wine build/win32/bench/wine/quenvar_array_param_bench.exe
 run wine_script wine cscript //nologo "Z:$PWD/bench/wine/script_bench.vbs"
+# The DLL's collector against the same HTTP peers; Wine passes the ports through the environment.
+(
+  servers=tests/servers
+  . tests/servers/tls_peers.sh
+  start_tls_peers
+  QUENVAR_BENCH_HTTP_200_PORT=$(peer_port http-200) QUENVAR_BENCH_HTTP_HANG_PORT=$(peer_port http-hang) \
+    wine build/win32/bench/wine/quenvar_collector_wine_bench.exe
+) >"$work/wine_collector.raw" 2>&1 || true
+run wine_collector cat "$work/wine_collector.raw"
 
 echo
 cat "$work"/*.out | tr -d '\r' | awk '
