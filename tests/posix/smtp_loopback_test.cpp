@@ -101,14 +101,19 @@ void deliverAndReadBack(uint16_t port, const std::string& maildir, const std::st
   EXPECT_EQ(box.shown[0], "Composed Error Email in SMTP.");
   EXPECT_EQ(socket.state(), Socket::State::Closed);
 
-  // One field per line, then the decoded body. A queueing server delivers after the session.
+  // One field per line, then the decoded body. A queueing server delivers after the session:
+  // a Maildir delivery writes the message under tmp/ and then links it whole into new/, so the
+  // first file in new/ is the message. The folders appear with that first delivery.
   const std::string script =
-      "import email, email.header, email.utils, mailbox, sys, time\n"
+      "import email, email.header, email.utils, os, sys, time\n"
+      "new = os.path.join(sys.argv[1], 'new')\n"
       "for _ in range(100):\n"
-      "    try:\n"
-      "        m = next(iter(mailbox.Maildir(sys.argv[1], create=False))); break\n"
-      "    except (mailbox.NoSuchMailboxError, StopIteration):\n"
-      "        time.sleep(0.1)\n"
+      "    names = sorted(n for n in os.listdir(new) if not n.startswith('.')) if os.path.isdir(new) else []\n"
+      "    if names: break\n"
+      "    time.sleep(0.1)\n"
+      "else:\n"
+      "    sys.exit('no message arrived in ' + new)\n"
+      "m = email.message_from_binary_file(open(os.path.join(new, names[0]), 'rb'))\n"
       "s = str(email.header.make_header(email.header.decode_header(m['Subject'])))\n"
       "d = email.utils.parsedate_to_datetime(m['Date'])\n"
       "out = [s, repr(email.utils.parseaddr(m['From'])), repr(email.utils.parseaddr(m['To'])),\n"
