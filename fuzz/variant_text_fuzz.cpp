@@ -1,7 +1,8 @@
 // Variant-to-text through the POSIX locale backend, in the classic locale and the C.UTF-8 one,
-// over every variant type: numbers read back as the value they came from (doubles to 15
-// significant digits, currency exactly), dates read back within half a second, default
-// members are followed a bounded number of times, and nothing but AutomationError escapes.
+// over every variant type: numbers read back as the value they came from (doubles within
+// 15-digit rounding, or as infinity where 15 digits round past the largest double; currency
+// exactly), dates read back within half a second, default members are followed a bounded
+// number of times, and nothing but AutomationError escapes.
 
 #include <charconv>
 #include <cmath>
@@ -52,7 +53,15 @@ void checkNumberText(const Variant& v, const std::string& t) {
     if (parseInteger(t) != *l) __builtin_trap();
   } else if (const double* d = v.doubleValue(); d && std::isfinite(*d)) {
     const double back = std::strtod(t.c_str(), nullptr);
-    if (std::fabs(back - *d) > std::fabs(*d) * 1e-14) __builtin_trap();
+    // Fifteen digits round the four largest doubles of each sign up to 1.79769313486232E+308,
+    // past the largest double: that classic text stays, and reads back as infinity.
+    constexpr double kRoundsPastLargest = 0x1.ffffffffffffcp+1023;
+    if (std::fabs(*d) >= kRoundsPastLargest) {
+      if (back != std::copysign(HUGE_VAL, *d)) __builtin_trap();
+    } else if (std::fabs(back - *d) > std::fabs(*d) * (5e-15 + 0x1p-52)) {
+      // Half a unit of the 15th digit, then the read's own rounding to a double.
+      __builtin_trap();
+    }
   } else if (const Currency* c = v.currency()) {
     const size_t point = t.find('.');
     const std::string_view whole = std::string_view(t).substr(0, point);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <limits>
 
 #include "quenvar/automation_error.h"
 #include "temp_folder.h"
@@ -40,6 +41,11 @@ TEST(PosixLocaleText, NumbersAsTheRuntimeShowsThem) {
   EXPECT_EQ(c.text(1e14), "100000000000000");
   EXPECT_EQ(c.text(1e-5), "1E-05");
   EXPECT_EQ(c.text(123456789012345678.0), "1.23456789012346E+17");
+  // Fifteen digits round the largest doubles past the largest double: the classic text all the
+  // same, though it reads back as infinity.
+  EXPECT_EQ(c.text(std::numeric_limits<double>::max()), "1.79769313486232E+308");
+  EXPECT_EQ(c.text(std::numeric_limits<double>::lowest()), "-1.79769313486232E+308");
+  EXPECT_EQ(c.text(0x1.ffffffffffffbp+1023), "1.79769313486231E+308");
   EXPECT_EQ(national.text(1234.5), "1234,5");
 
   EXPECT_EQ(c.text(Currency{12300}), "1.23");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <limits>
 
 #include "win32_test_support.h"
 
@@ -65,6 +66,9 @@ TEST(Win32LocaleText, NumbersAndCurrencyInTheUserForm) {
   EXPECT_EQ(locale.text(3.0), "3");
   EXPECT_EQ(locale.text(-0.0), "0");
   EXPECT_EQ(locale.text(1e20), "1E+20");
+  // The classic text of the largest doubles, fifteen digits rounded past the largest double.
+  EXPECT_EQ(locale.text(std::numeric_limits<double>::lowest()), "-1" + point + "79769313486232E+308");
+  EXPECT_EQ(locale.text(0x1.ffffffffffffbp+1023), "1" + point + "79769313486231E+308");
   EXPECT_EQ(locale.text(0.1 + 0.2), "0" + point + "3");
   EXPECT_EQ(locale.text(Currency{12345678}), "1234" + point + "5678");
   EXPECT_EQ(locale.text(Currency{50000}), "5");
