@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "win32_test_support.h"
 
 namespace quenvar {
@@ -28,6 +31,28 @@ TEST(Win32Clipboard, TheTextReadsBackAsUtf16) {
   clipboard.setText("first");
   clipboard.setText("Fehler \xC3\xA4\xE2\x82\xAC\r\nline two");
   EXPECT_EQ(clipboardText(), L"Fehler \u00E4\u20AC\r\nline two");
+}
+
+// A client thread reading the clipboard holds it without a window: the copy waits for it and is
+// refused in the end, never put in under it (Wine let one such open through while another held it).
+TEST(Win32Clipboard, ACopyNeverGoesInWhileAnotherThreadHoldsTheClipboard) {
+  Win32Clipboard clipboard;
+  clipboard.setText("before");
+  std::promise<bool> opened;
+  std::promise<void> release;
+  std::thread reader([&] {
+    const bool open = ::OpenClipboard(nullptr);
+    opened.set_value(open);
+    release.get_future().wait();
+    if (open) ::CloseClipboard();
+  });
+  ASSERT_TRUE(opened.get_future().get());
+  EXPECT_EQ(testing::errorNumber([&] { clipboard.setText("during"); }), 521);
+  release.set_value();
+  reader.join();
+  EXPECT_EQ(clipboardText(), L"before");
+  clipboard.setText("after");
+  EXPECT_EQ(clipboardText(), L"after");
 }
 
 TEST(Win32ShellLauncher, AMissingFileIsAFailure) {

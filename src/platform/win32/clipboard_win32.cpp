@@ -11,10 +11,28 @@ namespace quenvar {
 namespace {
 constexpr int32_t kCantOpenClipboard = 521;
 
+// The clipboard is opened by a window of the copy's own. Wine lets an open without a window
+// through while another open without a window holds the clipboard, even from another thread,
+// so a client thread reading the clipboard meanwhile saw it empty and closed it under the copy.
+// The text stays on the clipboard when the window goes.
+class CopyWindow {
+ public:
+  CopyWindow() : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+  ~CopyWindow() {
+    if (hwnd_) ::DestroyWindow(hwnd_);
+  }
+  CopyWindow(const CopyWindow&) = delete;
+  CopyWindow& operator=(const CopyWindow&) = delete;
+  HWND get() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
+};
+
 // Another program may hold the clipboard for a moment.
-bool openClipboard() {
+bool openClipboard(HWND owner) {
   for (int attempt = 0; attempt < 10; ++attempt) {
-    if (::OpenClipboard(nullptr)) return true;
+    if (::OpenClipboard(owner)) return true;
     ::Sleep(10);
   }
   return false;
@@ -23,7 +41,8 @@ bool openClipboard() {
 
 void Win32Clipboard::setText(const std::string& text) {
   const std::wstring wide = win32::widen(text);
-  if (!openClipboard()) throw AutomationError(kCantOpenClipboard, "Can't open Clipboard");
+  const CopyWindow owner;
+  if (!openClipboard(owner.get())) throw AutomationError(kCantOpenClipboard, "Can't open Clipboard");
   ::EmptyClipboard();
   const size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
   // Once SetClipboardData accepts the memory, the clipboard owns it.
