@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kRateLimit = "rate-limit";
 constexpr const char* kAttachmentLimit = "attachment-limit";
 constexpr const char* kBackoff = "backoff";
-// "<count> <bytes> <oldest queued>": a hint, corrected by every listing.
+// "<count> <bytes> <oldest queued> <check>": a hint, corrected by every listing.
 constexpr const char* kSize = "size";
 constexpr double kFirstBackoff = 5, kLongestBackoff = 3600;
 // No envelope of ours is larger: what is, is not one.
@@ -89,7 +89,7 @@ size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
     throw AutomationError(err::kOutOfMemory, "the report is larger than the outbox takes (" +
                                                  std::to_string(envelope.size()) + " bytes)");
   const std::string name = nameOf(now, eventId);
-  const std::string kept = store_.state(project_, kSize).value_or("");
+  const std::string kept = keptSize();
   const double count = number(field(kept, 0), -1), bytes = number(field(kept, 1), -1),
                oldest = number(field(kept, 2), -1);
   if (count >= 0 && bytes >= 0 && oldest >= 0 && count + 1 <= static_cast<double>(caps_.reports) &&
@@ -134,9 +134,25 @@ void Outbox::clear() {
   keepSize(0, 0, 0);
 }
 
+// The size is rewritten in place, so a reader may meet it half written: it carries a check of
+// its own text, and one that does not match is no hint at all.
+uint32_t checkOf(std::string_view text) {
+  uint32_t hash = 2166136261u;
+  for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
+  return hash;
+}
+
 void Outbox::keepSize(size_t count, uint64_t bytes, double oldest) {
-  store_.setState(project_, kSize, std::to_string(count) + " " + std::to_string(bytes) + " " + std::to_string(oldest),
-                  false);
+  const std::string text = std::to_string(count) + " " + std::to_string(bytes) + " " + std::to_string(oldest);
+  store_.setState(project_, kSize, text + " " + std::to_string(checkOf(text)), false);
+}
+
+std::string Outbox::keptSize() {
+  const std::string kept = store_.state(project_, kSize).value_or("");
+  const size_t space = kept.rfind(' ');
+  if (space == std::string::npos) return "";
+  const std::string_view text = std::string_view(kept).substr(0, space);
+  return number(std::string_view(kept).substr(space + 1), -1) == checkOf(text) ? std::string(text) : "";
 }
 
 // The reports set aside stay for someone to look at, within the same caps as those waiting.

@@ -57,6 +57,8 @@ class Outbox {
   void limit(const Answer& answer);
   double stateTime(const char* key, double longest);
   void keepSize(size_t count, uint64_t bytes, double oldest);
+  // The size kept by the last writer, "" when none or half written.
+  std::string keptSize();
   void trimRejected();
 
   OutboxStore& store_;

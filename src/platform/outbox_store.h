@@ -45,7 +45,8 @@ class OutboxStore {
   virtual std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) = 0;
   // What the project keeps besides reports (a rate limit's end), under names no report takes.
   virtual std::optional<std::string> state(const std::string& project, const std::string& key) = 0;
-  // `durable`: on disk before it returns; otherwise a hint that a power cut may take back.
+  // `durable`: replaced whole and on disk before it returns; otherwise a hint, rewritten in
+  // place, that a power cut may take back and a reader may find half written.
   virtual void setState(const std::string& project, const std::string& key, std::string_view value,
                         bool durable) = 0;
 

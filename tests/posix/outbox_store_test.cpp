@@ -42,6 +42,13 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
   EXPECT_EQ(names(store), (std::vector<std::string>{"1-a:6", "2-b:6"}));
   EXPECT_EQ(store.state("p", "limit"), "60");
   EXPECT_EQ(store.state("p", "size"), "2 12 1");
+  struct stat hint {};
+  ASSERT_EQ(::stat((folder + "/size.state").c_str(), &hint), 0);
+  store.setState("p", "size", "1", false);
+  EXPECT_EQ(store.state("p", "size"), "1") << "a shorter hint leaves nothing of the longer";
+  struct stat rewritten {};
+  ASSERT_EQ(::stat((folder + "/size.state").c_str(), &rewritten), 0);
+  EXPECT_EQ(rewritten.st_ino, hint.st_ino) << "a hint is rewritten where it stands";
   EXPECT_EQ(store.sweep("p", 600), 17u) << "a write under way counts, and stays";
   const timeval longAgo[2] = {{::time(nullptr) - 700, 0}, {::time(nullptr) - 700, 0}};
   ASSERT_EQ(::utimes((folder + "/3-c.report.Ab12Cd").c_str(), longAgo), 0);

@@ -239,6 +239,11 @@ TEST(CollectorOutbox, QueueingIsOneWriteAndSendingSyncsFirst) {
       false);
   EXPECT_TRUE(syncedFirst);
   EXPECT_EQ(q.store.states["p/size"].substr(0, 4), "0 0 ") << "the count kept anew after a pass";
+  q.add("e");
+  q.store.states["p/size"].back() ^= 1;  // a hint met half written
+  const size_t listed = q.store.lists;
+  q.add("f");
+  EXPECT_GT(q.store.lists, listed) << "a hint that fails its check is none";
 }
 
 }  // namespace

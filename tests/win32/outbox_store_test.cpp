@@ -66,8 +66,8 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   store.put("p", "2-b", "second");
   store.put("p", "1-a", "first!");
   store.put("p", "\xC3\xA9t\xC3\xA9", "a name outside ASCII");
-  store.setState("p", "limit", "30", true);
-  store.setState("p", "limit", "60", false);
+  store.setState("p", "limit", "3600", true);
+  store.setState("p", "limit", "60", false);  // rewritten in place: nothing of the longer stays
   store.sync("p");
   const std::string folder = store.folderOf("p");
   EXPECT_EQ(folder, dir / "p");

@@ -55,6 +55,24 @@ void replace(int folder, const std::string& name, std::string_view bytes, bool d
   file.commit();
 }
 
+// A hint is rewritten where it stands: creating a file costs more than the rest of queueing a
+// report on a file system that looks for an inode not freed lately (ext4 without a journal
+// scans for one). A reader may meet it half written.
+void overwrite(int folder, const std::string& name, std::string_view bytes, const std::string& path) {
+  const Descriptor file(posix::retryInterrupted([&] {
+    return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  }));
+  if (!file) {
+    if (errno == ELOOP) posix::refusePermission(path, "is a link");
+    posix::raisePathError(errno, path);
+  }
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) posix::refusePermission(path, "is not an ordinary file");
+  posix::writeAll(file.get(), bytes);
+  if (posix::retryInterrupted([&] { return ::ftruncate(file.get(), static_cast<off_t>(bytes.size())); }) != 0)
+    posix::raisePathError(errno, path);
+}
+
 class PosixClaim : public OutboxStore::Claim {
  public:
   PosixClaim(Descriptor folder, Descriptor file, std::string name, std::string path)
@@ -263,7 +281,9 @@ std::optional<std::string> PosixOutboxStore::state(const std::string& project, c
 void PosixOutboxStore::setState(const std::string& project, const std::string& key, std::string_view value,
                                 bool durable) {
   checkName(key);
-  replace(projectFolder(folderOf(project)).get(), key + std::string(kState), value, durable);
+  const Descriptor folder = projectFolder(folderOf(project));
+  if (durable) return replace(folder.get(), key + std::string(kState), value, true);
+  overwrite(folder.get(), key + std::string(kState), value, folderOf(project) + "/" + key + std::string(kState));
 }
 
 }  // namespace quenvar

@@ -179,6 +179,16 @@ bool rename(HANDLE file, const std::wstring& target, bool replace) {
   return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
+bool writeAll(HANDLE file, std::string_view bytes) {
+  for (std::string_view left = bytes; !left.empty();) {
+    DWORD written = 0;
+    if (!::WriteFile(file, left.data(), static_cast<DWORD>(std::min<size_t>(left.size(), 1u << 30)), &written, nullptr))
+      return false;
+    left.remove_prefix(written);
+  }
+  return true;
+}
+
 // Written to a new file beside `name` and moved over it in one step (once it is on disk when
 // `durable`): a reader sees the old bytes or the new ones whole, and a failed write leaves
 // nothing behind.
@@ -187,13 +197,7 @@ void replace(const Folder& folder, const std::string& name, std::string_view byt
   std::wstring temporary;
   Handle file = createBeside(widen(path), temporary);
   if (!file) win32::raisePathError(::GetLastError(), path);
-  bool done = true;
-  for (std::string_view left = bytes; done && !left.empty();) {
-    DWORD written = 0;
-    done = ::WriteFile(file.get(), left.data(), static_cast<DWORD>(std::min<size_t>(left.size(), 1u << 30)), &written,
-                       nullptr) != 0;
-    left.remove_prefix(written);
-  }
+  bool done = writeAll(file.get(), bytes);
   done = done && (!durable || ::FlushFileBuffers(file.get()));
   file.reset();  // closed before the move, which Windows refuses for an open file
   done = done && ::MoveFileExW(temporary.c_str(), widen(path).c_str(),
@@ -424,7 +428,16 @@ std::optional<std::string> Win32OutboxStore::state(const std::string& project, c
 void Win32OutboxStore::setState(const std::string& project, const std::string& key, std::string_view value,
                                 bool durable) {
   checkName(key);
-  replace(projectFolder(folderOf(project)), key + std::string(kState), value, durable);
+  const Folder folder = projectFolder(folderOf(project));
+  if (durable) return replace(folder, key + std::string(kState), value, true);
+  // A hint is rewritten where it stands, a new file per report costing more than the rest; a
+  // reader may meet it half written.
+  const std::string path = folder.path + "\\" + key + std::string(kState);
+  Handle file(::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) win32::raisePathError(::GetLastError(), path);
+  checkKind(file, path, false);
+  if (!writeAll(file.get(), value) || !::SetEndOfFile(file.get())) win32::raisePathError(::GetLastError(), path);
 }
 
 }  // namespace quenvar
