@@ -40,6 +40,16 @@ class Collector {
   // project. Without a DSN in effect it reads 0 and a write raises 5; other values raise 380.
   int32_t Consent() const;
   void Consent(int32_t value);
+  // A fault that ends the process (a crash) leaves a report in the outbox, sent by the next
+  // process that uses this collector; the process still ends as it would have. True installs
+  // capture (on top again when another replaced it since), False gives back what it replaced.
+  // Process-wide; without a DSN in effect a write raises 5.
+  bool CatchCrashes() const;
+  void CatchCrashes(bool value);
+  // Whether the last run of this user and collector project that ended did so by a crash
+  // caught here; reset by ClearCrashedLastRun or by a run that ends normally with capture on.
+  bool CrashedLastRun() const;
+  void ClearCrashedLastRun();
   // Reports waiting in this collector project's outbox.
   int32_t Pending() const;
   // Sends what waits at once (not waiting out the backoff after failures, never while a rate

@@ -19,6 +19,9 @@ namespace quenvar {
 
 namespace collector {
 struct Frame;
+struct CrashStack;
+struct Context;
+class Hub;
 }
 struct MailValues;
 struct Platform;
@@ -156,7 +159,11 @@ class clsErrHandler {
   void handOffToDialog(Steps& step);
   // After Error.log, before the dialog: one report for the collector in effect, if any.
   void queueForCollector(const SysObj& sys) noexcept;
-  std::vector<collector::Frame> framesForCollector();
+  collector::Context applicationFacts(collector::Hub& hub, std::string& release);
+  void tellCrashCapture() noexcept;
+  // `atCrash`: read from another thread while this one dies, calling no client object.
+  std::vector<collector::Frame> framesForCollector(bool atCrash);
+  collector::CrashStack stackAtCrash();
   int32_t handleError(const std::string& desc, double num, int32_t line, const std::string& custom);
 
   Platform& platform_;

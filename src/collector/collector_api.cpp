@@ -28,6 +28,10 @@ bool Collector::ConsentRequired() const { return hub(platform_).consentRequired(
 void Collector::ConsentRequired(bool value) { hub(platform_).consentRequired(value); }
 int32_t Collector::Consent() const { return hub(platform_).consent(); }
 void Collector::Consent(int32_t value) { hub(platform_).consent(value); }
+bool Collector::CatchCrashes() const { return hub(platform_).catchCrashes(); }
+void Collector::CatchCrashes(bool value) { hub(platform_).catchCrashes(value); }
+bool Collector::CrashedLastRun() const { return hub(platform_).crashedLastRun(); }
+void Collector::ClearCrashedLastRun() { hub(platform_).clearCrashedLastRun(); }
 int32_t Collector::Pending() const { return hub(platform_).pending(); }
 int32_t Collector::Flush(int32_t TimeoutMs) { return hub(platform_).flush(TimeoutMs); }
 std::string Collector::LastEventId() const { return threadState().part<collector::LastEvent>().id; }

@@ -101,14 +101,22 @@ std::string utcText(double secondsSince1970) {
 }
 
 std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
+  json mechanism = {{"type", "quenvar"}, {"handled", true}};
+  if (in.fault) {
+    mechanism = {{"type", in.fault->mechanism}, {"handled", false}};
+    if (in.fault->signal != 0)
+      mechanism["meta"] = {{"signal", {{"number", in.fault->signal}, {"code", in.fault->code}, {"name", in.type}}}};
+    else
+      mechanism["meta"] = {{"exception", {{"code", in.fault->code}, {"name", in.type}}}};
+  }
   json exception = {{"type", fitted(in.type, kMostValueBytes)},
                     {"value", fitted(in.value, kMostMessageBytes)},
-                    {"mechanism", {{"type", "quenvar"}, {"handled", true}}}};
+                    {"mechanism", std::move(mechanism)}};
   if (!in.frames.empty()) exception["stacktrace"] = stacktraceJson(in.frames);
   json event = {{"event_id", in.eventId},
                 {"timestamp", in.timestamp},
                 {"platform", "native"},
-                {"level", "error"},
+                {"level", in.fault ? "fatal" : "error"},
                 {"logger", "quenvar"},
                 {"environment", fitted(in.environment, kMostValueBytes)},
                 {"sdk", {{"name", "quenvar"}, {"version", std::string(sdkVersion)}}},
@@ -148,15 +156,21 @@ std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
 
 std::string envelope(const EventInput& in, std::string_view sdkVersion) {
   const std::string event = eventJson(in, sdkVersion);
-  const std::string report = clipped(in.report, kMostReportBytes);
-  return dumped({{"event_id", in.eventId}}) + "\n" +
-         dumped({{"type", "event"}, {"length", event.size()}, {"content_type", "application/json"}}) + "\n" + event +
-         "\n" +
-         dumped({{"type", "attachment"},
-                 {"length", report.size()},
-                 {"filename", "report.txt"},
-                 {"content_type", "text/plain"}}) +
-         "\n" + report + "\n";
+  std::string out = dumped({{"event_id", in.eventId}}) + "\n" +
+                    dumped({{"type", "event"}, {"length", event.size()}, {"content_type", "application/json"}}) +
+                    "\n" + event + "\n";
+  const auto attach = [&](std::string_view bytes, json header) {
+    header["type"] = "attachment";
+    header["length"] = bytes.size();
+    out.append(dumped(header)).append("\n").append(bytes).append("\n");
+  };
+  if (!in.report.empty() || !in.fault)
+    attach(clipped(in.report, kMostReportBytes), {{"filename", "report.txt"}, {"content_type", "text/plain"}});
+  if (in.fault && !in.fault->minidump.empty())
+    attach(in.fault->minidump, {{"filename", "minidump.dmp"},
+                                {"content_type", "application/octet-stream"},
+                                {"attachment_type", "event.minidump"}});
+  return out;
 }
 
 std::optional<std::string> withSentAt(std::string_view stored, double now) {

@@ -47,6 +47,14 @@ struct Breadcrumb {
   std::string message;
 };
 
+// A fault that ended the process: the event is fatal and its exception unhandled.
+struct Fault {
+  std::string mechanism;  // "signalhandler", "UnhandledExceptionFilter"
+  int32_t signal = 0;     // 0: none (Windows)
+  uint32_t code = 0;      // si_code, or the exception code
+  std::string minidump;   // attached as the event's minidump when not empty
+};
+
 struct EventInput {
   std::string eventId;  // 32 lowercase hex digits
   double timestamp = 0;
@@ -59,7 +67,8 @@ struct EventInput {
   std::vector<std::pair<std::string, std::string>> tags;
   std::string userName, serverName;  // empty: not sent
   std::vector<Breadcrumb> breadcrumbs;  // oldest first
-  std::string report;  // the four sections, attached as report.txt
+  std::string report;  // the four sections, attached as report.txt; empty: none
+  std::optional<Fault> fault;
 };
 
 std::string eventJson(const EventInput& in, std::string_view sdkVersion);

@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <thread>
 
+#include "collector/crash_report.h"
 #include "collector/outbox.h"
 #include "platform/platform.h"
 #include "quenvar/automation_error.h"
+#include "quenvar/sys_obj.h"
 
 namespace quenvar::collector {
 
@@ -20,6 +23,10 @@ constexpr const char* kConsentSection = "Collector Consent";
 // Kept in the outbox: a report waits there for the user's consent, whichever program sends it.
 constexpr const char* kConsentState = "consent";
 constexpr const char* kConsentRequired = "required";
+// Kept in the outbox: the event id of the crash that ended the last run, "0" after a good end.
+constexpr const char* kCrashedState = "crashed";
+// The longest the capture's thread waits for a lock a dying thread may hold.
+constexpr double kCrashLockWait = 2;
 // The longest a wait goes before it looks at the clock again.
 constexpr double kLongestWaitStep = 60;
 constexpr double kLongestRequest = 30;
@@ -114,10 +121,17 @@ Hub& Hub::of(Platform& platform) {
 // Never waits: on Windows a worker the system ended before the DLL's exit handlers may have
 // left the lock held for ever.
 void Hub::stopAtExit() {
-  const std::unique_lock held(lock_, std::try_to_lock);
+  std::unique_lock held(lock_, std::try_to_lock);
   if (!held) return;
   stopping_ = true;
   changed_.notify_all();
+  const std::optional<InEffect> ending = inEffect();
+  held.unlock();
+  // This run ends well: the last run that ended did not crash.
+  if (ending && platform_.crash != nullptr && platform_.crash->installed()) try {
+      platform_.outbox->setState(ending->project, kCrashedState, "0", false);
+    } catch (...) {
+    }
 }
 
 template <class Until>
@@ -225,6 +239,64 @@ std::optional<Hub::InEffect> Hub::inEffect() {
   return InEffect{*parsed, outboxName(parsed->project())};
 }
 
+std::optional<Hub::InEffect> Hub::target() {
+  const std::lock_guard held(lock_);
+  return inEffect();
+}
+
+bool Hub::catchCrashes() { return platform_.crash != nullptr && platform_.crash->installed(); }
+
+void Hub::catchCrashes(bool value) {
+  if (!target()) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
+  CrashCapture* capture = platform_.crash;
+  if (!value) {
+    if (capture != nullptr) capture->remove();
+    return;
+  }
+  if (capture == nullptr) throw AutomationError(err::kInvalidCall, "crash capture is not available in this build");
+  remember(systemContexts(SysObj(*platform_.os, *platform_.locale), *platform_.os), "");
+  const std::string user = platform_.os->userName(), host = platform_.network->host().hostName();
+  {
+    const std::lock_guard held(lock_);
+    if (known_.userName.empty()) known_.userName = user, known_.serverName = host;
+  }
+  capture->install([this](const CrashFacts& facts, std::string_view minidump) { crashed(facts, minidump); });
+}
+
+void Hub::remember(std::vector<Context> contexts, const std::string& release) {
+  const std::lock_guard held(lock_);
+  for (Context& context : contexts) {
+    std::erase_if(known_.contexts, [&](const Context& c) { return c.name == context.name; });
+    known_.contexts.push_back(std::move(context));
+  }
+  if (!release.empty()) known_.release = release;
+}
+
+bool Hub::crashedLastRun() {
+  const std::optional<InEffect> in = target();
+  if (!in) return false;
+  const std::string id = platform_.outbox->state(in->project, kCrashedState).value_or("0");
+  return !id.empty() && id != "0";
+}
+
+void Hub::clearCrashedLastRun() {
+  const std::optional<InEffect> in = target();
+  if (!in) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
+  platform_.outbox->setState(in->project, kCrashedState, "0", true);
+}
+
+void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
+  EventInput known;
+  std::unique_lock held(lock_, std::defer_lock);
+  for (const double end = now() + kCrashLockWait; !held.try_lock();) {
+    if (now() > end) return;  // held by the dying thread: no report rather than no end
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  known = known_;
+  held.unlock();
+  put(crashEvent(facts, minidump, known, CrashStacks::of(facts.thread, kCrashLockWait)), true);
+}
+
 bool Hub::collecting() {
   std::optional<InEffect> target;
   {
@@ -291,7 +363,9 @@ std::string Hub::lastError() {
   return lastError_;
 }
 
-std::string Hub::queue(EventInput event) {
+std::string Hub::queue(EventInput event) { return put(std::move(event), false); }
+
+std::string Hub::put(EventInput event, bool fatal) {
   std::optional<InEffect> target;
   bool named = false;
   {
@@ -305,6 +379,12 @@ std::string Hub::queue(EventInput event) {
     if (release_ && !release_->empty()) event.release = *release_;
     else if (const std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
       event.release = fromEnvironment;
+    if (!fatal && platform_.crash != nullptr && platform_.crash->installed()) {
+      known_.contexts = event.contexts;
+      if (!event.release.empty()) known_.release = event.release;
+      known_.userName = event.userName;
+      known_.serverName = event.serverName;
+    }
     if (!sendUserName_) event.userName.clear(), event.serverName.clear();
     named = sendUserName_;
   }
@@ -323,6 +403,11 @@ std::string Hub::queue(EventInput event) {
       const std::lock_guard held(lock_);
       lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
                    " dropped: the outbox was full";
+    }
+    if (fatal) {
+      platform_.outbox->sync(target->project);
+      platform_.outbox->setState(target->project, kCrashedState, event.eventId, true);
+      return event.eventId;
     }
   } catch (const AutomationError& e) {
     const std::lock_guard held(lock_);

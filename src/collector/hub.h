@@ -14,6 +14,7 @@
 
 #include "collector/dsn.h"
 #include "collector/event.h"
+#include "platform/crash_capture.h"
 
 #include "platform/http_client.h"
 
@@ -55,6 +56,19 @@ class Hub {
   int32_t flush(int32_t timeoutMs);
   std::string lastError();
 
+  // Crash capture for the process: true installs it (on top again when another took its place
+  // since), false gives back what it replaced. Without a DSN in effect a write raises 5.
+  bool catchCrashes();
+  void catchCrashes(bool value);
+  // Whether the last run of this user and collector project that ended did so by a crash
+  // caught here; a run that ends normally with capture installed, or the clearing, resets it.
+  bool crashedLastRun();
+  void clearCrashedLastRun();
+
+  // What a crash report is to say of the application: contexts (by name, replacing those of the
+  // same name) and, when not empty, the release.
+  void remember(std::vector<Context> contexts, const std::string& release);
+
   // A handled error for the collector in effect, if any and allowed: completed (event id,
   // environment, release when the client set one, the user's names when asked for) and queued
   // for the worker. The event id, or empty when nothing was queued.
@@ -75,6 +89,11 @@ class Hub {
     std::string project;  // the outbox folder's name
   };
   std::optional<InEffect> inEffect();  // under lock_
+  std::optional<InEffect> target();
+  // Queues `event`; a fatal one is made durable at once, as no worker will come for it.
+  std::string put(EventInput event, bool fatal);
+  // On the capture's thread, the crashing one waiting.
+  void crashed(const CrashFacts& facts, std::string_view minidump);
   bool sendingAllowed(const InEffect& target);
   void wake();
   void work();
@@ -99,6 +118,9 @@ class Hub {
   bool working_ = false, stopping_ = false, wakeAgain_ = false;
   std::unique_ptr<HttpClient> workerClient_;  // the worker's alone, one worker at a time
   std::mt19937_64 random_;
+  // What a crash report knows of the application, read when it was safe: the system's facts at
+  // install, then the contexts and release of each handled error.
+  EventInput known_;
 };
 
 // The event id of the last report a handler of this thread queued (a part of the thread's state).

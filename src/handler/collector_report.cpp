@@ -1,6 +1,7 @@
 // A handled error for the central collector: the stack with each level's parameters as the
 // report shows them, the facts of the system, application and connection, and the report.
 
+#include "collector/crash_report.h"
 #include "collector/hub.h"
 #include "core/text.h"
 #include "core/thread_state.h"
@@ -16,7 +17,6 @@ namespace quenvar {
 namespace {
 
 using collector::Context;
-using collector::Fact;
 
 // A member as text, or nothing when the object has none or it fails.
 std::optional<std::string> text(const ObjectRef& object, const char* name, const LocaleText& locale) {
@@ -33,7 +33,36 @@ void add(Context& context, const char* key, const std::optional<std::string>& va
 
 }  // namespace
 
-std::vector<collector::Frame> clsErrHandler::framesForCollector() {
+collector::Context clsErrHandler::applicationFacts(collector::Hub& hub, std::string& release) {
+  Context app{"app", {}};
+  if (!appObject_) return app;
+  const LocaleText& locale = *platform_.locale;
+  const auto title = text(appObject_, "Title", locale);
+  const auto major = text(appObject_, "Major", locale), minor = text(appObject_, "Minor", locale),
+             revision = text(appObject_, "Revision", locale);
+  add(app, "app_name", title);
+  add(app, "product_name", text(appObject_, "ProductName", locale));
+  if (major && minor && revision) {
+    const std::string version = *major + "." + *minor + "." + *revision;
+    app.facts.emplace_back("app_version", version);
+    if (hub.releaseFromApplication() && title && !title->empty()) release = *title + "@" + version;
+  }
+  return app;
+}
+
+// A crash gives no moment to read the application object: what it says is kept when it comes.
+void clsErrHandler::tellCrashCapture() noexcept {
+  try {
+    collector::Hub& hub = collector::Hub::of(platform_);
+    if (!hub.collecting()) return;
+    std::string release;
+    collector::Context app = applicationFacts(hub, release);
+    hub.remember({std::move(app)}, release);
+  } catch (...) {
+  }
+}
+
+std::vector<collector::Frame> clsErrHandler::framesForCollector(bool atCrash) {
   std::vector<collector::Frame> frames;
   const auto depth = static_cast<size_t>(std::max(0, StackDepth()));
   for (size_t level = 0; level <= depth && level < stack_.size(); ++level) {
@@ -44,6 +73,11 @@ std::vector<collector::Frame> clsErrHandler::framesForCollector() {
       const std::shared_ptr<Procedures> list = procParams_[level];
       for (size_t i = 0; i < list->size(); ++i) {
         const Parameter p = list->at(i);
+        // A dying process calls no client object: an object's value would be its code's.
+        if (atCrash && p.Value.isObject()) {
+          frame.vars.emplace_back(p.Param, "(object)");
+          continue;
+        }
         try {
           frame.vars.emplace_back(p.Param, isSecretName(p.Param) ? std::string(kMaskedSecret)
                                                                  : maskSecretItems(platform_.locale->text(p.Value)));
@@ -55,8 +89,14 @@ std::vector<collector::Frame> clsErrHandler::framesForCollector() {
     }
     frames.push_back(std::move(frame));
   }
-  if (!frames.empty() && errLine_ != 0) frames.back().line = errLine_;
+  if (!frames.empty() && errLine_ != 0 && !atCrash) frames.back().line = errLine_;
   return frames;
+}
+
+collector::CrashStack clsErrHandler::stackAtCrash() {
+  collector::CrashStack stack{framesForCollector(true), {}};
+  for (const auto& [moment, name] : traced_) stack.breadcrumbs.push_back({moment, name});
+  return stack;
 }
 
 void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
@@ -67,28 +107,10 @@ void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
     collector::EventInput event;
     event.type = "Error " + std::to_string(errNum_);
     event.value = maskSecretItems(errDesc_);
-    event.frames = framesForCollector();
+    event.frames = framesForCollector(false);
 
-    Context os{"os", {}}, device{"device", {}}, app{"app", {}}, database{"database", {}};
-    add(os, "name", sys.PlatForm());
-    add(os, "version", sys.OsVersion());
-    add(os, "build", sys.Build());
-    const MemoryRecord memory = platform_.os->memory();
-    device.facts.emplace_back("memory_size", Fact(static_cast<int64_t>(memory.totalPhysical)));
-    device.facts.emplace_back("free_memory", Fact(static_cast<int64_t>(memory.availablePhysical)));
-    add(device, "cpu_description", sys.Cpu());
-    if (appObject_) {
-      const auto title = text(appObject_, "Title", locale);
-      const auto major = text(appObject_, "Major", locale), minor = text(appObject_, "Minor", locale),
-                 revision = text(appObject_, "Revision", locale);
-      add(app, "app_name", title);
-      add(app, "product_name", text(appObject_, "ProductName", locale));
-      if (major && minor && revision) {
-        const std::string version = *major + "." + *minor + "." + *revision;
-        app.facts.emplace_back("app_version", version);
-        if (hub.releaseFromApplication() && title && !title->empty()) event.release = *title + "@" + version;
-      }
-    }
+    event.contexts = collector::systemContexts(sys, *platform_.os);
+    Context app = applicationFacts(hub, event.release), database{"database", {}};
     if (cn_) {
       add(database, "driver_version", text(cn_, "Version", locale));
       add(database, "provider", text(cn_, "Provider", locale));
@@ -112,7 +134,7 @@ void clsErrHandler::queueForCollector(const SysObj& sys) noexcept {
       } catch (...) {
       }
     }
-    for (Context* context : {&os, &device, &app, &database})
+    for (Context* context : {&app, &database})
       if (!context->facts.empty()) event.contexts.push_back(std::move(*context));
     event.tags = {{"error_number", std::to_string(errNum_)}, {"procedure", procName_}};
     event.userName = platform_.os->userName();

@@ -1,5 +1,6 @@
 #include "quenvar/err_handler.h"
 
+#include "collector/crash_stacks.h"
 #include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
@@ -16,9 +17,17 @@ clsErrHandler::clsErrHandler(Platform& platform)
       procParams_(threadState_.part<ProcParamTable>()),
       mail_(threadState_.part<MailValues>()) {
   allowMovesInPlace();
+  // Known to crash capture from the start: it may be installed later, or by another program
+  // part, and a crash gives no moment to register.
+  if (platform_.crash != nullptr) {
+    if (platform_.crash->installed()) platform_.crash->prepareThread();
+    collector::CrashStacks::add(this, platform_.crash->threadId(), [this] { return stackAtCrash(); });
+  }
 }
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
-clsErrHandler::~clsErrHandler() = default;
+clsErrHandler::~clsErrHandler() {
+  if (platform_.crash != nullptr) collector::CrashStacks::remove(this);
+}
 
 void clsErrHandler::Cn(const ObjectRef& connection) {
   Variant cs = get(connection, "connectionstring");
@@ -39,6 +48,7 @@ void clsErrHandler::AppObject(const ObjectRef& application) {
   subject += "." + text.text(get(application, "Minor"));
   subject += "." + text.text(get(application, "Revision"));
   subject_ = subject + " Application Error";
+  tellCrashCapture();
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "platform/clipboard.h"
 #include "platform/clock.h"
+#include "platform/crash_capture.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "platform/http_client.h"
@@ -43,6 +44,8 @@ struct Platform {
   // The central collector's; a build or test without them (null) queues no report.
   HttpService* http = nullptr;
   OutboxStore* outbox = nullptr;
+  // Catching the faults that end the process; null where the build has none.
+  CrashCapture* crash = nullptr;
 };
 
 // The backends of this build.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <variant>
 #include <vector>
@@ -329,6 +330,19 @@ class HttpService : public quenvar::HttpService {
   std::vector<Sent> requests;
 };
 
+// Crash capture whose crash is a call: `onCrash`, as install gave it, run by the test as the
+// capture's thread would run it.
+class CrashCapture : public quenvar::CrashCapture {
+ public:
+  OnCrash onCrash;
+  bool on = false;
+  void install(OnCrash given) override { onCrash = std::move(given), on = true; }
+  void remove() override { on = false; }
+  bool installed() override { return on; }
+  void prepareThread() override {}
+  uint64_t threadId() override { return std::hash<std::thread::id>{}(std::this_thread::get_id()); }
+};
+
 // Every service faked, wired into one Platform.
 struct Services {
   FileSystem files;
@@ -349,9 +363,10 @@ struct Services {
   SecretStore secrets;
   HttpService http;
   OutboxStore outbox;
+  CrashCapture crash;
   Platform platform{&files,  &clock,   &locale,    &settings, &eventLog,   &launcher, &messageBox, &os,
                     &module, &windows, &clipboard, &pointer,  &shell,      &mailClient, &network,  &secrets,
-                    &http,   &outbox};
+                    &http,   &outbox,  &crash};
 };
 
 }  // namespace quenvar::fake

@@ -76,12 +76,63 @@ def check_event(event, event_id, sentrys_reading):
           (event.get("user"), event.get("server_name")))
 
 
+def check_fatal(event, kind):
+    """The crash report of tests/posix/crash_client.cpp (and its Windows twin), dead by KIND."""
+    check("level fatal", event.get("level") == "fatal", event.get("level"))
+    check("the release from the application object", event.get("release") == "Orders@2.0.15", event.get("release"))
+    values = (event.get("exception") or {}).get("values") or []
+    check("one exception", len(values) == 1, values)
+    if len(values) != 1:
+        return
+    exception = values[0]
+    check("the fault as the exception's type", exception.get("type") == kind, exception.get("type"))
+    check("the fault in words", isinstance(exception.get("value"), str) and exception["value"] != "",
+          exception.get("value"))
+    mechanism = exception.get("mechanism") or {}
+    check("unhandled", mechanism.get("handled") is False, mechanism)
+    meta = mechanism.get("meta") or {}
+    check("the signal or code in the mechanism's meta", bool(meta.get("signal") or meta.get("exception")), mechanism)
+    frames = (exception.get("stacktrace") or {}).get("frames") or []
+    check("the procedure stack, outermost first",
+          [f.get("function") for f in frames] == ["Main", "PostInvoice", "WriteLedger"], frames)
+    if len(frames) == 3:
+        check("the parameters, the password masked",
+              [f.get("vars") for f in frames] == [{"Mode": "batch"}, {"InvoiceId": "1042", "Password": "********"},
+                                                 {"Account": "4000"}], [f.get("vars") for f in frames])
+    app = (event.get("contexts") or {}).get("app") or {}
+    check("the application's facts", app.get("app_name") == "Orders", app)
+    check("the system's facts", bool(((event.get("contexts") or {}).get("os") or {}).get("name")), event.get("contexts"))
+
+
+def main_fatal(args):
+    with open(args.taken) as f:
+        taken = [json.loads(line) for line in f]
+    last = taken[-args.last:] if args.last <= len(taken) else []
+    check("%d envelopes" % args.last, len(last) == args.last, len(taken))
+    for n, t in enumerate(last, len(taken) - len(last) + 1):
+        header, items = t["envelope"]
+        check("an event alone (no report.txt for a crash)", [i[0].get("type") for i in items] == ["event"],
+              [i[0] for i in items])
+        if items:
+            check_fatal(items[0][1], args.fatal)
+        check("no password anywhere", b"hunter2" not in open("%s.%d" % (args.taken, n), "rb").read())
+    for failure in FAILURES:
+        print("FAILED: the crash reports: %s" % failure)
+    if FAILURES:
+        sys.exit(1)
+    print("the last %d crash reports (%s): every check passed" % (args.last, args.fatal))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sent-by")
+    parser.add_argument("--fatal", help="check the last LAST envelopes as crash reports of this type")
+    parser.add_argument("--last", type=int, default=1)
     parser.add_argument("taken")
-    parser.add_argument("event_id")
+    parser.add_argument("event_id", nargs="?", default="")
     args = parser.parse_args()
+    if args.fatal:
+        return main_fatal(args)
     if len(args.event_id) != 32:
         sys.exit("check_event.py: no event id from the client (%r)" % args.event_id)
     with open(args.taken) as f:

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "collector/hub.h"
@@ -19,7 +20,7 @@ using nlohmann::json;
 
 constexpr const char* kDsn = "https://key1@collector.example.com:8443/sentry/42";
 
-// The event item of a stored envelope, and its report.
+// The event item of a stored envelope, and its report (empty when it has none).
 std::pair<json, std::string> unpack(const std::string& envelope) {
   size_t at = envelope.find('\n') + 1;
   std::vector<std::string> payloads;
@@ -29,7 +30,7 @@ std::pair<json, std::string> unpack(const std::string& envelope) {
     payloads.push_back(envelope.substr(end + 1, length));
     at = end + 2 + length;
   }
-  return {json::parse(payloads.at(0)), payloads.at(1)};
+  return {json::parse(payloads.at(0)), payloads.size() > 1 ? payloads[1] : ""};
 }
 
 struct CollectorTest : HandlerFixture {
@@ -226,6 +227,67 @@ TEST_F(CollectorTest, SettingsConsentAndTheirRefusals) {
   EXPECT_EQ(services.http.sent().size(), 2u);
   EXPECT_EQ(services.settings.get("Quenvar", "Collector Consent", "https://collector.example.com:8443/sentry/42"), "2")
       << "per user and collector project";
+}
+
+// The capture's thread reads the crashing thread's stack alone, with no client object, and leaves
+// one durable fatal report that the next run sees; refused consent leaves none.
+TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
+  EXPECT_EQ(testing::errorNumber([&] { settings.CatchCrashes(true); }), 5) << "no collector, no capture";
+  settings.Dsn(kDsn);
+  EXPECT_FALSE(settings.CrashedLastRun());
+  clsErrHandler h{services.platform};
+  h.AppObject(application());
+  settings.CatchCrashes(true);
+  EXPECT_TRUE(settings.CatchCrashes());
+  h.Push("Main");
+  h.AddParam("Password", "String", Variant("hunter2"));
+  h.AddParam("Form", "Object", Variant(ObjectRef(object())));
+  h.Push("Post");
+  const auto crash = [&](uint64_t thread) {
+    CrashFacts facts;
+    std::strcpy(facts.type, "SIGSEGV");
+    std::strcpy(facts.mechanism, "signalhandler");
+    facts.signal = 11;
+    facts.thread = thread;
+    std::thread capture([&] { services.crash.onCrash(facts, ""); });
+    capture.join();
+  };
+  const uint64_t crashing = services.crash.threadId();
+  onFreshThread([&] {  // another thread's deeper stack is not the crashing thread's
+    clsErrHandler other{services.platform};
+    for (const char* name : {"A", "B", "C", "D"}) other.Push(name);
+    crash(crashing);
+  });
+  ASSERT_EQ(services.outbox.waiting().size(), 1u);
+  EXPECT_TRUE(services.outbox.unsynced.empty()) << "durable before the process ends";
+  const std::string stored = services.outbox.waiting()[0];
+  const auto [event, report] = unpack(stored);
+  EXPECT_EQ(report, "") << "no report.txt: the sections are the client's objects'";
+  EXPECT_EQ(event["level"], "fatal");
+  EXPECT_EQ(event["release"], "Orders@2.0.15") << "read when the application object came";
+  const json& exception = event["exception"]["values"][0];
+  EXPECT_EQ(exception["mechanism"]["handled"], false);
+  EXPECT_EQ(exception["mechanism"]["meta"]["signal"]["number"], 11);
+  const json& frames = exception["stacktrace"]["frames"];
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0]["vars"], json({{"Password", "********"}, {"Form", "(object)"}}));
+  EXPECT_EQ(frames[1]["function"], "Post");
+  EXPECT_TRUE(event["contexts"].contains("os") && event["contexts"].contains("app"));
+  EXPECT_EQ(stored.find("hunter2"), std::string::npos);
+  EXPECT_TRUE(services.http.sent().empty()) << "sent by the next run, not the dying one";
+  EXPECT_TRUE(settings.CrashedLastRun());
+  settings.ClearCrashedLastRun();
+  EXPECT_FALSE(settings.CrashedLastRun());
+  crash(crashing);
+  hub.stopAtExit();
+  EXPECT_FALSE(settings.CrashedLastRun()) << "a run that ends well after it";
+
+  services.outbox.reports.clear();
+  settings.Consent(2);
+  crash(crashing);
+  EXPECT_TRUE(services.outbox.waiting().empty()) << "refused: no crash report either";
+  settings.CatchCrashes(false);
+  EXPECT_FALSE(settings.CatchCrashes());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/posix/event_log_syslog.h"
 #include "platform/posix/http_curl.h"
 #include "platform/posix/outbox_store_posix.h"
+#include "platform/posix/crash_capture_posix.h"
 
 namespace quenvar {
 
@@ -41,6 +42,7 @@ Platform& defaultPlatform() {
     auto* secrets = new FileSecretStore(*settings);
     auto* http = new CurlHttpService;
     auto* outbox = new PosixOutboxStore;
+    auto* crash = new PosixCrashCapture;
     return new Platform{.files = files,
                         .clock = clock,
                         .locale = locale,
@@ -58,7 +60,8 @@ Platform& defaultPlatform() {
                         .network = network,
                         .secrets = secrets,
                         .http = http,
-                        .outbox = outbox};
+                        .outbox = outbox,
+                        .crash = crash};
   }();
   return platform;
 }

@@ -1,0 +1,44 @@
+#!/bin/sh
+# The fault table of the native library's crash capture: for each fault, crash_client dies by it
+# with capture off and on (and with a handler of its own installed first); the three end by the
+# same signal, the client's handler still runs, and the next process finds CrashedLastRun, sends
+# the report to Sentry's Spotlight, where check_event.py reads the fatal event.
+#
+#   crash_capture.sh <crash_client>
+set -u
+client=$1
+servers=$(dirname "$0")/../servers
+. "$servers/receivers.sh"
+start_spotlight
+export QUENVAR_TEST_DSN="$spotlight_dsn/9" XDG_STATE_HOME="$dir/state" XDG_CONFIG_HOME="$dir/config"
+failed=0
+fail() { echo "FAILED: $fault: $*"; failed=1; }
+
+# fault signal type
+while read -r fault signal type; do
+  # No core files from the dying clients, whatever the machine's setting.
+  off=$(ulimit -c 0; "$client" "$fault" off 2>/dev/null; echo $?)
+  on=$(ulimit -c 0; "$client" "$fault" on 2>/dev/null; echo $?)
+  chained=$(ulimit -c 0; "$client" "$fault" chained 2>"$dir/chained.err"; echo $?)
+  [ "$off" -eq $((128 + signal)) ] || fail "capture off: exit status $off, not $((128 + signal))"
+  [ "$on" -eq "$off" ] || fail "capture on: exit status $on, not $off as with capture off"
+  [ "$chained" -eq "$off" ] || fail "after the client's handler: exit status $chained, not $off"
+  grep -q "client handler ran" "$dir/chained.err" || fail "the client's own handler did not run"
+  "$client" send >"$dir/send.out" 2>&1 || { cat "$dir/send.out"; fail "the next process did not send"; }
+  grep -q "crashed last run: 1" "$dir/send.out" || { cat "$dir/send.out"; fail "CrashedLastRun was not set"; }
+  # Two reports (on, chained) arrived for this fault.
+  spotlight_envelopes "$dir/taken" >/dev/null &&
+    "$python" "$receivers/check_event.py" --fatal "$type" --last 2 "$dir/taken" || fail "the fatal events as Spotlight took them"
+  "$client" send >"$dir/send.out" 2>&1
+  grep -q "crashed last run: 0" "$dir/send.out" || fail "ClearCrashedLastRun did not reset it"
+done <<'TABLE'
+segv 11 SIGSEGV
+bus 7 SIGBUS
+ill 4 SIGILL
+fpe 8 SIGFPE
+abort 6 SIGABRT
+stack 11 SIGSEGV
+doublefree 6 SIGABRT
+TABLE
+[ "$failed" -eq 0 ] && echo "every fault of the table: the same end, and its report taken"
+exit "$failed"
