@@ -36,6 +36,7 @@
 #include "collector/event.h"
 #include "collector/hub.h"
 #include "collector/outbox.h"
+#include "figures.h"
 #include "platform/platform.h"
 #include "platform/posix/outbox_store_posix.h"
 #include "quenvar/collector.h"
@@ -121,18 +122,6 @@ void BM_HandleErrorHangingVsNoCollector(benchmark::State& state) {
 
 BENCHMARK(BM_HandleErrorAnsweredVsNoCollector);
 BENCHMARK(BM_HandleErrorHangingVsNoCollector);
-
-class Ratios : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> ratio;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      const auto it = r.counters.find("ratio");
-      if (it != r.counters.end() && !r.error_occurred) ratio[r.benchmark_name()] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 // A platform whose hub never starts its worker: the drain timed is Flush's alone, one sender on
 // one connection, as the floor is.
@@ -253,14 +242,6 @@ int report(const std::vector<Figure>& figures) {
     std::printf("FIGURE %s %.3f %.2f %s\n", f.name.c_str(), f.measured, f.target, f.met ? "met" : "NOT-MET");
   }
   return allMet ? 0 : 1;
-}
-
-// kB from /proc/self/status.
-long statusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
-  return -1;
 }
 
 // User and system time of every thread of the process.

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Runs every benchmark — the native library in an optimised build, its SMTP session against
-# servers on loopback, its collector against HTTP peers on loopback, then the DLL under Wine
-# through a C++ client and a script — and prints one table: each figure, its measured value,
-# its target, met or not. The table is built only from the FIGURE lines the benchmark programs
-# print, so it shows what was measured.
+# Runs every benchmark — the native library in an optimised build, its crash capture in processes
+# that die of a fault, its SMTP session against servers on loopback, its collector against HTTP
+# peers on loopback, then the DLL under Wine through a C++ client and a script — and prints one
+# table: each figure, its measured value, its target, met or not. The table is built only from the
+# FIGURE lines the benchmark programs print, so it shows what was measured.
 # Exits nonzero when a target is missed or a benchmark did not report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench quenvar_collector_bench
+cmake --build --preset native-release --target quenvar_bench quenvar_smtp_bench quenvar_collector_bench \
+  quenvar_crash_bench
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target Quenvar quenvar_vtable_bench quenvar_array_param_bench quenvar_collector_wine_bench
 
@@ -32,6 +33,8 @@ run() {
 }
 
 run native build/native-release/bench/quenvar_bench --benchmark_min_time=0.5 "$@"
+# Crash capture in a process of its own: installing it is the process's, and what it makes stays.
+run crash build/native-release/bench/quenvar_crash_bench --benchmark_min_time=0.5
 # Submission with STARTTLS and sign-in is measured against a private Postfix with Dovecot.
 (
   . tests/servers/smtp_server.sh
