@@ -127,8 +127,9 @@ void Hub::stopAtExit() {
   changed_.notify_all();
   const std::optional<InEffect> ending = inEffect();
   held.unlock();
-  // This run ends well: the last run that ended did not crash.
-  if (ending && platform_.crash != nullptr && platform_.crash->installed()) try {
+  // This run ends well: the last run that ended did not crash. A runtime that ends the process
+  // after abort() still unloads the DLL, whose exit handlers come here.
+  if (ending && !crashedHere_ && platform_.crash != nullptr && platform_.crash->installed()) try {
       platform_.outbox->setState(ending->project, kCrashedState, "0", false);
     } catch (...) {
     }
@@ -399,12 +400,19 @@ std::string Hub::put(EventInput event, bool fatal) {
       platform_.outbox->setState(target->project, kConsentState, kConsentRequired, true);
     Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
     event.timestamp = now();
-    if (const size_t dropped = outbox.add(event.eventId, envelope(event, sdkVersion()))) {
+    std::string bytes = envelope(event, sdkVersion());
+    // A crash's dump larger than the outbox takes: the crash is still told, without it.
+    if (fatal && event.fault && bytes.size() > outbox.largestEnvelope()) {
+      event.fault->minidump.clear();
+      bytes = envelope(event, sdkVersion());
+    }
+    if (const size_t dropped = outbox.add(event.eventId, bytes)) {
       const std::lock_guard held(lock_);
       lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
                    " dropped: the outbox was full";
     }
     if (fatal) {
+      crashedHere_ = true;
       platform_.outbox->sync(target->project);
       platform_.outbox->setState(target->project, kCrashedState, event.eventId, true);
       return event.eventId;

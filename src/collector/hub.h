@@ -3,6 +3,7 @@
 // process shares, the outbox of the collector project in effect, and the one worker that sends
 // in the background. One hub per platform (a process has one; tests make their own).
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -121,6 +122,7 @@ class Hub {
   // What a crash report knows of the application, read when it was safe: the system's facts at
   // install, then the contexts and release of each handled error.
   EventInput known_;
+  std::atomic<bool> crashedHere_{false};
 };
 
 // The event id of the last report a handler of this thread queued (a part of the thread's state).

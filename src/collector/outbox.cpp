@@ -85,7 +85,7 @@ Outbox::Outbox(OutboxStore& store, std::string project, Clock now, Random random
 
 size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
   const double now = now_();
-  if (envelope.size() > std::min<uint64_t>(caps_.bytes, kLargestEnvelope))
+  if (envelope.size() > largestEnvelope())
     throw AutomationError(err::kOutOfMemory, "the report is larger than the outbox takes (" +
                                                  std::to_string(envelope.size()) + " bytes)");
   const std::string name = nameOf(now, eventId);
@@ -124,6 +124,8 @@ size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
   trimRejected();
   return dropped;
 }
+
+uint64_t Outbox::largestEnvelope() const { return std::min<uint64_t>(caps_.bytes, kLargestEnvelope); }
 
 size_t Outbox::pending() { return store_.list(project_).size(); }
 

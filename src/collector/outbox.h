@@ -35,6 +35,8 @@ class Outbox {
   // listed only when the count and size kept in the state say the caps are reached.
   size_t add(const std::string& eventId, std::string_view envelope);
   size_t pending();
+  // The largest envelope add takes.
+  uint64_t largestEnvelope() const;
   // Every report, those set aside as rejected too, gone.
   void clear();
   // When the next send may go: the end of a rate limit, or of the backoff after failures, which

@@ -46,6 +46,16 @@ class CollectorCom : public ComObject<_Collector, &IID__Collector> {
     return read(v, [&] { return toBstr(c_.LastEventId()); });
   }
   HRESULT STDMETHODCALLTYPE get_LastError(BSTR* v) override { return read(v, [&] { return toBstr(c_.LastError()); }); }
+  HRESULT STDMETHODCALLTYPE get_CatchCrashes(VARIANT_BOOL* v) override {
+    return read(v, [&] { return boolean(c_.CatchCrashes()); });
+  }
+  HRESULT STDMETHODCALLTYPE put_CatchCrashes(VARIANT_BOOL v) override {
+    return call([&] { c_.CatchCrashes(v != VARIANT_FALSE); });
+  }
+  HRESULT STDMETHODCALLTYPE get_CrashedLastRun(VARIANT_BOOL* v) override {
+    return read(v, [&] { return boolean(c_.CrashedLastRun()); });
+  }
+  HRESULT STDMETHODCALLTYPE ClearCrashedLastRun() override { return call([&] { c_.ClearCrashedLastRun(); }); }
 
  private:
   static VARIANT_BOOL boolean(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }

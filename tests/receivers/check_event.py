@@ -111,8 +111,9 @@ def main_fatal(args):
     check("%d envelopes" % args.last, len(last) == args.last, len(taken))
     for n, t in enumerate(last, len(taken) - len(last) + 1):
         header, items = t["envelope"]
-        check("an event alone (no report.txt for a crash)", [i[0].get("type") for i in items] == ["event"],
-              [i[0] for i in items])
+        kinds = [i[0].get("attachment_type", i[0].get("type")) for i in items]
+        check("the event (no report.txt for a crash)%s" % (" and its minidump" if args.minidump else ""),
+              kinds == (["event", "event.minidump"] if args.minidump else ["event"]), [i[0] for i in items])
         if items:
             check_fatal(items[0][1], args.fatal)
         check("no password anywhere", b"hunter2" not in open("%s.%d" % (args.taken, n), "rb").read())
@@ -128,6 +129,7 @@ def main():
     parser.add_argument("--sent-by")
     parser.add_argument("--fatal", help="check the last LAST envelopes as crash reports of this type")
     parser.add_argument("--last", type=int, default=1)
+    parser.add_argument("--minidump", action="store_true", help="each crash report carries one")
     parser.add_argument("taken")
     parser.add_argument("event_id", nargs="?", default="")
     args = parser.parse_args()

@@ -278,9 +278,25 @@ TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
   EXPECT_TRUE(settings.CrashedLastRun());
   settings.ClearCrashedLastRun();
   EXPECT_FALSE(settings.CrashedLastRun());
+  // The dump goes with the event while the outbox can take it; a larger one is left out alone.
+  for (const size_t dump : {size_t{4096}, size_t{5} << 20}) {
+    services.outbox.reports.clear();
+    CrashFacts facts;
+    std::strcpy(facts.type, "EXCEPTION_ACCESS_VIOLATION");
+    std::thread capture([&] { services.crash.onCrash(facts, std::string(dump, 'M')); });
+    capture.join();
+    ASSERT_EQ(services.outbox.waiting().size(), 1u);
+    EXPECT_EQ(services.outbox.waiting()[0].find("event.minidump") != std::string::npos, dump == 4096) << dump;
+  }
+
   crash(crashing);
   hub.stopAtExit();
-  EXPECT_FALSE(settings.CrashedLastRun()) << "a run that ends well after it";
+  EXPECT_TRUE(settings.CrashedLastRun()) << "the crashed run's own unloading leaves it";
+  const auto crashedState = [&] {
+    for (const auto& [key, value] : services.outbox.states)
+      if (key.ends_with("/crashed")) return value;
+    return std::string();
+  };
 
   services.outbox.reports.clear();
   settings.Consent(2);
@@ -288,6 +304,14 @@ TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
   EXPECT_TRUE(services.outbox.waiting().empty()) << "refused: no crash report either";
   settings.CatchCrashes(false);
   EXPECT_FALSE(settings.CatchCrashes());
+  {
+    collector::Hub next{services.platform};  // the next run, with capture, ending well
+    Collector(services.platform).Dsn(kDsn);
+    Collector(services.platform).Consent(1);
+    Collector(services.platform).CatchCrashes(true);
+    next.stopAtExit();
+  }
+  EXPECT_EQ(crashedState(), "0") << "a run that ends well after it";
 }
 
 }  // namespace

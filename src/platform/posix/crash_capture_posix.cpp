@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/crash_text.h"
 #include "platform/posix/errno_errors.h"
 
 namespace quenvar {
@@ -44,32 +45,6 @@ std::atomic<Capture*> capture{nullptr};
 
 pid_t currentThread() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
-// Text without the C library's formatting, which may allocate or lock in a signal handler.
-class Text {
- public:
-  Text(char* out, size_t size) : at_(out), end_(out + size - 1) { *at_ = '\0'; }
-  Text& operator<<(const char* text) {
-    while (*text != '\0' && at_ < end_) *at_++ = *text++;
-    *at_ = '\0';
-    return *this;
-  }
-  Text& number(uint64_t value, unsigned base, int digits) {
-    char reversed[24];
-    int n = 0;
-    do {
-      reversed[n++] = "0123456789abcdef"[value % base];
-      value /= base;
-    } while ((value != 0 || n < digits) && n < 24);
-    while (n > 0 && at_ < end_) *at_++ = reversed[--n];
-    *at_ = '\0';
-    return *this;
-  }
-
- private:
-  char* at_;
-  char* end_;
-};
-
 const char* signalName(int signal) {
   switch (signal) {
     case SIGSEGV: return "SIGSEGV";
@@ -96,9 +71,9 @@ const char* inWords(int signal, int code) {
 void describe(CrashFacts& facts, int signal, const siginfo_t* info) {
   const int code = info != nullptr ? info->si_code : 0;
   const auto address = info != nullptr && signal != SIGABRT ? reinterpret_cast<uintptr_t>(info->si_addr) : 0;
-  Text(facts.type, sizeof facts.type) << signalName(signal);
-  Text(facts.mechanism, sizeof facts.mechanism) << "signalhandler";
-  Text value(facts.value, sizeof facts.value);
+  CrashText(facts.type, sizeof facts.type) << signalName(signal);
+  CrashText(facts.mechanism, sizeof facts.mechanism) << "signalhandler";
+  CrashText value(facts.value, sizeof facts.value);
   value << inWords(signal, code);
   // A signal someone sent (kill, raise, abort) has a code of zero or less and no address.
   if (code > 0) {

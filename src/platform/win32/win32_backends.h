@@ -6,6 +6,7 @@
 #include "platform/win32/settings_store_registry.h"
 #include "platform/win32/secret_store_dpapi.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/crash_capture_win32.h"
 #include "platform/win32/event_log_win32.h"
 #include "platform/win32/file_system_win32.h"
 #include "platform/win32/http_winhttp.h"
@@ -41,6 +42,7 @@ struct Win32Backends {
   DpapiSecretStore secrets;
   WinHttpService http;
   Win32OutboxStore outbox;
+  Win32CrashCapture crash;
 
   Platform platform(MailClientAutomation& mailClient) {
     return {.files = &files,
@@ -60,7 +62,8 @@ struct Win32Backends {
             .network = &network,
             .secrets = &secrets,
             .http = &http,
-            .outbox = &outbox};
+            .outbox = &outbox,
+            .crash = &crash};
   }
 };
 

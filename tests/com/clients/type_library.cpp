@@ -140,6 +140,7 @@ const wchar_t* const kCollectorCAHelp = L"File of certificate authorities truste
 const wchar_t* const kUserNamesHelp = L"Whether the login and machine names go with a report";
 const wchar_t* const kConsentRequiredHelp = L"Whether reports wait for the user's consent";
 const wchar_t* const kConsentHelp = L"The user's consent for this collector: 0 not asked, 1 given, 2 refused";
+const wchar_t* const kCatchCrashesHelp = L"Whether a crash of the process leaves a report, sent by the next run";
 const Member kCollectorMembers[] = {
     {0x68030000, G, L"Dsn", "r", kDsnHelp},
     {0x68030000, P, L"Dsn", "i", kDsnHelp},
@@ -159,6 +160,10 @@ const Member kCollectorMembers[] = {
     {0x60030008, F, L"Flush", "ir", L"Sends what waits at once; how many still wait after at most TimeoutMs"},
     {0x68030009, G, L"LastEventId", "r", L"The event id of the last report a handler of this thread queued"},
     {0x6803000A, G, L"LastError", "r", L"The last sending failure in words; empty after a success"},
+    {0x6803000B, G, L"CatchCrashes", "r", kCatchCrashesHelp},
+    {0x6803000B, P, L"CatchCrashes", "i", kCatchCrashesHelp},
+    {0x6803000C, G, L"CrashedLastRun", "r", L"Whether the last run that ended did so by a crash caught here"},
+    {0x6003000D, F, L"ClearCrashedLastRun", "", L"Forgets that the last run crashed"},
 };
 
 struct Attr {

@@ -1,0 +1,68 @@
+#!/bin/sh
+# The DLL's crash capture under Wine, one process per fault: crash.exe dies by it with capture
+# off, on, and (for the faults a filter sees) with a filter of its own installed first. The exit
+# codes agree, the client's filter still runs, the next process finds CrashedLastRun and sends to
+# Sentry's Spotlight, where check_event.py reads the fatal events, and Wine's debugger opens the
+# minidump they carry. A crash under Wine takes some seven seconds, nearly all of it Wine's
+# dbghelp writing the dump: the client's filter and the debugger are tried on the rows marked.
+#
+#   crash.sh <wine-run.sh> <crash.exe>
+set -u
+run=$1
+client=$2
+servers=$(dirname "$0")/../../servers
+. "$servers/receivers.sh"
+start_spotlight
+dsn="$spotlight_dsn/77"
+failed=0
+fail() { echo "FAILED: $fault: $*"; failed=1; }
+
+# fault type whole (yes: with the client's filter first too, and the dump read by the debugger)
+while read -r fault type whole; do
+  off=$("$run" "$client" "$dsn" "$fault" off >"$dir/off.out" 2>&1; echo $?)
+  on=$("$run" "$client" "$dsn" "$fault" on >"$dir/on.out" 2>&1; echo $?)
+  [ "$on" -eq "$off" ] || { cat "$dir/on.out"; fail "capture on: exit code $on, not $off as with capture off"; }
+  grep -q "FAILED" "$dir/on.out" && { cat "$dir/on.out"; fail "the client failed before its fault"; }
+  reports=1
+  if [ "$whole" = yes ]; then
+    reports=2
+    code=$("$run" "$client" "$dsn" "$fault" chained >"$dir/chained.out" 2>&1; echo $?)
+    [ "$code" -eq "$off" ] || fail "after the client's filter: exit code $code, not $off"
+    grep -q "client filter ran" "$dir/chained.out" || { cat "$dir/chained.out"; fail "the client's own filter did not run"; }
+  fi
+  "$run" "$client" "$dsn" send >"$dir/send.out" 2>&1 || { cat "$dir/send.out"; fail "the next process did not send"; }
+  grep -q "crashed last run: 1" "$dir/send.out" || { cat "$dir/send.out"; fail "CrashedLastRun was not set"; }
+  spotlight_envelopes "$dir/taken" >/dev/null &&
+    "$python" "$receivers/check_event.py" --fatal "$type" --minidump --last "$reports" "$dir/taken" ||
+    fail "the fatal events as Spotlight took them"
+  # The last one's minidump, as Wine's debugger reads it post mortem.
+  last=$(wc -l <"$dir/taken")
+  [ "$whole" = yes ] || continue
+  "$python" - "$dir/taken.$last" "$dir/crash.mdmp" <<'PY' || fail "no minidump in the report"
+import json, sys
+data = open(sys.argv[1], "rb").read()
+at = data.index(b"\n") + 1
+while at < len(data):
+    end = data.index(b"\n", at)
+    header = json.loads(data[at:end])
+    payload = data[end + 1:end + 1 + header["length"]]
+    if header.get("attachment_type") == "event.minidump":
+        sys.exit(0 if payload[:4] == b"MDMP" and open(sys.argv[2], "wb").write(payload) else 1)
+    at = end + 2 + header["length"]
+sys.exit(1)
+PY
+  printf 'bt\nquit\n' | "$run" --arch "$QUENVAR_ARCH" winedbg "Z:$dir/crash.mdmp" >"$dir/winedbg.out" 2>&1
+  grep -qi "backtrace" "$dir/winedbg.out" || { cat "$dir/winedbg.out"; fail "Wine's debugger did not open the minidump"; }
+done <<'TABLE'
+av EXCEPTION_ACCESS_VIOLATION yes
+stack EXCEPTION_STACK_OVERFLOW yes
+ill EXCEPTION_ILLEGAL_INSTRUCTION no
+divzero EXCEPTION_INT_DIVIDE_BY_ZERO no
+raise EXCEPTION_CODE_0xE0001234 no
+abort_msvcrt SIGABRT no
+abort_ucrt SIGABRT no
+purecall PURE_VIRTUAL_CALL no
+invalid_parameter INVALID_PARAMETER no
+TABLE
+[ "$failed" -eq 0 ] && echo "every fault of the table: the same end, and its report taken"
+exit "$failed"
