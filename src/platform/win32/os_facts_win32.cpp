@@ -23,6 +23,16 @@ GetVersionExAFunction getVersionExA() {
   return reinterpret_cast<GetVersionExAFunction>(reinterpret_cast<void (*)()>(address));
 }
 
+std::string profileFolder() {
+  std::string path;
+  PWSTR known = nullptr;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &known)) && known != nullptr)
+    path = win32::narrow(known);
+  ::CoTaskMemFree(known);
+  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
 }  // namespace
 
 VersionRecord Win32OsFacts::version() {
@@ -61,13 +71,10 @@ MemoryRecord Win32OsFacts::memory() {
 }
 
 HomeFolder Win32OsFacts::homeFolder() {
-  std::string path;
-  PWSTR known = nullptr;
-  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &known)) && known != nullptr)
-    path = win32::narrow(known);
-  ::CoTaskMemFree(known);
-  while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-  return {path, "%USERPROFILE%", true};
+  // Looked up once a process when found: every report queued asks, and the lookup reads the
+  // registry.
+  static const std::string found = profileFolder();
+  return {found.empty() ? profileFolder() : found, "%USERPROFILE%", true};
 }
 
 std::string Win32OsFacts::userName() {

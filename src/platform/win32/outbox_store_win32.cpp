@@ -58,7 +58,7 @@ bool endsWith(std::string_view text, std::string_view end) {
   throw AutomationError(err::kPermissionDenied, "Permission denied: " + path + " " + why);
 }
 
-std::string defaultRoot() {
+std::string lookUpRoot() {
   std::string root;
   PWSTR known = nullptr;
   if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known)) && known != nullptr)
@@ -73,6 +73,13 @@ std::string defaultRoot() {
   }
   if (root.empty()) throw AutomationError(err::kPathNotFound, "Path not found");
   return root + "\\Quenvar\\Outbox";
+}
+
+// Looked up once a process, and again after a failure: the lookup reads the registry and costs
+// more than the write of a report, which asks for it several times.
+const std::string& defaultRoot() {
+  static const std::string root = lookUpRoot();
+  return root;
 }
 
 class Handle {
@@ -97,13 +104,16 @@ class Handle {
 };
 
 // An ordinary file or folder where `path` stands, opened as `handle`; a reparse point (a link or
-// junction another planted) is refused as one.
+// junction another planted) is refused as one. The attributes alone are asked for: the whole
+// record also asks for the volume's serial, which costs Wine a round trip to its mount manager
+// for every report and state opened.
 void checkKind(const Handle& handle, const std::string& path, bool folder) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(handle.get(), &info)) win32::raisePathError(::GetLastError(), path);
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) refusePermission(path, "is a link");
-  if (folder && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) refusePermission(path, "is not a folder");
-  if (!folder && ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || ::GetFileType(handle.get()) != FILE_TYPE_DISK))
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &info, sizeof info))
+    win32::raisePathError(::GetLastError(), path);
+  if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) refusePermission(path, "is a link");
+  if (folder && !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) refusePermission(path, "is not a folder");
+  if (!folder && ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || ::GetFileType(handle.get()) != FILE_TYPE_DISK))
     refusePermission(path, "is not an ordinary file");
 }
 
