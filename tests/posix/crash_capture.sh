@@ -1,7 +1,7 @@
 #!/bin/sh
 # The fault table of the native library's crash capture: for each fault, crash_client dies by it
-# with capture off and on (and with a handler of its own installed first); the three end by the
-# same signal, the client's handler still runs, and the next process finds CrashedLastRun, sends
+# with capture off and on, with a handler of its own installed first, and with one installed
+# over ours before capture is set again; all end by the same signal, the client's handler still runs, and the next process finds CrashedLastRun, sends
 # the report to Sentry's Spotlight, where check_event.py reads the fatal event.
 #
 #   crash_capture.sh <crash_client>
@@ -20,15 +20,18 @@ while read -r fault signal type; do
   off=$(ulimit -c 0; "$client" "$fault" off 2>/dev/null; echo $?)
   on=$(ulimit -c 0; "$client" "$fault" on 2>/dev/null; echo $?)
   chained=$(ulimit -c 0; "$client" "$fault" chained 2>"$dir/chained.err"; echo $?)
+  over=$(ulimit -c 0; "$client" "$fault" over 2>"$dir/over.err"; echo $?)
   [ "$off" -eq $((128 + signal)) ] || fail "capture off: exit status $off, not $((128 + signal))"
   [ "$on" -eq "$off" ] || fail "capture on: exit status $on, not $off as with capture off"
   [ "$chained" -eq "$off" ] || fail "after the client's handler: exit status $chained, not $off"
   grep -q "client handler ran" "$dir/chained.err" || fail "the client's own handler did not run"
+  [ "$over" -eq "$off" ] || fail "capture set again over the client's handler: exit status $over, not $off"
+  grep -q "client handler ran" "$dir/over.err" || fail "the client's handler set over ours did not run"
   "$client" send >"$dir/send.out" 2>&1 || { cat "$dir/send.out"; fail "the next process did not send"; }
   grep -q "crashed last run: 1" "$dir/send.out" || { cat "$dir/send.out"; fail "CrashedLastRun was not set"; }
-  # Two reports (on, chained) arrived for this fault.
+  # Three reports (on, chained, over) arrived for this fault.
   spotlight_envelopes "$dir/taken" >/dev/null &&
-    "$python" "$receivers/check_event.py" --fatal "$type" --last 2 "$dir/taken" || fail "the fatal events as Spotlight took them"
+    "$python" "$receivers/check_event.py" --fatal "$type" --last 3 "$dir/taken" || fail "the fatal events as Spotlight took them"
   "$client" send >"$dir/send.out" 2>&1
   grep -q "crashed last run: 0" "$dir/send.out" || fail "ClearCrashedLastRun did not reset it"
 done <<'TABLE'

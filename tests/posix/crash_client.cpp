@@ -2,8 +2,10 @@
 // drives it: one process per fault, with capture on or off, and a later process that sends what
 // the crash left.
 //
-//   crash_client <fault> on|off|chained     chained: the client's own handler, installed first,
-//                                           writes "client handler ran" to stderr and passes on
+//   crash_client <fault> on|off|chained|over  chained: the client's own handler, installed first,
+//                                             writes "client handler ran" to stderr and passes on;
+//                                             over: the same installed over ours, then capture
+//                                             set again
 //   crash_client send                       prints "crashed last run: 0|1", sends what waits
 //
 // The collector is QUENVAR_TEST_DSN; the outbox is under XDG_STATE_HOME, as for any client.
@@ -87,15 +89,20 @@ int main(int argc, char** argv) {
     std::printf("left: %d %s\n", left, collector.LastError().c_str());
     return left == 0 ? 0 : 1;
   }
-  if (mode == "chained") {
+  const auto installClientHandler = [] {
     struct sigaction action {};
     action.sa_handler = clientHandler;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::sigaction(signal, &action, &clientPrevious);
-  }
+  };
+  if (mode == "chained") installClientHandler();
   quenvar::clsErrHandler handler;
   handler.AppObject(quenvar::test::application());
   if (mode != "off") collector.CatchCrashes(true);
+  if (mode == "over") {
+    installClientHandler();
+    collector.CatchCrashes(true);
+  }
   handler.Push("Main");
   handler.AddParam("Mode", "String", Variant("batch"));
   handler.Push("PostInvoice");

@@ -2,8 +2,9 @@
 // drives it: one process per fault, with capture on or off, or with a filter of its own
 // installed first; and a later process that sends what the crash left.
 //
-//   crash.exe <dsn> <fault> on|off|chained   chained: its own unhandled-exception filter, set
-//                                            first, writes "client filter ran" to stderr
+//   crash.exe <dsn> <fault> on|off|chained|over   chained: its own unhandled-exception filter,
+//                                            set first, writes "client filter ran" to stderr;
+//                                            over: the same set over ours, then capture set again
 //   crash.exe <dsn> send                     prints "crashed last run: 0|1", sends what waits
 
 #include "client_support.h"
@@ -104,6 +105,10 @@ int main(int argc, char** argv) {
                   {{L"Title", L"Orders"}, {L"ProductName", L"Ledger"}, {L"CompanyName", L"Palvenor Ltd"}});
   CHECK_EQ(h->put_AppObject(&application), S_OK);
   if (mode != "off") CHECK_EQ(collector->put_CatchCrashes(VARIANT_TRUE), S_OK);
+  if (mode == "over") {
+    clientPrevious = SetUnhandledExceptionFilter(clientFilter);
+    CHECK_EQ(collector->put_CatchCrashes(VARIANT_TRUE), S_OK);
+  }
   const auto push = [&](const wchar_t* procedure, std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> params) {
     Bstr name(procedure), type(L"String");
     BSTR p = name.get(), t = type.get();
