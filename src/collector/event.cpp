@@ -105,7 +105,10 @@ std::string eventJson(const EventInput& in, std::string_view sdkVersion) {
   if (in.fault) {
     mechanism = {{"type", in.fault->mechanism}, {"handled", false}};
     if (in.fault->signal != 0)
-      mechanism["meta"] = {{"signal", {{"number", in.fault->signal}, {"code", in.fault->code}, {"name", in.type}}}};
+      // si_code is signed: a signal sent by kill or abort carries a negative one.
+      mechanism["meta"] = {{"signal", {{"number", in.fault->signal},
+                                       {"code", static_cast<int32_t>(in.fault->code)},
+                                       {"name", in.type}}}};
     else
       mechanism["meta"] = {{"exception", {{"code", in.fault->code}, {"name", in.type}}}};
   }

@@ -31,7 +31,8 @@ while read -r fault signal type; do
   grep -q "crashed last run: 1" "$dir/send.out" || { cat "$dir/send.out"; fail "CrashedLastRun was not set"; }
   # Three reports (on, chained, over) arrived for this fault.
   spotlight_envelopes "$dir/taken" >/dev/null &&
-    "$python" "$receivers/check_event.py" --fatal "$type" --last 3 "$dir/taken" || fail "the fatal events as Spotlight took them"
+    "$python" "$receivers/check_event.py" --fatal "$type" --last 3 "$dir/taken" &&
+    strict_read "$dir/taken.$(wc -l <"$dir/taken")" "$dir/strict" || fail "the fatal events as Spotlight and Sentry's CLI took them"
   "$client" send >"$dir/send.out" 2>&1
   grep -q "crashed last run: 0" "$dir/send.out" || fail "ClearCrashedLastRun did not reset it"
 done <<'TABLE'

@@ -42,6 +42,7 @@ while read -r fault type whole; do
   # The last one's minidump, as Wine's debugger reads it post mortem.
   last=$(wc -l <"$dir/taken")
   [ "$whole" = yes ] || continue
+  strict_read "$dir/taken.$last" "$dir/strict" >/dev/null || fail "Sentry's CLI did not take the report and its dump"
   "$python" - "$dir/taken.$last" "$dir/crash.mdmp" <<'PY' || fail "no minidump in the report"
 import json, sys
 data = open(sys.argv[1], "rb").read()
