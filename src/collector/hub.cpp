@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <thread>
@@ -287,6 +288,18 @@ void Hub::clearCrashedLastRun() {
 }
 
 void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
+  // The dump of the crash just reported: the report, already kept, is replaced by one with it.
+  if (reported_ && !minidump.empty() && reported_->thread == facts.thread &&
+      reported_->event.type == std::string_view(facts.type, strnlen(facts.type, sizeof facts.type))) {
+    EventInput event = reported_->event;
+    event.fault->minidump = minidump;
+    const std::string bytes = envelope(event, sdkVersion());
+    Outbox outbox(*platform_.outbox, reported_->project, [this] { return now(); }, randomFraction);
+    if (bytes.size() > outbox.largestEnvelope()) return;
+    platform_.outbox->put(reported_->project, reported_->name, bytes);
+    platform_.outbox->sync(reported_->project);
+    return;
+  }
   EventInput known;
   std::unique_lock held(lock_, std::defer_lock);
   for (const double end = now() + kCrashLockWait; !held.try_lock();) {
@@ -296,6 +309,7 @@ void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
   known = known_;
   held.unlock();
   put(crashEvent(facts, minidump, known, CrashStacks::of(facts.thread, kCrashLockWait)), true);
+  if (reported_) reported_->thread = facts.thread;
 }
 
 bool Hub::collecting() {
@@ -406,13 +420,15 @@ std::string Hub::put(EventInput event, bool fatal) {
       event.fault->minidump.clear();
       bytes = envelope(event, sdkVersion());
     }
-    if (const size_t dropped = outbox.add(event.eventId, bytes)) {
+    std::string stored;
+    if (const size_t dropped = outbox.add(event.eventId, bytes, &stored)) {
       const std::lock_guard held(lock_);
       lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
                    " dropped: the outbox was full";
     }
     if (fatal) {
       crashedHere_ = true;
+      reported_ = Reported{event, target->project, stored, 0};
       platform_.outbox->sync(target->project);
       platform_.outbox->setState(target->project, kCrashedState, event.eventId, true);
       return event.eventId;

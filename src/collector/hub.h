@@ -123,6 +123,13 @@ class Hub {
   // install, then the contexts and release of each handled error.
   EventInput known_;
   std::atomic<bool> crashedHere_{false};
+  // The crash reported last, the capture's thread's alone: its dump, when it comes, is added to it.
+  struct Reported {
+    EventInput event;
+    std::string project, name;
+    uint64_t thread = 0;
+  };
+  std::optional<Reported> reported_;
 };
 
 // The event id of the last report a handler of this thread queued (a part of the thread's state).

@@ -83,12 +83,13 @@ double retryAfterSeconds(std::string_view header) { return std::min(number(heade
 Outbox::Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps)
     : store_(store), project_(std::move(project)), now_(std::move(now)), random_(std::move(random)), caps_(caps) {}
 
-size_t Outbox::add(const std::string& eventId, std::string_view envelope) {
+size_t Outbox::add(const std::string& eventId, std::string_view envelope, std::string* stored) {
   const double now = now_();
   if (envelope.size() > largestEnvelope())
     throw AutomationError(err::kOutOfMemory, "the report is larger than the outbox takes (" +
                                                  std::to_string(envelope.size()) + " bytes)");
   const std::string name = nameOf(now, eventId);
+  if (stored != nullptr) *stored = name;
   const std::string kept = keptSize();
   const double count = number(field(kept, 0), -1), bytes = number(field(kept, 1), -1),
                oldest = number(field(kept, 2), -1);

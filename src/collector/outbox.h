@@ -33,7 +33,7 @@ class Outbox {
   // Queues an envelope; the oldest reports go first when the caps would be passed. Returns how
   // many went. One the caps cannot hold is refused alone (AutomationError). The folder is
   // listed only when the count and size kept in the state say the caps are reached.
-  size_t add(const std::string& eventId, std::string_view envelope);
+  size_t add(const std::string& eventId, std::string_view envelope, std::string* stored = nullptr);
   size_t pending();
   // The largest envelope add takes.
   uint64_t largestEnvelope() const;

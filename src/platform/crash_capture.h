@@ -25,9 +25,9 @@ struct CrashFacts {
 class CrashCapture {
  public:
   virtual ~CrashCapture() = default;
-  // Runs on the capture's own thread, with the crashing thread stopped and waiting; `minidump`
-  // holds the backend's dump of the process when it makes one. Whatever it has not done after
-  // a bounded time is left undone: the process ends.
+  // Runs on the capture's own thread, with the crashing thread stopped and waiting: once with
+  // the facts, then, where the backend makes a dump of the process, again with the same facts
+  // and the dump. Whatever it has not done after a bounded time is left undone: the process ends.
   using OnCrash = std::function<void(const CrashFacts& facts, std::string_view minidump)>;
 
   // Puts capture in place, or on top again when another took the place since; everything a

@@ -278,14 +278,20 @@ TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
   EXPECT_TRUE(settings.CrashedLastRun());
   settings.ClearCrashedLastRun();
   EXPECT_FALSE(settings.CrashedLastRun());
-  // The dump goes with the event while the outbox can take it; a larger one is left out alone.
+  // The report is kept first; its dump, coming after, replaces it by one with the dump while the
+  // outbox can take it, and a larger one leaves it as it was.
   for (const size_t dump : {size_t{4096}, size_t{5} << 20}) {
     services.outbox.reports.clear();
     CrashFacts facts;
     std::strcpy(facts.type, "EXCEPTION_ACCESS_VIOLATION");
-    std::thread capture([&] { services.crash.onCrash(facts, std::string(dump, 'M')); });
+    facts.thread = dump;
+    std::thread capture([&] {
+      services.crash.onCrash(facts, "");
+      EXPECT_EQ(services.outbox.waiting().size(), 1u) << "kept before the dump is made";
+      services.crash.onCrash(facts, std::string(dump, 'M'));
+    });
     capture.join();
-    ASSERT_EQ(services.outbox.waiting().size(), 1u);
+    ASSERT_EQ(services.outbox.waiting().size(), 1u) << "one report, the same";
     EXPECT_EQ(services.outbox.waiting()[0].find("event.minidump") != std::string::npos, dump == 4096) << dump;
   }
 

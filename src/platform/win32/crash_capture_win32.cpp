@@ -257,18 +257,16 @@ DWORD WINAPI work(void* argument) {
   auto* c = static_cast<Capture*>(argument);
   {
     ::WaitForSingleObject(c->wake, INFINITE);
-    std::string dump;
-    try {
-      dump = minidump(*c);
-    } catch (...) {
-    }
     CrashCapture::OnCrash onCrash;
     if (c->lock.try_lock_for(std::chrono::seconds(2))) {
       onCrash = c->onCrash;
       c->lock.unlock();
     }
+    // The report first, the dump after: a dump can take seconds (Wine's dbghelp writes it in tens
+    // of thousands of small writes), and one the wait does not see finish must not cost the report.
     try {
-      if (onCrash) onCrash(c->facts, dump);
+      if (onCrash) onCrash(c->facts, {});
+      if (const std::string dump = minidump(*c); onCrash && !dump.empty()) onCrash(c->facts, dump);
     } catch (...) {
     }
     ::SetEvent(c->done);
