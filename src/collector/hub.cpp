@@ -156,7 +156,9 @@ Hub::~Hub() {
     changed_.wait(held, [this] { return !working_; });
   }
   const std::lock_guard held(registryLock());
-  if (registry()[&platform_] == this) registry().erase(&platform_);
+  // Not operator[]: a hub another replaced would leave a null entry for the exit handler to call.
+  if (const auto it = registry().find(&platform_); it != registry().end() && it->second == this)
+    registry().erase(it);
 }
 
 double Hub::now() const {
