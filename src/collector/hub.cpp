@@ -243,7 +243,7 @@ std::optional<Hub::InEffect> Hub::inEffect() {
   return InEffect{*parsed, outboxName(parsed->project())};
 }
 
-std::optional<Hub::InEffect> Hub::target() {
+std::optional<Hub::InEffect> Hub::current() {
   const std::lock_guard held(lock_);
   return inEffect();
 }
@@ -251,7 +251,7 @@ std::optional<Hub::InEffect> Hub::target() {
 bool Hub::catchCrashes() { return platform_.crash != nullptr && platform_.crash->installed(); }
 
 void Hub::catchCrashes(bool value) {
-  if (!target()) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
+  if (!current()) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
   CrashCapture* capture = platform_.crash;
   if (!value) {
     if (capture != nullptr) capture->remove();
@@ -277,14 +277,14 @@ void Hub::remember(std::vector<Context> contexts, const std::string& release) {
 }
 
 bool Hub::crashedLastRun() {
-  const std::optional<InEffect> in = target();
+  const std::optional<InEffect> in = current();
   if (!in) return false;
   const std::string id = platform_.outbox->state(in->project, kCrashedState).value_or("0");
   return !id.empty() && id != "0";
 }
 
 void Hub::clearCrashedLastRun() {
-  const std::optional<InEffect> in = target();
+  const std::optional<InEffect> in = current();
   if (!in) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
   platform_.outbox->setState(in->project, kCrashedState, "0", true);
 }
@@ -315,21 +315,13 @@ void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
 }
 
 bool Hub::collecting() {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    target = inEffect();
-  }
+  const std::optional<InEffect> target = current();
   return target &&
          platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") != "2";
 }
 
 int32_t Hub::consent() {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    target = inEffect();
-  }
+  const std::optional<InEffect> target = current();
   if (!target) return 0;
   const std::string stored =
       platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0");
@@ -337,11 +329,7 @@ int32_t Hub::consent() {
 }
 
 void Hub::consent(int32_t value) {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    target = inEffect();
-  }
+  const std::optional<InEffect> target = current();
   if (!target) throw AutomationError(err::kInvalidCall, "Invalid procedure call or argument");
   if (value < 0 || value > 2) invalidValue();
   if (value == 0) platform_.settings->remove(kSettingsApp, kConsentSection, target->dsn.project());
@@ -366,11 +354,7 @@ bool Hub::sendingAllowed(const InEffect& target) {
 }
 
 int32_t Hub::pending() {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    target = inEffect();
-  }
+  const std::optional<InEffect> target = current();
   if (!target) return 0;
   return static_cast<int32_t>(platform_.outbox->list(target->project).size());
 }
@@ -445,11 +429,7 @@ std::string Hub::put(EventInput event, bool fatal) {
 }
 
 int32_t Hub::flush(int32_t timeoutMs) {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    target = inEffect();
-  }
+  const std::optional<InEffect> target = current();
   if (!target) return 0;
   const double deadline = now() + std::max(0, timeoutMs) / 1000.0;
   if (sendingAllowed(*target)) {

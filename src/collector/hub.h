@@ -90,7 +90,7 @@ class Hub {
     std::string project;  // the outbox folder's name
   };
   std::optional<InEffect> inEffect();  // under lock_
-  std::optional<InEffect> target();
+  std::optional<InEffect> current();  // inEffect() under lock_
   // Queues `event`; a fatal one is made durable at once, as no worker will come for it.
   std::string put(EventInput event, bool fatal);
   // On the capture's thread, the crashing one waiting.
