@@ -18,6 +18,8 @@
 #include <vector>
 #include <condition_variable>
 #include <map>
+#include <optional>
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -132,48 +134,53 @@ struct Surroundings {
   Surroundings() { platform.outbox = &outbox; }
 };
 
-// Starts `body` in a child process with a hub of its own over the same outbox.
-pid_t startChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
+// Every child is this program started again with one role (the Child case below), not a fork
+// that goes on: a fork of a process whose threads allocate (the receiver's) can inherit the
+// allocator's lock held, and AddressSanitizer's allocator has no fork handling to release it, so
+// such a child could wait on it for ever.
+pid_t startChild(Surroundings& s, const std::string& dsn, const std::string& role) {
+  // Everything the child needs, made before the fork: between fork and exec it only calls exec.
+  std::vector<std::string> settings;
+  for (char** e = environ; *e != nullptr; ++e) settings.emplace_back(*e);
+  settings.push_back("QUENVAR_TEST_CHILD=" + role);
+  settings.push_back("QUENVAR_TEST_DSN=" + dsn);
+  settings.push_back("QUENVAR_TEST_DIR=" + s.dir.path());
+  settings.push_back("XDG_STATE_HOME=" + (s.dir / "state"));
+  std::vector<char*> environment;
+  for (std::string& setting : settings) environment.push_back(setting.data());
+  environment.push_back(nullptr);
+  char program[] = "posix_backend_tests", filter[] = "--gtest_filter=PosixCollectorLoopback.Child";
+  char* arguments[] = {program, filter, nullptr};
   const pid_t child = ::fork();
   if (child == 0) {
-    collector::Hub hub(s.platform);
-    Collector collector(s.platform);
-    collector.Dsn(dsn);
-    clsErrHandler handler(s.platform);
-    handler.Destination(s.dir / "logs");
-    ::_exit(body(collector, handler));
+    ::execve("/proc/self/exe", arguments, environment.data());
+    ::_exit(127);
   }
   return child;
 }
 
-// The same to its end: its exit status.
-int inChild(Surroundings& s, const std::string& dsn, const std::function<int(Collector&, clsErrHandler&)>& body) {
-  const pid_t child = startChild(s, dsn, body);
+// The same to its end: its exit status, less the 40 a child that ran its role adds (one that ran
+// no case would end with 0).
+int inChild(Surroundings& s, const std::string& dsn, const std::string& role) {
+  const pid_t child = startChild(s, dsn, role);
   int status = 0;
   ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (!WIFEXITED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status) >= 40 && WEXITSTATUS(status) < 60 ? WEXITSTATUS(status) - 40 : 1000 + WEXITSTATUS(status);
 }
 
 TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
   Surroundings s;
   Receiver receiver;  // bound, not yet listening: the collector is down
   const std::string dsn = "http://key@127.0.0.1:" + std::to_string(receiver.port()) + "/7";
-  EXPECT_EQ(inChild(s, dsn,
-                    [](Collector& c, clsErrHandler& h) {
-                      for (int i = 0; i < 3; ++i) {
-                        h.Push("Post" + std::to_string(i));
-                        h.HandleError("down", 1042, 0);
-                      }
-                      return c.Flush(500) == 3 && c.LastError() == "connection refused" ? 0 : 1;
-                    }),
-            0)
+  EXPECT_EQ(inChild(s, dsn, "down"), 0)
       << "three wait while the collector is down";
 
   receiver.start();
   // Two processes flush the same outbox at once: each report goes once.
   // (A flush may end with one the other holds still counted as waiting.)
-  std::thread other([&] { inChild(s, dsn, [](Collector& c, clsErrHandler&) { return c.Flush(5000); }); });
-  inChild(s, dsn, [](Collector& c, clsErrHandler&) { return c.Flush(5000); });
+  std::thread other([&] { inChild(s, dsn, "flush"); });
+  inChild(s, dsn, "flush");
   other.join();
   ASSERT_TRUE(receiver.waitFor(3));
   EXPECT_EQ(receiver.received().size(), 3u);
@@ -181,22 +188,12 @@ TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
 
   // Killed while the collector holds its answer: the report stays and goes again, the same event.
   receiver.holding = true;
-  const pid_t child = startChild(s, dsn, [](Collector&, clsErrHandler& h) {
-    h.Push("Killed");
-    h.HandleError("mid-send", 7, 0);  // the worker sends it
-    return ::pause();
-  });
+  const pid_t child = startChild(s, dsn, "killed");
   ASSERT_TRUE(receiver.waitFor(4));
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
   receiver.holding = false;
-  EXPECT_EQ(inChild(s, dsn,
-                    [](Collector& c, clsErrHandler&) {
-                      const int32_t left = c.Flush(5000);
-                      if (left != 0) std::fprintf(stderr, "left %d: %s\n", left, c.LastError().c_str());
-                      return left;
-                    }),
-            0)
+  EXPECT_EQ(inChild(s, dsn, "flush"), 0)
       << "none left";
   ASSERT_TRUE(receiver.waitFor(5));
   const auto received = receiver.received();
@@ -206,10 +203,7 @@ TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
 }
 
 // The process's own collector, ended by exit() while its worker waits out an absurd rate limit
-// or a send the collector never answers: the process ends at once, and as it asked. The child is
-// this program started again (EndingChild), not a fork that goes on: a fork of a process whose
-// threads allocate (the receiver's) can inherit the allocator's lock held, and AddressSanitizer's
-// allocator has no fork handling to release it, so such a child could wait on it for ever.
+// or a send the collector never answers: the process ends at once, and as it asked.
 TEST(PosixCollectorLoopback, EndingTheProcessNeverWaitsNorAborts) {
   Surroundings s;
   Receiver receiver;
@@ -218,51 +212,55 @@ TEST(PosixCollectorLoopback, EndingTheProcessNeverWaitsNorAborts) {
   for (const bool limiting : {true, false}) {
     receiver.limiting = limiting;
     receiver.holding = !limiting;
-    // Everything the child needs, made before the fork: between fork and exec it only calls exec.
-    std::vector<std::string> settings;
-    for (char** e = environ; *e != nullptr; ++e) settings.emplace_back(*e);
-    settings.push_back("QUENVAR_TEST_ENDING_DSN=" + dsn);
-    settings.push_back(std::string("QUENVAR_TEST_ENDING_LIMITING=") + (limiting ? "1" : "0"));
-    settings.push_back("QUENVAR_TEST_ENDING_LOGS=" + (s.dir / "logs"));
-    settings.push_back("XDG_STATE_HOME=" + (s.dir / "state"));
-    std::vector<char*> environment;
-    for (std::string& setting : settings) environment.push_back(setting.data());
-    environment.push_back(nullptr);
-    char program[] = "posix_backend_tests", filter[] = "--gtest_filter=PosixCollectorLoopback.EndingChild";
-    char* arguments[] = {program, filter, nullptr};
     for (int run = 0; run < 5; ++run) {
       SCOPED_TRACE(std::string(limiting ? "rate limited" : "mid-send") + ", run " + std::to_string(run));
       const double start = PosixSocket::systemClock().seconds();
-      const pid_t child = ::fork();
-      if (child == 0) {
-        ::execve("/proc/self/exe", arguments, environment.data());
-        ::_exit(127);
-      }
-      int status = 0;
-      ::waitpid(child, &status, 0);
-      // 42 is the child's own: a child that ran no case would end with 0.
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << "status " << status;
+      EXPECT_EQ(inChild(s, dsn, limiting ? "ending-limited" : "ending"), 2);
       EXPECT_LT(PosixSocket::systemClock().seconds() - start, 8);
     }
   }
   receiver.holding = false;
 }
 
-// The child of the case above; skipped on its own.
-TEST(PosixCollectorLoopback, EndingChild) {
-  const char* dsn = std::getenv("QUENVAR_TEST_ENDING_DSN");
-  if (dsn == nullptr) GTEST_SKIP() << "started by EndingTheProcessNeverWaitsNorAborts";
-  const bool limiting = std::string(std::getenv("QUENVAR_TEST_ENDING_LIMITING")) == "1";
-  Collector collector(defaultPlatform());
-  collector.Dsn(dsn);
-  clsErrHandler handler(defaultPlatform());
-  handler.Destination(std::getenv("QUENVAR_TEST_ENDING_LOGS"));
-  handler.Push("Ending");
-  handler.HandleError("at exit", 7, 0);
-  for (int i = 0; i < 500 && limiting && collector.LastError().empty(); ++i) ::usleep(10000);
-  ::usleep(200000);  // the worker waits (or, were the limit not cut, spins)
-  childEnding = true;
-  std::exit(42);
+// The children of the cases above, by role; skipped on its own. Each has a hub of its own over
+// the same outbox and ends with 40 + its answer.
+TEST(PosixCollectorLoopback, Child) {
+  const char* role = std::getenv("QUENVAR_TEST_CHILD");
+  if (role == nullptr) GTEST_SKIP() << "started by the cases above";
+  const std::string kind = role;
+  const std::string folder = std::getenv("QUENVAR_TEST_DIR");
+  PosixOutboxStore outbox{folder + "/outbox"};
+  Platform platform = defaultPlatform();
+  if (kind.rfind("ending", 0) != 0) platform.outbox = &outbox;  // the ending child uses the process's own
+  std::optional<collector::Hub> hub;
+  if (platform.outbox == &outbox) hub.emplace(platform);
+  Collector collector(platform);
+  collector.Dsn(std::getenv("QUENVAR_TEST_DSN"));
+  clsErrHandler handler(platform);
+  handler.Destination(folder + "/logs");
+  int answer = 0;
+  if (kind == "down") {
+    for (int i = 0; i < 3; ++i) {
+      handler.Push("Post" + std::to_string(i));
+      handler.HandleError("down", 1042, 0);
+    }
+    answer = collector.Flush(500) == 3 && collector.LastError() == "connection refused" ? 0 : 1;
+  } else if (kind == "flush") {
+    answer = collector.Flush(5000);
+    if (answer != 0) std::fprintf(stderr, "left %d: %s\n", answer, collector.LastError().c_str());
+  } else if (kind == "killed") {
+    handler.Push("Killed");
+    handler.HandleError("mid-send", 7, 0);  // the worker sends it
+    ::pause();
+  } else {
+    handler.Push("Ending");
+    handler.HandleError("at exit", 7, 0);
+    for (int i = 0; i < 500 && kind == "ending-limited" && collector.LastError().empty(); ++i) ::usleep(10000);
+    ::usleep(200000);  // the worker waits (or, were the limit not cut, spins)
+    childEnding = true;
+    std::exit(42);
+  }
+  ::_exit(40 + std::min(answer, 19));
 }
 
 }  // namespace
