@@ -50,7 +50,13 @@ class Collector {
   // caught here; reset by ClearCrashedLastRun or by a run that ends normally with capture on.
   bool CrashedLastRun() const;
   void ClearCrashedLastRun();
-  // Reports waiting in this collector project's outbox.
+  // Each run of the process is one session the collector counts for release health: begun when
+  // the collector comes into effect, ended at exit ("exited") or by a caught crash ("crashed");
+  // a run that vanished is told by the next run of the user and project ("abnormal"). False
+  // turns it off for the process (and ends the one under way untold); set it before Dsn.
+  bool TrackSessions() const;
+  void TrackSessions(bool value);
+  // Reports waiting in this collector project's outbox, session updates among them.
   int32_t Pending() const;
   // Sends what waits at once (not waiting out the backoff after failures, never while a rate
   // limit holds: one that ends within the time is waited out); how many still wait after at

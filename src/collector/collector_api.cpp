@@ -32,6 +32,8 @@ bool Collector::CatchCrashes() const { return hub(platform_).catchCrashes(); }
 void Collector::CatchCrashes(bool value) { hub(platform_).catchCrashes(value); }
 bool Collector::CrashedLastRun() const { return hub(platform_).crashedLastRun(); }
 void Collector::ClearCrashedLastRun() { hub(platform_).clearCrashedLastRun(); }
+bool Collector::TrackSessions() const { return hub(platform_).trackSessions(); }
+void Collector::TrackSessions(bool value) { hub(platform_).trackSessions(value); }
 int32_t Collector::Pending() const { return hub(platform_).pending(); }
 int32_t Collector::Flush(int32_t TimeoutMs) { return hub(platform_).flush(TimeoutMs); }
 std::string Collector::LastEventId() const { return threadState().part<collector::LastEvent>().id; }

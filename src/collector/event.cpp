@@ -1,5 +1,6 @@
 #include "collector/event.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -174,6 +175,21 @@ std::string envelope(const EventInput& in, std::string_view sdkVersion) {
                                 {"content_type", "application/octet-stream"},
                                 {"attachment_type", "event.minidump"}});
   return out;
+}
+
+std::string sessionEnvelope(const SessionUpdate& update) {
+  json session = {{"sid", update.sid},
+                  {"init", update.init},
+                  {"started", utcText(update.started)},
+                  {"timestamp", utcText(update.timestamp)},
+                  {"duration", std::max(0.0, update.timestamp - update.started)},
+                  {"status", update.status},
+                  {"errors", update.errors},
+                  {"attrs", {{"release", fitted(update.release, kMostNameBytes)},
+                             {"environment", fitted(update.environment, kMostNameBytes)}}}};
+  if (!update.did.empty()) session["did"] = fitted(update.did, kMostNameBytes);
+  const std::string payload = dumped(session);
+  return "{}\n" + dumped({{"type", "session"}, {"length", payload.size()}}) + "\n" + payload + "\n";
 }
 
 std::optional<std::string> withSentAt(std::string_view stored, double now) {

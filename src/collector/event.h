@@ -80,6 +80,19 @@ std::optional<std::string> withSentAt(std::string_view stored, double now);
 // `envelope` without its attachment items; as it is when its items cannot be told apart.
 std::string withoutAttachments(std::string_view envelope);
 
+// One update of a run's release-health session (Sentry's session payload).
+struct SessionUpdate {
+  std::string sid;  // a UUID
+  bool init = false;  // the first update the collector gets of it
+  double started = 0, timestamp = 0;  // seconds since 1970, UTC
+  std::string status;  // "ok", "exited", "crashed", "abnormal"
+  int64_t errors = 0;
+  std::string release, environment;
+  std::string did;  // empty: not sent
+};
+// An envelope holding `update` alone.
+std::string sessionEnvelope(const SessionUpdate& update);
+
 // RFC 3339 in UTC with milliseconds: "2026-12-08T10:51:01.000Z".
 std::string utcText(double secondsSince1970);
 

@@ -9,6 +9,8 @@
 #include <map>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "collector/crash_report.h"
 #include "collector/outbox.h"
 #include "platform/platform.h"
@@ -28,6 +30,8 @@ constexpr const char* kConsentRequired = "required";
 constexpr const char* kCrashedState = "crashed";
 // The longest the capture's thread waits for a lock a dying thread may hold.
 constexpr double kCrashLockWait = 2;
+// The longest the exit handler tries for a lock a worker the system ended may have left held.
+constexpr double kExitLockWait = 0.02;
 // The longest a wait goes before it looks at the clock again.
 constexpr double kLongestWaitStep = 60;
 constexpr double kLongestRequest = 30;
@@ -86,9 +90,49 @@ void hideHome(EventInput& event, const HomeFolder& home) {
   for (auto& [name, value] : event.tags) value = withoutHome(value, home);
 }
 
-double randomFraction() {
+std::mt19937_64& threadRandom() {
   thread_local std::mt19937_64 generator{std::random_device{}()};
-  return std::uniform_real_distribution<double>(0, 1)(generator);
+  return generator;
+}
+
+double randomFraction() { return std::uniform_real_distribution<double>(0, 1)(threadRandom()); }
+
+std::string hex(uint64_t a, uint64_t b) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(a),
+                static_cast<unsigned long long>(b));
+  return text;
+}
+
+// A version 4 UUID.
+std::string uuid() {
+  const uint64_t a = (threadRandom()() & ~0xF000ULL) | 0x4000ULL;
+  const uint64_t b = (threadRandom()() & ~(3ULL << 62)) | (2ULL << 62);
+  const std::string h = hex(a, b);
+  return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) + "-" + h.substr(20);
+}
+
+// A running session's state is "session-<host>-<pid>-<process start>-<n>": whether its process
+// still runs is told from the name alone, so a state a power cut left half written is still
+// known for a vanished run's. The host keeps apart the runs of machines sharing one home.
+constexpr const char* kSessionState = "session-";
+std::atomic<uint64_t> sessionsMade{0};
+
+std::string hostTag(const std::string& hostName) { return hex(0, checkOf(hostName)).substr(24); }
+
+std::string sessionKey(const std::string& host, const ProcessMark& self) {
+  return kSessionState + hostTag(host) + "-" + std::to_string(self.pid) + "-" + std::to_string(self.started) + "-" +
+         std::to_string(++sessionsMade);
+}
+
+// The process a session's state names, when it is this host's.
+std::optional<ProcessMark> processOf(const std::string& key, const std::string& host) {
+  const std::string ours = kSessionState + hostTag(host) + "-";
+  if (!key.starts_with(ours)) return std::nullopt;
+  long long pid = 0;
+  unsigned long long started = 0;
+  if (std::sscanf(key.c_str() + ours.size(), "%lld-%llu-", &pid, &started) != 2 || pid <= 0) return std::nullopt;
+  return ProcessMark{pid, started};
 }
 
 }  // namespace
@@ -119,11 +163,12 @@ Hub& Hub::of(Platform& platform) {
   return *new Hub(platform);  // registers itself; the process's own lives as long as it
 }
 
-// Never waits: on Windows a worker the system ended before the DLL's exit handlers may have
-// left the lock held for ever.
+// Never waits longer than a few tries: on Windows a worker the system ended before the DLL's
+// exit handlers may have left the lock held for ever; one still running holds it only for moments,
+// and a run whose end went untold would count as abnormal.
 void Hub::stopAtExit() {
-  std::unique_lock held(lock_, std::try_to_lock);
-  if (!held) return;
+  std::unique_lock held(lock_, std::defer_lock);
+  if (!lockWithin(held, kExitLockWait)) return;
   stopping_ = true;
   changed_.notify_all();
   const std::optional<InEffect> ending = inEffect();
@@ -134,6 +179,7 @@ void Hub::stopAtExit() {
       platform_.outbox->setState(ending->project, kCrashedState, "0", false);
     } catch (...) {
     }
+  endSession("exited", kExitLockWait);
 }
 
 template <class Until>
@@ -176,11 +222,16 @@ void Hub::dsn(const std::string& value) {
     const std::lock_guard held(lock_);
     dsn_ = value;
   }
+  beginSession();
   wake();  // the new project may have reports waiting from an earlier run
 }
 
 std::string Hub::environment() {
   const std::lock_guard held(lock_);
+  return environmentNow();
+}
+
+std::string Hub::environmentNow() {
   if (environment_) return *environment_;
   const std::string fromEnvironment = environmentVariable("SENTRY_ENVIRONMENT");
   return fromEnvironment.empty() ? "production" : fromEnvironment;
@@ -268,12 +319,15 @@ void Hub::catchCrashes(bool value) {
 }
 
 void Hub::remember(std::vector<Context> contexts, const std::string& release) {
-  const std::lock_guard held(lock_);
-  for (Context& context : contexts) {
-    std::erase_if(known_.contexts, [&](const Context& c) { return c.name == context.name; });
-    known_.contexts.push_back(std::move(context));
+  {
+    const std::lock_guard held(lock_);
+    for (Context& context : contexts) {
+      std::erase_if(known_.contexts, [&](const Context& c) { return c.name == context.name; });
+      known_.contexts.push_back(std::move(context));
+    }
+    if (!release.empty()) known_.release = release;
   }
-  if (!release.empty()) known_.release = release;
+  if (!release.empty()) sessionChanged(false);
 }
 
 bool Hub::crashedLastRun() {
@@ -304,14 +358,12 @@ void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
   }
   EventInput known;
   std::unique_lock held(lock_, std::defer_lock);
-  for (const double end = now() + kCrashLockWait; !held.try_lock();) {
-    if (now() > end) return;  // held by the dying thread: no report rather than no end
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (!lockWithin(held, kCrashLockWait)) return;  // held by the dying thread: no report rather than no end
   known = known_;
   held.unlock();
   put(crashEvent(facts, minidump, known, CrashStacks::of(facts.thread, kCrashLockWait)), true);
   if (reported_) reported_->thread = facts.thread;
+  endSession("crashed", kCrashLockWait);
 }
 
 bool Hub::collecting() {
@@ -336,7 +388,10 @@ void Hub::consent(int32_t value) {
   else platform_.settings->save(kSettingsApp, kConsentSection, target->dsn.project(), std::to_string(value));
   if (value == 2) {
     // Refused: what waits is not kept either, nor what was set aside.
+    dropSession();
     Outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction).clear();
+  } else {
+    beginSession();
   }
   wake();
 }
@@ -364,7 +419,11 @@ std::string Hub::lastError() {
   return lastError_;
 }
 
-std::string Hub::queue(EventInput event) { return put(std::move(event), false); }
+std::string Hub::queue(EventInput event) {
+  std::string id = put(std::move(event), false);
+  if (!id.empty()) sessionChanged(true);
+  return id;
+}
 
 std::string Hub::put(EventInput event, bool fatal) {
   std::optional<InEffect> target;
@@ -380,6 +439,7 @@ std::string Hub::put(EventInput event, bool fatal) {
     if (release_ && !release_->empty()) event.release = *release_;
     else if (const std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
       event.release = fromEnvironment;
+    if (!fatal && !event.release.empty() && known_.release.empty()) known_.release = event.release;
     if (!fatal && platform_.crash != nullptr && platform_.crash->installed()) {
       known_.contexts = event.contexts;
       if (!event.release.empty()) known_.release = event.release;
@@ -392,12 +452,7 @@ std::string Hub::put(EventInput event, bool fatal) {
   if (!named) hideHome(event, platform_.os->homeFolder());
   event.environment = environment();
   try {
-    const std::string consent =
-        platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0");
-    if (consent == "2") return {};
-    if (consent != "1" && consentRequired() &&
-        platform_.outbox->state(target->project, kConsentState).value_or("") != kConsentRequired)
-      platform_.outbox->setState(target->project, kConsentState, kConsentRequired, true);
+    if (!mayKeep(*target, consentRequired())) return {};
     Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
     event.timestamp = now();
     std::string bytes = envelope(event, sdkVersion());
@@ -474,7 +529,7 @@ Hub::Pass Hub::drainOnce(const InEffect& target, HttpClient& client, bool explic
     const std::lock_guard held(lock_);
     lastError_ = result.lastError;
   }
-  return {!result.lastError.empty(), outbox.pending()};
+  return {!result.lastError.empty(), outbox.pending(), result.limitedUntil};
 }
 
 void Hub::wake() {
@@ -514,8 +569,10 @@ void Hub::work() {
         } else {
           // One connection for every worker of the process: a pass over https pays no handshake again.
           if (!workerClient_) workerClient_ = platform_.http->openClient();
-          more = drainOnce(*target, *workerClient_, false, std::numeric_limits<double>::infinity()).left > 0;
-          due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), now() + (more ? kHeldElsewhereRetry : 0)});
+          const Pass pass = drainOnce(*target, *workerClient_, false, std::numeric_limits<double>::infinity());
+          more = pass.left > 0;
+          due = std::max({outbox.rateLimitEnd(), outbox.backoffEnd(), pass.limitedUntil,
+                          now() + (more ? kHeldElsewhereRetry : 0)});
         }
       }
     } catch (const AutomationError& e) {
@@ -531,6 +588,214 @@ void Hub::work() {
   const std::lock_guard held(lock_);
   working_ = false;
   changed_.notify_all();
+}
+
+bool Hub::trackSessions() {
+  const std::lock_guard held(lock_);
+  return trackSessions_;
+}
+
+void Hub::trackSessions(bool value) {
+  {
+    const std::lock_guard held(lock_);
+    trackSessions_ = value;
+  }
+  if (value) beginSession();
+  else dropSession();
+}
+
+std::string Hub::sessionRelease() {
+  if (release_ && !release_->empty()) return *release_;
+  if (std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
+    return fromEnvironment;
+  return known_.release;
+}
+
+bool Hub::mayKeep(const InEffect& target, bool consentRequired) {
+  const std::string consent =
+      platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
+  if (consent == "2") return false;
+  if (consent != "1" && consentRequired &&
+      platform_.outbox->state(target.project, kConsentState).value_or("") != kConsentRequired)
+    platform_.outbox->setState(target.project, kConsentState, kConsentRequired, true);
+  return true;
+}
+
+void Hub::beginSession() {
+  std::optional<InEffect> target;
+  {
+    const std::lock_guard held(lock_);
+    if (!trackSessions_ || session_ || stopping_) return;
+    target = inEffect();
+  }
+  if (!target || platform_.os == nullptr) return;
+  try {
+    if (platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") == "2") return;
+    const ProcessMark self = platform_.os->thisProcess();
+    const std::string host = platform_.network != nullptr ? platform_.network->host().hostName() : "";
+    Session session;
+    session.target = *target;
+    session.sid = uuid();
+    session.started = session.timestamp = now();
+    if (self.pid > 0) session.key = sessionKey(host, self);
+    session.userName = platform_.os->userName();
+    {
+      const std::lock_guard held(lock_);
+      if (!trackSessions_ || session_ || stopping_) return;
+      session_ = session;
+    }
+    keepSessionState(session);
+    sessionChanged(false);  // told at once when the release is known
+    tellVanished(*target, host);
+  } catch (const AutomationError& e) {
+    const std::lock_guard held(lock_);
+    lastError_ = "the session could not be kept: " + e.description();
+  }
+}
+
+void Hub::sessionChanged(bool error) {
+  Session session;
+  bool announce = false, required = false;
+  {
+    const std::lock_guard held(lock_);
+    if (!session_) return;
+    if (session_->release.empty()) session_->release = sessionRelease();
+    announce = !session_->announced && !session_->release.empty();
+    if (!error && !announce) return;
+    if (error) ++session_->errors;
+    if (announce) {
+      session_->announced = true;
+      session_->environment = environmentNow();
+      session_->did = sendUserName_ ? session_->userName : "";
+    }
+    session_->timestamp = now();
+    session = *session_;
+    required = consentRequired_;
+  }
+  try {
+    if (announce) queueSession(session, "ok", true, After::wake, required);
+    keepSessionState(session);
+  } catch (const AutomationError& e) {
+    const std::lock_guard held(lock_);
+    lastError_ = "the session could not be kept: " + e.description();
+  }
+}
+
+bool Hub::lockWithin(std::unique_lock<std::mutex>& held, double seconds) {
+  for (const double end = now() + seconds; !held.try_lock();) {
+    if (now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void Hub::endSession(const char* status, double lockWait) {
+  std::unique_lock held(lock_, std::defer_lock);
+  // Not had: the process ends all the same, and the next run tells the session as abnormal.
+  if (!lockWithin(held, lockWait)) return;
+  if (!session_) return;
+  Session session = std::move(*session_);
+  session_.reset();
+  const bool crashed = std::string_view(status) == "crashed";
+  if (crashed) ++session.errors;
+  if (session.release.empty()) session.release = sessionRelease();
+  if (!session.announced) {
+    session.environment = environmentNow();
+    session.did = sendUserName_ ? session.userName : "";
+  }
+  session.timestamp = now();
+  const bool required = consentRequired_;
+  held.unlock();
+  try {
+    // The process is ending: no worker is woken, the update goes with the next run.
+    queueSession(session, status, !session.announced, crashed ? After::sync : After::nothing, required);
+    if (!session.key.empty()) platform_.outbox->removeState(session.target.project, session.key);
+  } catch (...) {
+  }
+}
+
+void Hub::dropSession() {
+  std::optional<Session> session;
+  {
+    const std::lock_guard held(lock_);
+    session.swap(session_);
+  }
+  if (session && !session->key.empty()) try {
+      platform_.outbox->removeState(session->target.project, session->key);
+    } catch (...) {
+    }
+}
+
+void Hub::keepSessionState(const Session& session) {
+  if (session.key.empty()) return;
+  const std::string text = nlohmann::json{{"sid", session.sid},
+                                          {"started", session.started},
+                                          {"timestamp", session.timestamp},
+                                          {"errors", session.errors},
+                                          {"init", session.announced},
+                                          {"release", session.release},
+                                          {"environment", session.environment},
+                                          {"did", session.did}}
+                               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  // Rewritten in place: an abnormal end is to keep the count, a power cut may take it.
+  platform_.outbox->setState(session.target.project, session.key, text + "\n" + std::to_string(checkOf(text)), false);
+}
+
+std::optional<Hub::Session> Hub::sessionFrom(const std::string& state) {
+  const size_t line = state.rfind('\n');
+  if (line == std::string::npos) return std::nullopt;
+  const std::string text = state.substr(0, line);
+  if (state.substr(line + 1) != std::to_string(checkOf(text))) return std::nullopt;
+  const nlohmann::json kept = nlohmann::json::parse(text, nullptr, false);
+  try {
+    Session session;
+    session.sid = kept.at("sid").get<std::string>();
+    session.started = kept.at("started").get<double>();
+    session.timestamp = kept.at("timestamp").get<double>();
+    session.errors = kept.at("errors").get<int64_t>();
+    session.announced = kept.at("init").get<bool>();
+    session.release = kept.at("release").get<std::string>();
+    session.environment = kept.at("environment").get<std::string>();
+    session.did = kept.at("did").get<std::string>();
+    return session;
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
+void Hub::queueSession(const Session& session, const char* status, bool init, After after, bool consentRequired) {
+  // The collector drops a session without a release: one that never learnt it is not told.
+  if (session.release.empty() || !mayKeep(session.target, consentRequired)) return;
+  SessionUpdate update{session.sid,   init,           session.started,     session.timestamp, status,
+                       session.errors, session.release, session.environment, session.did};
+  Outbox outbox(*platform_.outbox, session.target.project, [this] { return now(); }, randomFraction);
+  if (const size_t dropped = outbox.add(sessionReportId(hex(threadRandom()(), threadRandom()())), sessionEnvelope(update));
+      dropped > 0 && after == After::wake) {
+    const std::lock_guard held(lock_);
+    lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
+                 " dropped: the outbox was full";
+  }
+  if (after == After::sync) platform_.outbox->sync(session.target.project);
+  if (after == After::wake) wake();
+}
+
+void Hub::tellVanished(const InEffect& target, const std::string& host) {
+  bool required = false;
+  {
+    const std::lock_guard held(lock_);
+    required = consentRequired_;
+  }
+  for (const std::string& key : platform_.outbox->stateKeys(target.project, kSessionState)) {
+    const std::optional<ProcessMark> process = processOf(key, host);
+    if (!process || platform_.os->running(*process)) continue;
+    const std::optional<std::string> state = platform_.outbox->state(target.project, key);
+    // Of several runs that found it, the one that removed it tells it.
+    if (!platform_.outbox->removeState(target.project, key)) continue;
+    std::optional<Session> gone = state ? sessionFrom(*state) : std::nullopt;
+    if (!gone) continue;  // half written when the power went: nothing left to tell
+    gone->target = target;
+    queueSession(*gone, "abnormal", !gone->announced, After::wake, required);
+  }
 }
 
 }  // namespace quenvar::collector

@@ -80,6 +80,14 @@ class Hub {
   // nothing more of the client's objects.
   bool collecting();
 
+  // Whether each run is one session the collector counts (release health); process-wide. False
+  // ends the one under way without telling the collector.
+  bool trackSessions();
+  void trackSessions(bool value);
+  // The collector came into effect (a DSN set, a handler made): this run's session begins, if
+  // none has and sessions are tracked and allowed, and those of runs that vanished are told.
+  void beginSession();
+
   // What the handler fills a report's release with when none is set: false while the setting or
   // SENTRY_RELEASE names one.
   bool releaseFromApplication();
@@ -96,6 +104,37 @@ class Hub {
   // On the capture's thread, the crashing one waiting.
   void crashed(const CrashFacts& facts, std::string_view minidump);
   bool sendingAllowed(const InEffect& target);
+  // Whether a report for `target` may be kept: consent not refused. Marks the outbox while
+  // consent is required and not given.
+  bool mayKeep(const InEffect& target, bool consentRequired);
+
+  struct Session {
+    InEffect target;
+    std::string key;  // its state's; empty when this system cannot tell a vanished run
+    std::string sid;
+    double started = 0, timestamp = 0;
+    int64_t errors = 0;
+    bool announced = false;  // its first update is queued
+    std::string release, environment, did;
+    std::string userName;  // the did, when the user's names may be sent
+  };
+  std::string environmentNow();  // under lock_
+  // The release a session update carries: the setting's, SENTRY_RELEASE, or the application's.
+  std::string sessionRelease();  // under lock_
+  // After a handled error was queued (`error`) or the release became known.
+  void sessionChanged(bool error);
+  // `status` "exited" or "crashed"; `lockWait` bounds the wait for lock_.
+  void endSession(const char* status, double lockWait);
+  bool lockWithin(std::unique_lock<std::mutex>& held, double seconds);
+  // Without an update: refused consent or tracking turned off.
+  void dropSession();
+  void keepSessionState(const Session& session);
+  static std::optional<Session> sessionFrom(const std::string& state);
+  enum class After { wake, sync, nothing };  // nothing: the process is ending
+  void queueSession(const Session& session, const char* status, bool init, After after, bool consentRequired);
+  // The sessions of runs of `target` on this host whose processes are gone, each told once as
+  // abnormal with the errors it had counted.
+  void tellVanished(const InEffect& target, const std::string& host);
   void wake();
   void work();
   // Waits under `held` until `seconds` passed or stopping_ or the predicate says so, in steps no
@@ -105,6 +144,7 @@ class Hub {
   struct Pass {
     bool failed = false;  // the collector did not take what was sent
     size_t left = 0;      // reports still waiting
+    double limitedUntil = 0;  // when a rate limit that held one back ends
   };
   Pass drainOnce(const InEffect& target, HttpClient& client, bool explicitFlush, double deadline);
   double now() const;
@@ -130,6 +170,8 @@ class Hub {
     uint64_t thread = 0;
   };
   std::optional<Reported> reported_;
+  bool trackSessions_ = true;
+  std::optional<Session> session_;
 };
 
 // The event id of the last report a handler of this thread queued (a part of the thread's state).

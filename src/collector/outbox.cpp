@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char* kRateLimit = "rate-limit";
 constexpr const char* kAttachmentLimit = "attachment-limit";
+constexpr const char* kSessionLimit = "session-limit";
+constexpr std::string_view kSessionId = "session-";
 constexpr const char* kBackoff = "backoff";
 // "<count> <bytes> <oldest queued> <check>": a hint, corrected by every listing.
 constexpr const char* kSize = "size";
@@ -28,6 +30,8 @@ std::string nameOf(double now, const std::string& eventId) {
   std::snprintf(stamp, sizeof stamp, "%016lld", static_cast<long long>(std::max(0.0, now) * 1000));
   return std::string(stamp) + "-" + eventId;
 }
+
+bool isSession(const std::string& name) { return name.size() > 17 && name.compare(17, kSessionId.size(), kSessionId) == 0; }
 
 double queuedAt(const std::string& name) {
   long long millis = 0;
@@ -77,6 +81,8 @@ double limitSeconds(std::string_view header, std::string_view category) {
   }
   return std::min(longest, kLongestLimit);
 }
+
+std::string sessionReportId(const std::string& uniqueHex) { return std::string(kSessionId) + uniqueHex; }
 
 double retryAfterSeconds(std::string_view header) { return std::min(number(header, 60), kLongestLimit); }
 
@@ -137,14 +143,14 @@ void Outbox::clear() {
   keepSize(0, 0, 0);
 }
 
-// The size is rewritten in place, so a reader may meet it half written: it carries a check of
-// its own text, and one that does not match is no hint at all.
 uint32_t checkOf(std::string_view text) {
   uint32_t hash = 2166136261u;
   for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
   return hash;
 }
 
+// The size is rewritten in place, so a reader may meet it half written: a check that does not
+// match makes it no hint at all.
 void Outbox::keepSize(size_t count, uint64_t bytes, double oldest) {
   const std::string text = std::to_string(count) + " " + std::to_string(bytes) + " " + std::to_string(oldest);
   store_.setState(project_, kSize, text + " " + std::to_string(checkOf(text)), false);
@@ -184,6 +190,8 @@ double Outbox::rateLimitEnd() { return stateTime(kRateLimit, kLongestLimit); }
 
 double Outbox::attachmentLimitEnd() { return stateTime(kAttachmentLimit, kLongestLimit); }
 
+double Outbox::sessionLimitEnd() { return stateTime(kSessionLimit, kLongestLimit); }
+
 double Outbox::backoffEnd() { return stateTime(kBackoff, kLongestBackoff * 1.5); }
 
 void Outbox::failed() {
@@ -197,8 +205,11 @@ void Outbox::failed() {
 
 void Outbox::limit(const Answer& answer) {
   double pause = limitSeconds(answer.rateLimits, "error");
-  if (answer.status == 429 && pause == 0) pause = retryAfterSeconds(answer.retryAfter);
+  double sessions = limitSeconds(answer.rateLimits, "session");
+  // A 429 that names no category of ours holds back everything.
+  if (answer.status == 429 && pause == 0 && sessions == 0) pause = sessions = retryAfterSeconds(answer.retryAfter);
   if (pause > 0) store_.setState(project_, kRateLimit, std::to_string(now_() + pause), true);
+  if (sessions > 0) store_.setState(project_, kSessionLimit, std::to_string(now_() + sessions), true);
   if (const double reports = limitSeconds(answer.rateLimits, "attachment"); reports > 0)
     store_.setState(project_, kAttachmentLimit, std::to_string(now_() + reports), true);
 }
@@ -219,9 +230,11 @@ Outbox::Result Outbox::drain(const std::function<Answer(std::string_view)>& send
   for (const auto& entry : waiting) {
     if (enough && enough()) break;
     const double now = now_();
-    if (now < rateLimitEnd()) {
-      result.lastError = "HTTP 429: retry after " + seconds(rateLimitEnd() - now);
-      break;
+    // Each category waits out its own limit; the other's reports still go.
+    if (const double limitEnd = isSession(entry.name) ? sessionLimitEnd() : rateLimitEnd(); now < limitEnd) {
+      result.lastError = "HTTP 429: retry after " + seconds(limitEnd - now);
+      result.limitedUntil = std::max(result.limitedUntil, limitEnd);
+      continue;
     }
     if (!explicitFlush && now < backoffEnd()) break;
     const std::unique_ptr<OutboxStore::Claim> claim = store_.claim(project_, entry.name);

@@ -43,11 +43,13 @@ class Outbox {
   // an explicit flush need not wait out.
   double rateLimitEnd();
   double attachmentLimitEnd();  // until then events go without their report
+  double sessionLimitEnd();  // until then session updates wait, events still go
   double backoffEnd();
 
   struct Result {
     size_t sent = 0, rejected = 0;
     std::string lastError;  // empty when the last send went through
+    double limitedUntil = 0;  // the latest end of a rate limit that held a report back
   };
   // Sends what waits, oldest first, until nothing does, a send finds no answer, the collector
   // asks for a pause or `enough` says so. Reports another thread or process holds are left to it.
@@ -76,9 +78,16 @@ inline constexpr double kLongestLimit = 86400;
 // A temporary older than this was left by a writer that died.
 inline constexpr double kStaleTemporary = 600;
 
+// A check of a state's text, which a state rewritten in place carries so that a reader can tell
+// it half written.
+uint32_t checkOf(std::string_view text);
+
+// The id a session update is queued under: its reports wait for the session rate limit.
+std::string sessionReportId(const std::string& uniqueHex);
+
 // The seconds an X-Sentry-Rate-Limits header holds a category back ("error": events,
-// "attachment": their reports; 0: none), and a Retry-After header's seconds (60 when it is no
-// number), each at most kLongestLimit.
+// "attachment": their reports, "session": session updates; 0: none), and a Retry-After
+// header's seconds (60 when it is no number), each at most kLongestLimit.
 double limitSeconds(std::string_view header, std::string_view category);
 double retryAfterSeconds(std::string_view header);
 

@@ -1,6 +1,7 @@
 #include "quenvar/err_handler.h"
 
 #include "collector/crash_stacks.h"
+#include "collector/hub.h"
 #include "quenvar/automation_error.h"
 #include "core/text.h"
 #include "core/thread_state.h"
@@ -23,6 +24,11 @@ clsErrHandler::clsErrHandler(Platform& platform)
     if (platform_.crash->installed()) platform_.crash->prepareThread();
     collector::CrashStacks::add(this, platform_.crash->threadId(), [this] { return stackAtCrash(); });
   }
+  // With SENTRY_DSN the first handler is the collector's coming into effect, and the run's start.
+  if (platform_.outbox != nullptr) try {
+      collector::Hub::of(platform_).beginSession();
+    } catch (...) {
+    }
 }
 clsErrHandler::clsErrHandler() : clsErrHandler(defaultPlatform()) {}
 clsErrHandler::~clsErrHandler() {

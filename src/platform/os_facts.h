@@ -32,6 +32,13 @@ struct HomeFolder {
   bool caseless = false;  // the system compares names without letter case
 };
 
+// A process as the system knows it: the pid and when it started, so that a pid the system gave
+// again to a later process does not pass for the earlier one.
+struct ProcessMark {
+  int64_t pid = 0;  // 0: the system cannot be asked
+  uint64_t started = 0;  // in the system's own units
+};
+
 class OsFacts {
  public:
   virtual ~OsFacts() = default;
@@ -43,6 +50,9 @@ class OsFacts {
   // The login name of the user the process runs as; empty when it cannot be told.
   virtual std::string userName() { return {}; }
   virtual HomeFolder homeFolder() { return {}; }
+  virtual ProcessMark thisProcess() { return {}; }
+  // Whether the process `mark` names still runs; true when it cannot be told.
+  virtual bool running(const ProcessMark& /*mark*/) { return true; }
 };
 
 }  // namespace quenvar

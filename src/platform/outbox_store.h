@@ -49,6 +49,13 @@ class OutboxStore {
   // place, that a power cut may take back and a reader may find half written.
   virtual void setState(const std::string& project, const std::string& key, std::string_view value,
                         bool durable) = 0;
+  // The keys of the states beginning with `prefix`, and a state's removal: true when this call
+  // removed it, so that of several removing it one alone goes on. A store without them lists
+  // none and removes none: the runs that vanished go untold.
+  virtual std::vector<std::string> stateKeys(const std::string& /*project*/, const std::string& /*prefix*/) {
+    return {};
+  }
+  virtual bool removeState(const std::string& /*project*/, const std::string& /*key*/) { return false; }
 
   // The reports set aside as never to be sent, in the order of their names, and their removal.
   virtual std::vector<Entry> listRejected(const std::string& project) = 0;

@@ -351,6 +351,19 @@ void OutboxStore::setState(const std::string& project, const std::string& key, s
   states[project + "/" + key] = value;
 }
 
+std::vector<std::string> OutboxStore::stateKeys(const std::string& project, const std::string& prefix) {
+  const std::lock_guard held(lock);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : states)
+    if (key.starts_with(project + "/" + prefix)) keys.push_back(key.substr(project.size() + 1));
+  return keys;
+}
+
+bool OutboxStore::removeState(const std::string& project, const std::string& key) {
+  const std::lock_guard held(lock);
+  return states.erase(project + "/" + key) > 0;
+}
+
 std::vector<std::string> OutboxStore::waiting() {
   const std::lock_guard held(lock);
   std::vector<std::string> out;

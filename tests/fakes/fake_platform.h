@@ -2,6 +2,7 @@
 // In-memory stand-ins for every platform service, with failure injection, so the logic's tests
 // run fast and deterministically.
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -112,6 +113,16 @@ class OsFacts : public quenvar::OsFacts {
   MemoryRecord memory() override { return memoryRecord; }
   std::string eventLogPlatform() override { return eventPlatform; }
   HomeFolder homeFolder() override { return home; }
+  std::string user;  // none: the names are not known
+  std::string userName() override { return user; }
+  // This process; others run while listed in `alive`.
+  ProcessMark self{4242, 1000};
+  std::vector<std::pair<int64_t, uint64_t>> alive;
+  ProcessMark thisProcess() override { return self; }
+  bool running(const ProcessMark& mark) override {
+    if (mark.pid == self.pid && mark.started == self.started) return true;
+    return std::find(alive.begin(), alive.end(), std::pair(mark.pid, mark.started)) != alive.end();
+  }
 };
 
 class ModuleInfo : public quenvar::ModuleInfo {
@@ -258,7 +269,8 @@ struct ScriptedServer : PumpedSocket, SteadyClock, MailHost {
   std::string tlsFailure() const override { return tlsRefusal; }
 
   double seconds() override { return now; }
-  std::string hostName() override { return "build7\r\n"; }
+  std::string thisHost = "build7\r\n";
+  std::string hostName() override { return thisHost; }
   ZonedTime zonedNow() override { return {2002, 1, 7, 14, 5, 9, 1, 60}; }
 };
 
@@ -300,6 +312,8 @@ class OutboxStore : public quenvar::OutboxStore {
   std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) override;
   std::optional<std::string> state(const std::string& project, const std::string& key) override;
   void setState(const std::string& project, const std::string& key, std::string_view value, bool durable) override;
+  std::vector<std::string> stateKeys(const std::string& project, const std::string& prefix) override;
+  bool removeState(const std::string& project, const std::string& key) override;
   std::vector<Entry> listRejected(const std::string& project) override;
   void removeRejected(const std::string& project, const std::string& name) override;
   uint64_t sweep(const std::string& project, double seconds) override;

@@ -2,7 +2,8 @@
 # The fault table of the native library's crash capture: for each fault, crash_client dies by it
 # with capture off and on, with a handler of its own installed first, and with one installed
 # over ours before capture is set again; all end by the same signal, the client's handler still runs, and the next process finds CrashedLastRun, sends
-# the report to Sentry's Spotlight, where check_event.py reads the fatal event.
+# the report to Sentry's Spotlight, where check_event.py reads the fatal event. Each run is a
+# session: those with capture end "crashed", the one without is told "abnormal" by the next run.
 #
 #   crash_capture.sh <crash_client>
 set -u
@@ -11,7 +12,7 @@ servers=$(dirname "$0")/../servers
 . "$servers/receivers.sh"
 start_spotlight
 export QUENVAR_TEST_DSN="$spotlight_dsn/9" XDG_STATE_HOME="$dir/state" XDG_CONFIG_HOME="$dir/config"
-failed=0
+failed=0 faults=0
 fail() { echo "FAILED: $fault: $*"; failed=1; }
 
 # fault signal type
@@ -35,6 +36,9 @@ while read -r fault signal type; do
     strict_read "$dir/taken.$(wc -l <"$dir/taken")" "$dir/strict" || fail "the fatal events as Spotlight and Sentry's CLI took them"
   "$client" send >"$dir/send.out" 2>&1
   grep -q "crashed last run: 0" "$dir/send.out" || fail "ClearCrashedLastRun did not reset it"
+  faults=$((faults + 1))
+  "$python" "$receivers/check_event.py" --sessions "crashed=$((3 * faults)),abnormal=$faults" "$dir/taken" ||
+    fail "the sessions as Spotlight took them"
 done <<'TABLE'
 segv 11 SIGSEGV
 bus 7 SIGBUS
@@ -44,5 +48,8 @@ abort 6 SIGABRT
 stack 11 SIGSEGV
 doublefree 6 SIGABRT
 TABLE
+# Sentry's own types read a session update too.
+session=$(grep -l '"type":"session"' "$dir"/taken.[0-9]* | head -n 1)
+[ -n "$session" ] && strict_send "$session" "$dir/strict-session" || { fault=sessions; fail "no session update Sentry's CLI takes"; }
 [ "$failed" -eq 0 ] && echo "every fault of the table: the same end, and its report taken"
 exit "$failed"

@@ -8,6 +8,8 @@
 
 #include <climits>
 #include <fstream>
+#include <optional>
+#include <string>
 
 #include "sysinfo/os_info.h"
 
@@ -69,6 +71,47 @@ TEST(PosixOsFacts, AnAddressSpaceLimitBoundsVirtualMemory) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The start time is field 22, counted past a command name that may hold ")" and blanks.
+TEST(PosixOsFacts, StartTimeFromAStatLine) {
+  const std::string tail = " 1 1 0 0 -1 4194560 100 0 0 0 0 0 0 0 20 0 1 0 ";
+  const struct {
+    std::string stat;
+    std::optional<uint64_t> started;
+  } cases[] = {
+      {"42 (orders) S" + tail + "8812 123 456", 8812},
+      {"42 (a) b) c (d) S" + tail + "77 1", 77},
+      {"42 (orders) S" + tail + "88x12 1", std::nullopt},
+      {"42 (orders) S 1 1 0", std::nullopt},
+      {"42 orders S" + tail + "8812 1", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PosixOsFacts::startTimeOf(c.stat), c.started) << c.stat;
+}
+
+// This process runs; a child that ended does not, nor does a process of this pid that started
+// at another moment (the pid given again).
+TEST(PosixOsFacts, RunningKnowsAProcessByItsPidAndStart) {
+  PosixOsFacts os;
+  const ProcessMark self = os.thisProcess();
+  EXPECT_EQ(self.pid, ::getpid());
+  EXPECT_GT(self.started, 0u);
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const struct {
+    const char* name;
+    ProcessMark mark;
+    bool running;
+  } cases[] = {
+      {"this process", self, true},
+      {"its pid, another start", {self.pid, self.started + 1}, false},
+      {"a child that ended", {child, self.started}, false},
+      {"not to be told", {0, 0}, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(os.running(c.mark), c.running) << c.name;
 }
 
 }  // namespace

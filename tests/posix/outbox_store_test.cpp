@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "temp_folder.h"
 
 namespace quenvar {
@@ -79,6 +81,28 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
 
 // One holder at a time, in this process or another; one that dies lets its report go to be
 // sent again.
+// States listed by prefix, reports and temporaries aside; a removal tells whether it was this
+// one that removed the state.
+TEST(PosixOutboxStore, StatesListedByPrefixAndRemovedOnce) {
+  TempFolder dir;
+  PosixOutboxStore store(dir.path());
+  EXPECT_TRUE(store.stateKeys("p", "session-").empty()) << "no folder yet";
+  EXPECT_FALSE(store.removeState("p", "session-1"));
+  store.setState("p", "session-1", "a", false);
+  store.setState("p", "session-2", "b", true);
+  store.setState("p", "size", "c", false);
+  store.put("p", "session-3", "a report, not a state");
+  testing::writeAll(store.folderOf("p") + "/session-4.state.Ab12Cd", "a write cut short");
+  std::vector<std::string> keys = store.stateKeys("p", "session-");
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"session-1", "session-2"}));
+  EXPECT_TRUE(store.removeState("p", "session-1"));
+  EXPECT_FALSE(store.removeState("p", "session-1")) << "already gone";
+  EXPECT_EQ(store.state("p", "session-1"), std::nullopt);
+  EXPECT_EQ(store.stateKeys("p", "session-"), (std::vector<std::string>{"session-2"}));
+  EXPECT_EQ(store.state("p", "size"), "c");
+}
+
 TEST(PosixOutboxStore, OneHolderAtATimeAndNoneAfterItDies) {
   TempFolder dir;
   PosixOutboxStore store(dir.path());

@@ -3,12 +3,16 @@
 tests/posix/collector_spotlight_test.cpp (native) send, as a collector took it.
 
     check_event.py [--sent-by AGENT] TAKEN EVENT_ID
+    check_event.py --fatal TYPE [--last N] [--minidump] TAKEN
+    check_event.py --sessions STATUS=COUNT,... TAKEN
 
 TAKEN is what read_stream.py wrote: Spotlight's reading of each envelope it took and, beside
 it, the bytes. Without --sent-by exactly one envelope arrived, the client's; with it, the one
 envelope of EVENT_ID whose sender's User-Agent begins with AGENT (Sentry's CLI sending again what
 it parsed into Sentry's own types) is checked the same way, so that a field the checks read where
-Sentry does not, and would drop, fails here.
+Sentry does not, and would drop, fails here. Session updates are left out of the events' checks;
+--sessions checks them alone: each run's session told once as begun, the runs ended with each
+status counted.
 """
 import argparse
 import json
@@ -104,13 +108,60 @@ def check_fatal(event, kind):
     check("the system's facts", bool(((event.get("contexts") or {}).get("os") or {}).get("name")), event.get("contexts"))
 
 
+def is_session(taken):
+    items = taken["envelope"][1]
+    return bool(items) and all(i[0].get("type") == "session" for i in items)
+
+
+# Each envelope Spotlight took as (its number in TAKEN, its reading), session updates left out
+# unless asked for.
+def read_taken(path, sessions=False):
+    with open(path) as f:
+        taken = [(n, json.loads(line)) for n, line in enumerate(f, 1)]
+    return [(n, t) for n, t in taken if is_session(t) == sessions]
+
+
+def main_sessions(args):
+    expected = {k: int(v) for k, v in (pair.split("=") for pair in args.sessions.split(","))}
+    by_sid = {}
+    for _, t in read_taken(args.taken, sessions=True):
+        for _, update in t["envelope"][1]:
+            updates = by_sid.setdefault(update.get("sid"), [])
+            # A run that dies while sending leaves the update to go again, the same to the byte.
+            if update not in updates:
+                updates.append(update)
+    ended = {}
+    for sid, updates in by_sid.items():
+        check("a UUID as sid", isinstance(sid, str) and len(sid) == 36 and sid[14] == "4", sid)
+        check("one update begins it", sum(1 for u in updates if u.get("init") is True) == 1, updates)
+        for u in updates:
+            attrs = u.get("attrs") or {}
+            check("the release from the application object", attrs.get("release") == "Orders@2.0.15", attrs)
+            check("the environment", attrs.get("environment") == "production", attrs)
+            check("no user's name unasked", "did" not in u, u)
+            check("its moments", all(isinstance(u.get(k), str) for k in ("started", "timestamp")), u)
+            check("the same start throughout", u.get("started") == updates[0].get("started"), updates)
+        end = [u for u in updates if u.get("status") != "ok"]
+        check("one end", len(end) == 1, updates)
+        if len(end) == 1:
+            ended[end[0]["status"]] = ended.get(end[0]["status"], 0) + 1
+            # A crash counts as the run's error; the runs here handle none.
+            check("the errors of a %s run" % end[0]["status"],
+                  end[0].get("errors") == (1 if end[0]["status"] == "crashed" else 0), end[0])
+    check("the runs' ends", ended == expected, ended)
+    for failure in FAILURES:
+        print("FAILED: the sessions: %s" % failure)
+    if FAILURES:
+        sys.exit(1)
+    print("the sessions (%s): every check passed" % args.sessions)
+
+
 def main_fatal(args):
-    with open(args.taken) as f:
-        taken = [json.loads(line) for line in f]
+    taken = read_taken(args.taken)
     last = taken[-args.last:] if args.last <= len(taken) else []
     check("%d envelopes" % args.last, len(last) == args.last, len(taken))
     dumps = 0
-    for n, t in enumerate(last, len(taken) - len(last) + 1):
+    for n, t in last:
         header, items = t["envelope"]
         kinds = [i[0].get("attachment_type", i[0].get("type")) for i in items]
         dumps += kinds == ["event", "event.minidump"]
@@ -136,27 +187,29 @@ def main():
     parser.add_argument("--fatal", help="check the last LAST envelopes as crash reports of this type")
     parser.add_argument("--last", type=int, default=1)
     parser.add_argument("--minidump", action="store_true", help="each crash report carries one")
+    parser.add_argument("--sessions", help="STATUS=COUNT,...: the runs ended with each status")
     parser.add_argument("taken")
     parser.add_argument("event_id", nargs="?", default="")
     args = parser.parse_args()
+    if args.sessions:
+        return main_sessions(args)
     if args.fatal:
         return main_fatal(args)
     if len(args.event_id) != 32:
         sys.exit("check_event.py: no event id from the client (%r)" % args.event_id)
-    with open(args.taken) as f:
-        taken = [json.loads(line) for line in f]
+    taken = dict(read_taken(args.taken))
     if args.sent_by:
-        chosen = [n for n, t in enumerate(taken, 1)
+        chosen = [n for n, t in taken.items()
                   if str(t["envelope"][0].get("__spotlight_sender_user_agent", "")).startswith(args.sent_by)
                   and same_id(t["envelope"][0].get("event_id"), args.event_id)]
         what = "the copy %s sent again" % args.sent_by
     else:
-        chosen = list(range(1, len(taken) + 1))
+        chosen = list(taken)
         what = "the client's envelope"
     if len(chosen) != 1:
         sys.exit("FAILED: %s: %d envelopes arrived, not one" % (what, len(chosen)))
     n = chosen[0]
-    content_type, (header, items) = taken[n - 1]["content_type"], taken[n - 1]["envelope"]
+    content_type, (header, items) = taken[n]["content_type"], taken[n]["envelope"]
     raw = open("%s.%d" % (args.taken, n), "rb").read()
 
     check("sent as an envelope", content_type == "application/x-sentry-envelope", content_type)

@@ -6,9 +6,10 @@
 #                               $spotlight_dsn (http://quenvar@127.0.0.1:<port>; add /<project>),
 #                               stops it at exit; --ui serves its pages too
 #   spotlight_envelopes OUT     what it took so far, as read_stream.py writes it
-#   strict_read ENVELOPE OUT    Sentry's CLI parses the file into Sentry's own types and sends it
-#                               to the sidecar again (failing on anything malformed); what the
-#                               sidecar then took from it, as read_stream.py writes it
+#   strict_send ENVELOPE LOG    Sentry's CLI parses the file into Sentry's own types and sends it
+#                               to the sidecar again, failing on anything malformed
+#   strict_read ENVELOPE OUT    strict_send, then what the sidecar took from it, as
+#                               read_stream.py writes it
 #   check_spotlight_event ID    every check of the event ID a client sent, on what the sidecar
 #                               took and on the CLI's reading of it (check_event.py)
 #
@@ -43,11 +44,15 @@ start_spotlight() {
 spotlight_envelopes() { "$python" "$receivers/read_stream.py" "$spotlight_port" "$1"; }
 
 # The CLI's own settings and update check stay out: its home is this run's folder.
-strict_read() {
+strict_send() {
   (cd "$dir" && env -i PATH=/usr/bin:/bin HOME="$dir" SENTRY_DISABLE_UPDATE_CHECK=1 \
     SENTRY_DSN="$spotlight_dsn/0" "$sentry_cli" send-envelope \
     --header "Content-Type:application/x-sentry-envelope" "$1") >"$2.log" 2>&1 ||
     { cat "$2.log"; echo "FAILED: Sentry's CLI refused the envelope $1"; return 1; }
+}
+
+strict_read() {
+  strict_send "$1" "$2" || return 1
   envelope_id=$(head -n 1 "$1" | "$python" -c 'import json, sys; print(json.load(sys.stdin)["event_id"])')
   "$python" "$receivers/read_stream.py" "$spotlight_port" "$2" --sent-by sentry-cli/ --event-id "$envelope_id"
 }
@@ -55,7 +60,7 @@ strict_read() {
 check_spotlight_event() {
   spotlight_envelopes "$dir/taken" &&
     "$python" "$receivers/check_event.py" "$dir/taken" "$1" &&
-    strict_read "$dir/taken.1" "$dir/strict" &&
+    strict_read "$(grep -l "\"event_id\":\"$1\"" "$dir"/taken.[0-9]* | head -n 1)" "$dir/strict" &&
     "$python" "$receivers/check_event.py" --sent-by sentry-cli/ "$dir/strict" "$1" ||
     { echo "Spotlight's log:"; cat "$dir/spotlight.log"; echo "FAILED: the event $1 as Spotlight took it"; return 1; }
 }

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "collector/hub.h"
@@ -38,6 +40,7 @@ struct CollectorTest : HandlerFixture {
   Collector settings{services.platform};
 
   CollectorTest() {
+    settings.TrackSessions(false);  // the events' tests count events alone; sessions have theirs
     handler.Destination("/logs");
     services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{503, "", "", ""}; };
   }
@@ -318,6 +321,315 @@ TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
     next.stopAtExit();
   }
   EXPECT_EQ(crashedState(), "0") << "a run that ends well after it";
+}
+
+// Each run as one session: the updates it queued, in the order queued.
+struct SessionTest : CollectorTest {
+  SessionTest() { settings.TrackSessions(true); }
+
+  static bool isSession(const std::string& envelope) {
+    const size_t first = envelope.find('\n') + 1;
+    return json::parse(envelope.substr(first, envelope.find('\n', first) - first))["type"] == "session";
+  }
+  std::vector<json> updates() {
+    std::vector<json> out;
+    for (const std::string& envelope : services.outbox.waiting())
+      if (isSession(envelope)) out.push_back(unpack(envelope).first);
+    std::stable_sort(out.begin(), out.end(), [](const json& a, const json& b) {
+      return a["timestamp"].get<std::string>() < b["timestamp"].get<std::string>() ||
+             (a["timestamp"] == b["timestamp"] && a["init"].get<bool>() && !b["init"].get<bool>());
+    });
+    return out;
+  }
+  size_t events() {
+    size_t count = 0;
+    for (const std::string& envelope : services.outbox.waiting()) count += isSession(envelope) ? 0 : 1;
+    return count;
+  }
+  // The states of running sessions, by key.
+  std::map<std::string, std::string> states() {
+    std::map<std::string, std::string> out;
+    for (const auto& [key, value] : services.outbox.states)
+      if (key.find("/session-") != std::string::npos) out[key.substr(key.find("/session-") + 1)] = value;
+    return out;
+  }
+  void fail(const char* description) {
+    handler.Push("P");
+    handler.HandleError(description, 7, 0);
+  }
+};
+
+// Begun when the collector comes into effect, told once at the start (once its release is
+// known) and once at exit with the run's handled errors.
+TEST_F(SessionTest, ARunIsOneSessionEndedAtExitWithItsErrors) {
+  struct Case {
+    const char* name;
+    std::string release;  // the Release setting; empty: the application's
+    bool appObject, sendUserName;
+    int errors;
+    std::string expectRelease;  // empty: nothing told
+  };
+  const Case cases[] = {
+      {"release set, no errors", "Orders@9", false, false, 0, "Orders@9"},
+      {"release of the application object, learnt after the start", "", true, false, 2, "Orders@2.0.15"},
+      {"the user's name as did only when asked", "Orders@9", false, true, 1, "Orders@9"},
+      {"no release ever known: the collector would drop it", "", false, false, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    services.outbox.reports.clear();
+    services.outbox.states.clear();
+    services.os.user = "alice";
+    collector::Hub run{services.platform};
+    Collector each{services.platform};
+    each.Release(c.release);
+    each.SendUserName(c.sendUserName);
+    each.Environment("staging");
+    each.Dsn(kDsn);
+    ASSERT_EQ(states().size(), 1u) << "its state from the start";
+    clsErrHandler h{services.platform};
+    h.Destination("/logs");
+    if (c.appObject) h.AppObject(application());
+    for (int i = 0; i < c.errors; ++i) {
+      h.Push("P");
+      h.HandleError("counted", 7, 0);
+      ASSERT_EQ(states().size(), 1u);
+      EXPECT_NE(states().begin()->second.find("\"errors\":" + std::to_string(i + 1)), std::string::npos)
+          << "kept for an abnormal end";
+    }
+    run.stopAtExit();
+    EXPECT_TRUE(states().empty()) << "removed at the end";
+    const std::vector<json> told = updates();
+    if (c.expectRelease.empty()) {
+      EXPECT_TRUE(told.empty());
+      continue;
+    }
+    ASSERT_EQ(told.size(), 2u);
+    const json &start = told[0], &end = told[1];
+    EXPECT_EQ(start["init"], true);
+    EXPECT_EQ(start["status"], "ok");
+    EXPECT_EQ(start["errors"], 0);
+    EXPECT_EQ(end["init"], false);
+    EXPECT_EQ(end["status"], "exited");
+    EXPECT_EQ(end["errors"], c.errors);
+    EXPECT_EQ(start["sid"], end["sid"]);
+    EXPECT_EQ(start["sid"].get<std::string>().size(), 36u);
+    EXPECT_EQ(start["sid"].get<std::string>()[14], '4') << "a version 4 UUID";
+    EXPECT_EQ(end["started"], start["started"]);
+    EXPECT_GE(end["duration"].get<double>(), 0);
+    for (const json& update : told) {
+      EXPECT_EQ(update["attrs"], json({{"release", c.expectRelease}, {"environment", "staging"}}));
+      EXPECT_EQ(update.contains("did"), c.sendUserName);
+      if (c.sendUserName) {
+        EXPECT_EQ(update["did"], "alice");
+      }
+    }
+    EXPECT_EQ(events(), static_cast<size_t>(c.errors));
+  }
+}
+
+// A caught crash ends the run's session with it, durably and counted as an error; nothing is
+// told again when the crashed process unloads.
+TEST_F(SessionTest, ACaughtCrashEndsTheSessionCrashed) {
+  for (const int handled : {0, 3}) {
+    SCOPED_TRACE(handled);
+    services.outbox.reports.clear();
+    collector::Hub run{services.platform};
+    Collector each{services.platform};
+    each.Release("Orders@9");
+    each.Dsn(kDsn);
+    each.CatchCrashes(true);
+    for (int i = 0; i < handled; ++i) fail("handled");
+    std::thread capture([&] { services.crash.onCrash(CrashFacts{}, ""); });
+    capture.join();
+    EXPECT_TRUE(services.outbox.unsynced.empty()) << "durable before the process ends";
+    EXPECT_TRUE(states().empty());
+    run.stopAtExit();
+    const std::vector<json> told = updates();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[1]["status"], "crashed");
+    EXPECT_EQ(told[1]["errors"], handled + 1);
+    EXPECT_EQ(told[1]["sid"], told[0]["sid"]);
+    EXPECT_EQ(events(), static_cast<size_t>(handled) + 1) << "the crash's own event beside it";
+    each.CatchCrashes(false);
+  }
+}
+
+// A run that vanished leaves its state; the next run of any program of the user and project
+// tells it as abnormal with the errors it had counted, once. A live run's, or another
+// machine's, is left alone; so is a reused pid told from its start time.
+TEST_F(SessionTest, AVanishedRunIsToldAbnormalByTheNextRun) {
+  struct Case {
+    const char* name;
+    ProcessMark next;  // the next run's process
+    bool firstStillRuns, otherHost, torn;
+    bool told;
+  };
+  const Case cases[] = {
+      {"gone", {5000, 77}, false, false, false, true},
+      {"its pid given again to the next run", {4242, 2000}, false, false, false, true},
+      {"still running", {5000, 77}, true, false, false, false},
+      {"another machine's", {5000, 77}, false, true, false, false},
+      {"half written when the power went", {5000, 77}, false, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    services.outbox.reports.clear();
+    services.outbox.states.clear();
+    services.os.self = {4242, 1000};
+    services.os.alive.clear();
+    services.network.server.thisHost = "desk-1";
+    std::string sid;
+    {
+      collector::Hub first{services.platform};
+      Collector(services.platform).Release("Orders@9");
+      Collector(services.platform).Dsn(kDsn);
+      fail("one");
+      fail("two");
+      sid = updates().at(0)["sid"];
+    }  // no exit: killed
+    ASSERT_EQ(states().size(), 1u);
+    for (auto& [key, state] : services.outbox.states)
+      if (c.torn && key.find("/session-") != std::string::npos) state.resize(20);
+    if (c.firstStillRuns) services.os.alive.emplace_back(4242, 1000);
+    if (c.otherHost) services.network.server.thisHost = "desk-2";
+    services.os.self = c.next;
+    services.outbox.reports.clear();
+    collector::Hub next{services.platform};
+    Collector(services.platform).Release("Orders@10");
+    Collector(services.platform).Dsn(kDsn);
+    std::vector<json> told = updates();
+    std::erase_if(told, [&](const json& u) { return u["sid"] != sid; });
+    if (!c.told) {
+      EXPECT_TRUE(told.empty());
+      EXPECT_EQ(states().size(), c.torn ? 1u : 2u) << "the unknown left, a torn one's process gone removed";
+      continue;
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0]["status"], "abnormal");
+    EXPECT_EQ(told[0]["errors"], 2);
+    EXPECT_EQ(told[0]["init"], false);
+    EXPECT_EQ(told[0]["attrs"]["release"], "Orders@9") << "its own run's release";
+    EXPECT_EQ(states().size(), 1u) << "the next run's own alone";
+    collector::Hub third{services.platform};
+    services.outbox.reports.clear();
+    services.os.self = {6000, 1};
+    Collector(services.platform).Dsn(kDsn);
+    for (const json& u : updates()) EXPECT_NE(u["sid"], sid) << "told once";
+  }
+}
+
+// Off, or refused: no session, no state; required and not given: the updates wait with the reports.
+TEST_F(SessionTest, NoSessionWhenTurnedOffOrRefused) {
+  struct Case {
+    const char* name;
+    std::function<void(Collector&)> before, after;  // around setting the DSN
+    size_t updates, states;
+  };
+  const Case cases[] = {
+      {"turned off before", [](Collector& c) { c.TrackSessions(false); }, [](Collector&) {}, 0, 0},
+      {"turned off while running", [](Collector&) {}, [](Collector& c) { c.TrackSessions(false); }, 1, 0},
+      {"consent refused in an earlier run",
+       [&](Collector&) {
+         services.settings.save("Quenvar", "Collector Consent", "https://collector.example.com:8443/sentry/42", "2");
+       },
+       [](Collector&) {}, 0, 0},
+      {"consent required", [](Collector& c) { c.ConsentRequired(true); }, [](Collector&) {}, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    services.outbox.reports.clear();
+    services.outbox.states.clear();
+    services.settings.remove("Quenvar", "Collector Consent", "https://collector.example.com:8443/sentry/42");
+    collector::Hub run{services.platform};
+    Collector each{services.platform};
+    const size_t sent = services.http.sent().size();
+    each.Release("Orders@9");
+    c.before(each);
+    each.Dsn(kDsn);
+    c.after(each);
+    fail("after");
+    run.stopAtExit();
+    EXPECT_EQ(updates().size(), c.updates);
+    EXPECT_EQ(states().size(), c.states);
+    if (c.updates == 2) {
+      EXPECT_EQ(each.Flush(100), 3) << "waiting for consent like the event";
+      EXPECT_EQ(services.http.sent().size(), sent);
+    }
+  }
+}
+
+// Two processes of one project at once: each its own session and state, counts kept apart,
+// neither's end touching the other's.
+TEST_F(SessionTest, TwoRunsAtOnceAreKeptApart) {
+  collector::Hub a{services.platform};
+  a.release("Orders@9");
+  a.dsn(kDsn);
+  services.os.alive.emplace_back(4242, 1000);
+  services.os.self = {5151, 3000};
+  collector::Hub b{services.platform};
+  b.release("Orders@9");
+  b.dsn(kDsn);
+  ASSERT_EQ(states().size(), 2u);
+  for (int i = 0; i < 3; ++i) a.queue(collector::EventInput{});
+  b.queue(collector::EventInput{});
+  a.stopAtExit();
+  ASSERT_EQ(states().size(), 1u) << "b's still there";
+  EXPECT_NE(states().begin()->first.find("-5151-3000-"), std::string::npos);
+  b.stopAtExit();
+  std::map<std::string, std::vector<json>> bySid;
+  for (const json& u : updates()) bySid[u["sid"]].push_back(u);
+  ASSERT_EQ(bySid.size(), 2u);
+  std::multiset<int64_t> ended;
+  for (const auto& [sid, told] : bySid) {
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[1]["status"], "exited");
+    ended.insert(told[1]["errors"].get<int64_t>());
+  }
+  EXPECT_EQ(ended, (std::multiset<int64_t>{1, 3}));
+}
+
+// The session rate limit holds session updates back and lets events go; the events' holds
+// events and lets sessions go; a 429 naming no category holds both.
+TEST_F(SessionTest, TheSessionRateLimitHoldsOnlySessions) {
+  struct Case {
+    const char* name;
+    HttpAnswer limited;
+    bool sessionsGo, eventsGo;
+  };
+  const Case cases[] = {
+      {"sessions limited", {200, "", "600:session", ""}, false, true},
+      {"events limited", {200, "", "600:error", ""}, true, false},
+      {"a 429 of no category", {429, "600", "", ""}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    services.outbox.reports.clear();
+    services.outbox.states.clear();
+    collector::Hub run{services.platform};
+    Collector each{services.platform};
+    services.http.answer = [&](const fake::HttpService::Sent&) { return c.limited; };
+    each.Release("Orders@9");
+    each.Dsn(kDsn);
+    EXPECT_EQ(each.Flush(2000), c.limited.status == 200 ? 0 : 1) << "the limit comes with the first update";
+    const size_t before = services.http.sent().size();
+    services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{200, "", "", ""}; };
+    fail("after the limit");
+    collector::Hub other{services.platform};  // another run, whose start is told
+    other.release("Orders@9");
+    other.dsn(kDsn);
+    const size_t sessionsExpected = c.sessionsGo ? 1 : 0, eventsExpected = c.eventsGo ? 1 : 0;
+    size_t sessionsSent = 0, eventsSent = 0;
+    for (int wait = 0; wait < 200 && (sessionsSent != sessionsExpected || eventsSent != eventsExpected); ++wait) {
+      each.Flush(10);
+      const auto sent = services.http.sent();
+      sessionsSent = eventsSent = 0;
+      for (size_t i = before; i < sent.size(); ++i) (isSession(sent[i].body) ? sessionsSent : eventsSent) += 1;
+    }
+    EXPECT_EQ(sessionsSent, sessionsExpected);
+    EXPECT_EQ(eventsSent, eventsExpected);
+    EXPECT_EQ(updates().size(), (c.sessionsGo ? 0u : 1u) + (c.limited.status == 429 ? 1u : 0u)) << "those held wait";
+  }
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 
@@ -40,6 +43,19 @@ uint64_t addressSpaceLimit() {
   // The user part of the address space: 3 GiB under a 32-bit kernel's usual split, 47 bits
   // with 4-level page tables.
   return sizeof(void*) == 4 ? uint64_t{3} << 30 : uint64_t{1} << 47;
+}
+
+// The start time /proc gives for `pid`; ENOENT in errno when there is no such process.
+std::optional<uint64_t> startTime(const std::string& pid) {
+  const int fd = posix::retryInterrupted([&] { return ::open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) return std::nullopt;
+  char buffer[1024];
+  const ssize_t n = posix::retryInterrupted([&] { return ::read(fd, buffer, sizeof buffer); });
+  const int readError = errno;
+  ::close(fd);
+  // A process that ended between the open and the read answers ESRCH.
+  errno = n >= 0 ? 0 : readError == ESRCH ? ENOENT : readError;
+  return n > 0 ? PosixOsFacts::startTimeOf(std::string_view(buffer, static_cast<size_t>(n))) : std::nullopt;
 }
 
 }  // namespace
@@ -129,6 +145,40 @@ std::string PosixOsFacts::userName() {
       found->pw_name != nullptr)
     return found->pw_name;
   return {};
+}
+
+std::optional<uint64_t> PosixOsFacts::startTimeOf(std::string_view stat) {
+  // The command name stands in parentheses and may hold anything, ")" and blanks too.
+  const size_t close = stat.rfind(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::string_view rest = stat.substr(close + 1);
+  for (int field = 3; field < 22; ++field) {
+    const size_t blank = rest.find(' ', 1);
+    if (blank == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(blank);
+  }
+  if (rest.empty() || rest[0] != ' ') return std::nullopt;
+  rest.remove_prefix(1);
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+  if (error != std::errc() || end == rest.data() || (end != rest.data() + rest.size() && *end != ' '))
+    return std::nullopt;
+  return value;
+}
+
+ProcessMark PosixOsFacts::thisProcess() {
+  // Without /proc the start time is 0, and liveness falls back to the pid alone.
+  return {static_cast<int64_t>(::getpid()), startTime("self").value_or(0)};
+}
+
+bool PosixOsFacts::running(const ProcessMark& mark) {
+  if (mark.pid <= 0) return true;
+  if (mark.started != 0 && startTime("self")) {
+    const std::optional<uint64_t> started = startTime(std::to_string(mark.pid));
+    if (started) return *started == mark.started;
+    if (errno == ENOENT) return false;
+  }
+  return ::kill(static_cast<pid_t>(mark.pid), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace quenvar

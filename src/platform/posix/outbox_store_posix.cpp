@@ -286,4 +286,22 @@ void PosixOutboxStore::setState(const std::string& project, const std::string& k
   overwrite(folder.get(), key + std::string(kState), value, folderOf(project) + "/" + key + std::string(kState));
 }
 
+std::vector<std::string> PosixOutboxStore::stateKeys(const std::string& project, const std::string& prefix) {
+  const Descriptor folder = posix::openPrivateFolder(folderOf(project));
+  if (!folder) return {};
+  std::vector<std::string> keys;
+  for (const auto& entry : filesIn(folder.get(), folderOf(project), kState))
+    if (entry.name.starts_with(prefix)) keys.push_back(entry.name);
+  return keys;
+}
+
+bool PosixOutboxStore::removeState(const std::string& project, const std::string& key) {
+  checkName(key);
+  const Descriptor folder = posix::openPrivateFolder(folderOf(project));
+  if (!folder) return false;
+  if (::unlinkat(folder.get(), (key + std::string(kState)).c_str(), 0) == 0) return true;
+  if (errno != ENOENT) posix::raisePathError(errno, folderOf(project) + "/" + key + std::string(kState));
+  return false;
+}
+
 }  // namespace quenvar
