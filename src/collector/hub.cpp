@@ -673,7 +673,11 @@ void Hub::sessionChanged(bool error) {
     required = consentRequired_;
   }
   try {
-    if (announce) queueSession(session, "ok", true, After::wake, required);
+    if (announce) {
+      const std::string name = queueSession(session, "ok", true, After::wake, required);
+      const std::lock_guard held(lock_);
+      if (session_ && session_->sid == session.sid) session_->announcedAs = name;
+    }
     keepSessionState(session);
   } catch (const AutomationError& e) {
     const std::lock_guard held(lock_);
@@ -707,8 +711,15 @@ void Hub::endSession(const char* status, double lockWait) {
   const bool required = consentRequired_;
   held.unlock();
   try {
+    bool init = !session.announced;
+    // A first update still waiting (a short run, or one offline) goes as one with the end.
+    if (!init && !session.announcedAs.empty())
+      if (const auto waiting = platform_.outbox->claim(session.target.project, session.announcedAs)) {
+        waiting->remove();
+        init = true;
+      }
     // The process is ending: no worker is woken, the update goes with the next run.
-    queueSession(session, status, !session.announced, crashed ? After::sync : After::nothing, required);
+    queueSession(session, status, init, crashed ? After::sync : After::nothing, required);
     if (!session.key.empty()) platform_.outbox->removeState(session.target.project, session.key);
   } catch (...) {
   }
@@ -763,13 +774,16 @@ std::optional<Hub::Session> Hub::sessionFrom(const std::string& state) {
   }
 }
 
-void Hub::queueSession(const Session& session, const char* status, bool init, After after, bool consentRequired) {
+std::string Hub::queueSession(const Session& session, const char* status, bool init, After after,
+                              bool consentRequired) {
   // The collector drops a session without a release: one that never learnt it is not told.
-  if (session.release.empty() || !mayKeep(session.target, consentRequired)) return;
+  if (session.release.empty() || !mayKeep(session.target, consentRequired)) return {};
   SessionUpdate update{session.sid,   init,           session.started,     session.timestamp, status,
                        session.errors, session.release, session.environment, session.did};
   Outbox outbox(*platform_.outbox, session.target.project, [this] { return now(); }, randomFraction);
-  if (const size_t dropped = outbox.add(sessionReportId(hex(threadRandom()(), threadRandom()())), sessionEnvelope(update));
+  std::string name;
+  if (const size_t dropped =
+          outbox.add(sessionReportId(hex(threadRandom()(), threadRandom()())), sessionEnvelope(update), &name);
       dropped > 0 && after == After::wake) {
     const std::lock_guard held(lock_);
     lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
@@ -777,6 +791,7 @@ void Hub::queueSession(const Session& session, const char* status, bool init, Af
   }
   if (after == After::sync) platform_.outbox->sync(session.target.project);
   if (after == After::wake) wake();
+  return name;
 }
 
 void Hub::tellVanished(const InEffect& target, const std::string& host) {

@@ -115,6 +115,7 @@ class Hub {
     double started = 0, timestamp = 0;
     int64_t errors = 0;
     bool announced = false;  // its first update is queued
+    std::string announcedAs;  // the name that update waits under, while it is known
     std::string release, environment, did;
     std::string userName;  // the did, when the user's names may be sent
   };
@@ -131,7 +132,8 @@ class Hub {
   void keepSessionState(const Session& session);
   static std::optional<Session> sessionFrom(const std::string& state);
   enum class After { wake, sync, nothing };  // nothing: the process is ending
-  void queueSession(const Session& session, const char* status, bool init, After after, bool consentRequired);
+  // The name the update waits under; empty when none was queued.
+  std::string queueSession(const Session& session, const char* status, bool init, After after, bool consentRequired);
   // The sessions of runs of `target` on this host whose processes are gone, each told once as
   // abnormal with the errors it had counted.
   void tellVanished(const InEffect& target, const std::string& host);
