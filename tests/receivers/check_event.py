@@ -114,17 +114,18 @@ def is_session(taken):
 
 
 # Each envelope Spotlight took as (its number in TAKEN, its reading), session updates left out
-# unless asked for.
-def read_taken(path, sessions=False):
+# unless asked for; with `clients`, only those a client sent (not Sentry's CLI again).
+def read_taken(path, sessions=False, clients=False):
     with open(path) as f:
         taken = [(n, json.loads(line)) for n, line in enumerate(f, 1)]
-    return [(n, t) for n, t in taken if is_session(t) == sessions]
+    return [(n, t) for n, t in taken if is_session(t) == sessions and not (
+        clients and str(t["envelope"][0].get("__spotlight_sender_user_agent", "")).startswith("sentry-cli/"))]
 
 
 def main_sessions(args):
     expected = {k: int(v) for k, v in (pair.split("=") for pair in args.sessions.split(","))}
     by_sid = {}
-    for _, t in read_taken(args.taken, sessions=True):
+    for _, t in read_taken(args.taken, sessions=True, clients=True):
         for _, update in t["envelope"][1]:
             updates = by_sid.setdefault(update.get("sid"), [])
             # A run that dies while sending leaves the update to go again, the same to the byte.
@@ -157,7 +158,7 @@ def main_sessions(args):
 
 
 def main_fatal(args):
-    taken = read_taken(args.taken)
+    taken = read_taken(args.taken, clients=True)
     last = taken[-args.last:] if args.last <= len(taken) else []
     check("%d envelopes" % args.last, len(last) == args.last, len(taken))
     dumps = 0
