@@ -56,6 +56,12 @@ class CollectorCom : public ComObject<_Collector, &IID__Collector> {
     return read(v, [&] { return boolean(c_.CrashedLastRun()); });
   }
   HRESULT STDMETHODCALLTYPE ClearCrashedLastRun() override { return call([&] { c_.ClearCrashedLastRun(); }); }
+  HRESULT STDMETHODCALLTYPE get_TrackSessions(VARIANT_BOOL* v) override {
+    return read(v, [&] { return boolean(c_.TrackSessions()); });
+  }
+  HRESULT STDMETHODCALLTYPE put_TrackSessions(VARIANT_BOOL v) override {
+    return call([&] { c_.TrackSessions(v != VARIANT_FALSE); });
+  }
 
  private:
   static VARIANT_BOOL boolean(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }

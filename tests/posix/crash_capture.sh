@@ -1,9 +1,10 @@
 #!/bin/sh
 # The fault table of the native library's crash capture: for each fault, crash_client dies by it
 # with capture off and on, with a handler of its own installed first, and with one installed
-# over ours before capture is set again; all end by the same signal, the client's handler still runs, and the next process finds CrashedLastRun, sends
-# the report to Sentry's Spotlight, where check_event.py reads the fatal event. Each run is a
-# session: those with capture end "crashed", the one without is told "abnormal" by the next run.
+# over ours before capture is set again; all end by the same signal, the client's handler still
+# runs, and the next process finds CrashedLastRun, sends the report to Sentry's Spotlight, where
+# check_event.py reads the fatal event. Each run is a session: those with capture end "crashed",
+# the one without is told "abnormal" by the next run; then runs that end otherwise.
 #
 #   crash_capture.sh <crash_client>
 set -u
@@ -57,6 +58,19 @@ abort 6 SIGABRT
 stack 11 SIGSEGV
 doublefree 6 SIGABRT
 TABLE
+# Runs that end otherwise: one that handles an error and exits (told "exited" with its error by
+# the next run), one with sessions off and one whose user refused consent (neither told, even
+# once consent is given), and one killed (told "abnormal").
+fault=sessions
+"$client" handled >/dev/null 2>&1 || fail "the run that handles an error failed"
+"$client" untracked >/dev/null 2>&1 || fail "the run with sessions off failed"
+QUENVAR_TEST_DSN="$spotlight_dsn/10" "$client" refused >/dev/null 2>&1 || fail "the run without consent failed"
+QUENVAR_TEST_DSN="$spotlight_dsn/10" "$client" send consent >"$dir/send.out" 2>&1 || { cat "$dir/send.out"; fail "the consenting run did not send"; }
+"$client" kill >/dev/null 2>&1
+"$client" send >"$dir/send.out" 2>&1 || { cat "$dir/send.out"; fail "the next process did not send"; }
+spotlight_envelopes "$dir/taken" >/dev/null &&
+  "$python" "$receivers/check_event.py" --sessions "crashed=$((3 * faults)),abnormal=$((faults + 1)),exited=1:1" "$dir/taken" ||
+  fail "the sessions of the runs that end otherwise"
 # Sentry's own types read a session update too.
 session=$(grep -l '"type":"session"' "$dir"/taken.[0-9]* | head -n 1)
 [ -n "$session" ] && strict_send "$session" "$dir/strict-session" || { fault=sessions; fail "no session update Sentry's CLI takes"; }

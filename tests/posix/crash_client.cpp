@@ -6,7 +6,11 @@
 //                                             writes "client handler ran" to stderr and passes on;
 //                                             over: the same installed over ours, then capture
 //                                             set again
-//   crash_client send                       prints "crashed last run: 0|1", sends what waits
+//   crash_client send [consent]             prints "crashed last run: 0|1", sends what waits
+//                                             (consent: given first)
+//   crash_client handled|untracked|refused|kill  a run that handles one error and ends
+//                                             normally (untracked: sessions turned off first;
+//                                             refused: consent refused first), or kills itself
 //
 // The collector is QUENVAR_TEST_DSN; the outbox is under XDG_STATE_HOME, as for any client.
 
@@ -81,8 +85,11 @@ int main(int argc, char** argv) {
   }
   const std::string fault = argv[1], mode = argc > 2 ? argv[2] : "";
   quenvar::Collector collector;
+  if (fault == "untracked") collector.TrackSessions(false);
   collector.Dsn(dsn);
+  if (fault == "refused") collector.Consent(2);
   if (fault == "send") {
+    if (mode == "consent") collector.Consent(1);
     std::printf("crashed last run: %d\n", collector.CrashedLastRun() ? 1 : 0);
     collector.ClearCrashedLastRun();
     const int left = collector.Flush(20000);
@@ -110,5 +117,8 @@ int main(int argc, char** argv) {
   handler.AddParam("Password", "String", Variant("hunter2"));
   handler.Push("WriteLedger");
   handler.AddParam("Account", "String", Variant("4000"));
+  if (fault == "handled" || fault == "untracked" || fault == "refused")
+    return handler.HandleError("Could not post", 1042, 30) == 0 ? 0 : 1;
+  if (fault == "kill") ::raise(SIGKILL);
   return die(fault);
 }

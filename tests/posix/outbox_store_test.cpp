@@ -79,8 +79,6 @@ TEST(PosixOutboxStore, ReportsComeAndGoOnlyAsTold) {
   EXPECT_EQ(testing::errorNumber([&] { store.list("../p"); }), 52);
 }
 
-// One holder at a time, in this process or another; one that dies lets its report go to be
-// sent again.
 // States listed by prefix, reports and temporaries aside; a removal tells whether it was this
 // one that removed the state.
 TEST(PosixOutboxStore, StatesListedByPrefixAndRemovedOnce) {
@@ -103,6 +101,8 @@ TEST(PosixOutboxStore, StatesListedByPrefixAndRemovedOnce) {
   EXPECT_EQ(store.state("p", "size"), "c");
 }
 
+// One holder at a time, in this process or another; one that dies lets its report go to be
+// sent again.
 TEST(PosixOutboxStore, OneHolderAtATimeAndNoneAfterItDies) {
   TempFolder dir;
   PosixOutboxStore store(dir.path());

@@ -123,7 +123,15 @@ def read_taken(path, sessions=False, clients=False):
 
 
 def main_sessions(args):
-    expected = {k: int(v) for k, v in (pair.split("=") for pair in args.sessions.split(","))}
+    # STATUS=COUNT[:ERRORS]: a crash counts as its run's error; the other runs handle none
+    # unless said.
+    expected, errors = {}, {"crashed": 1}
+    for pair in args.sessions.split(","):
+        status, count = pair.split("=")
+        count, _, each = count.partition(":")
+        expected[status] = int(count)
+        if each:
+            errors[status] = int(each)
     by_sid = {}
     for _, t in read_taken(args.taken, sessions=True, clients=True):
         for _, update in t["envelope"][1]:
@@ -146,9 +154,8 @@ def main_sessions(args):
         check("one end", len(end) == 1, updates)
         if len(end) == 1:
             ended[end[0]["status"]] = ended.get(end[0]["status"], 0) + 1
-            # A crash counts as the run's error; the runs here handle none.
             check("the errors of a %s run" % end[0]["status"],
-                  end[0].get("errors") == (1 if end[0]["status"] == "crashed" else 0), end[0])
+                  end[0].get("errors") == errors.get(end[0]["status"], 0), end[0])
     check("the runs' ends", ended == expected, ended)
     for failure in FAILURES:
         print("FAILED: the sessions: %s" % failure)
@@ -188,7 +195,7 @@ def main():
     parser.add_argument("--fatal", help="check the last LAST envelopes as crash reports of this type")
     parser.add_argument("--last", type=int, default=1)
     parser.add_argument("--minidump", action="store_true", help="each crash report carries one")
-    parser.add_argument("--sessions", help="STATUS=COUNT,...: the runs ended with each status")
+    parser.add_argument("--sessions", help="STATUS=COUNT[:ERRORS],...: the runs ended with each status")
     parser.add_argument("taken")
     parser.add_argument("event_id", nargs="?", default="")
     args = parser.parse_args()

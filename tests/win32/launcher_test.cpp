@@ -15,11 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::TempFolder;
 
-std::wstring ownProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
 
 bool eventuallyExists(const std::string& path) {
   for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;) {
@@ -55,7 +50,7 @@ TEST(Win32Launcher, RunsTheProgramWithThePathAppendedAsIs) {
   TempFolder dir;
   const std::string record = dir / "command line.txt";
   ASSERT_TRUE(::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", win32::widen(record).c_str()));
-  const std::string program = "\"" + win32::narrow(ownProgram()) + "\" --record-command-line";
+  const std::string program = "\"" + win32::narrow(testing::ownProgram()) + "\" --record-command-line";
   const std::string path = dir / "Error log \xE2\x82\xAC.txt";
 
   Win32Launcher(program).openInEditor(path);
@@ -99,7 +94,7 @@ std::wstring childImage(const wchar_t* name) {
 // does (a 32-bit process on a 64-bit system sees it under another folder name).
 TEST(Win32Launcher, StartsTheSystemEditorNeverOneInTheCurrentFolder) {
   TempFolder dir;
-  ASSERT_TRUE(::CopyFileW(ownProgram().c_str(), win32::widen(dir / "notepad.exe").c_str(), TRUE));
+  ASSERT_TRUE(::CopyFileW(testing::ownProgram().c_str(), win32::widen(dir / "notepad.exe").c_str(), TRUE));
   ASSERT_TRUE(::SetEnvironmentVariableW(L"QUENVAR_LAUNCH_RECORD", win32::widen(dir / "ran").c_str()));
   wchar_t original[MAX_PATH * 2], windows[MAX_PATH];
   ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH * 2, original), 0u);

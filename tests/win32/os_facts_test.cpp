@@ -74,5 +74,40 @@ TEST(Win32OsFacts, WinePhysicalMemoryIsTheKernels) {
   EXPECT_GT(reported + 64 * 1024, kernelBytes);
 }
 
+// This process runs; one that ended does not, whether or not a handle still holds it, nor does
+// a process of this pid made at another moment (the pid given again).
+TEST(Win32OsFacts, RunningKnowsAProcessByItsPidAndStart) {
+  Win32OsFacts os;
+  const ProcessMark self = os.thisProcess();
+  EXPECT_EQ(self.pid, static_cast<int64_t>(::GetCurrentProcessId()));
+  EXPECT_GT(self.started, 0u);
+  std::wstring command = L"\"" + testing::ownProgram() + L"\" --gtest_filter=-*";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &child));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ASSERT_TRUE(::GetProcessTimes(child.hProcess, &created, &exited, &kernel, &user));
+  const ProcessMark ended{child.dwProcessId, uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime};
+  EXPECT_TRUE(os.running(ended)) << "the child, held suspended";
+  ::ResumeThread(child.hThread);
+  ASSERT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+  const struct {
+    const char* name;
+    ProcessMark mark;
+    bool running;
+  } cases[] = {
+      {"this process", self, true},
+      {"its pid, another start", {self.pid, self.started + 1}, false},
+      {"one that ended, still held", ended, false},
+      {"not to be told", {0, 0}, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(os.running(c.mark), c.running) << c.name;
+  ::CloseHandle(child.hThread);
+  ::CloseHandle(child.hProcess);
+  EXPECT_FALSE(os.running(ended)) << "one that ended, let go";
+}
+
 }  // namespace
 }  // namespace quenvar

@@ -30,11 +30,6 @@ constexpr const wchar_t* kHoldEvent = L"QUENVAR_OUTBOX_HOLD_EVENT";
   return true;
 }();
 
-std::wstring ownProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
 
 std::vector<std::string> namesIn(const std::string& folder) {
   std::vector<std::string> names;
@@ -120,6 +115,17 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
   std::sort(after.begin(), after.end());
   EXPECT_EQ(namesIn(folder), after);
 
+  // States listed by prefix, the folder and temporaries aside; a removal tells whether it was
+  // this call that removed the state.
+  store.setState("p", "session-1", "a", false);
+  testing::writeBytes(folder + "\\session-2.state.Ab12Cd", "a write cut short");
+  EXPECT_EQ(store.stateKeys("p", "session-"), std::vector<std::string>{"session-1"});
+  EXPECT_EQ(store.stateKeys("p", "held"), std::vector<std::string>{});
+  EXPECT_TRUE(store.removeState("p", "session-1"));
+  EXPECT_FALSE(store.removeState("p", "session-1")) << "already gone";
+  EXPECT_EQ(errorNumber([&] { store.removeState("p", "held"); }), err::kPermissionDenied);
+  ::DeleteFileW(win32::widen(folder + "\\session-2.state.Ab12Cd").c_str());
+
   for (const std::string bad : {"", ".hidden", "../x", "a/b", "a\\b", "c:x", "a*", "a?", "a\"b", "a<b", "a>b", "a|b",
                                 "a\tb", "end.", "end ", "CON", "nul", "Com1", "lpt9.txt", "aux .x"}) {
     SCOPED_TRACE("\"" + bad + "\"");
@@ -128,6 +134,7 @@ TEST(Win32OutboxStore, ReportsComeAndGoOnlyAsTold) {
     EXPECT_EQ(errorNumber([&] { store.state("p", bad); }), err::kBadFileName);
     EXPECT_EQ(errorNumber([&] { store.setState("p", bad, "y", true); }), err::kBadFileName);
     EXPECT_EQ(errorNumber([&] { store.list(bad); }), err::kBadFileName);
+    EXPECT_EQ(errorNumber([&] { store.removeState("p", bad); }), err::kBadFileName);
   }
   EXPECT_EQ(errorNumber([&] { store.put("p", std::string("a\0b", 3), "y"); }), err::kBadFileName);
   EXPECT_EQ(namesIn(folder), after);
@@ -153,7 +160,7 @@ TEST(Win32OutboxStore, OneHolderAtATimeAndNoneAfterItDies) {
   ::SetEnvironmentVariableW(kHoldRoot, win32::widen(dir.path()).c_str());
   ::SetEnvironmentVariableW(kHoldEvent, eventName.c_str());
   // No test of its own even if the holder's role did not take over.
-  std::wstring command = L"\"" + ownProgram() + L"\" --gtest_filter=-*";
+  std::wstring command = L"\"" + testing::ownProgram() + L"\" --gtest_filter=-*";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};

@@ -28,6 +28,13 @@ inline HWND messageWindow(WNDPROC proc, const wchar_t* className) {
   return ::CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, type.hInstance, nullptr);
 }
 
+// This test program, to be started again in a role of its own.
+inline std::wstring ownProgram() {
+  std::wstring path(32768, L'\0');
+  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
 inline std::string environment(const wchar_t* name) {
   wchar_t buffer[1024];
   const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);

@@ -84,4 +84,32 @@ std::string Win32OsFacts::userName() {
   return win32::narrow(std::wstring_view(name, size - 1));
 }
 
+namespace {
+
+// The moment the process `handle` names was made, in FILETIME units; 0 when it cannot be asked.
+uint64_t creationTime(HANDLE handle) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!::GetProcessTimes(handle, &created, &exited, &kernel, &user)) return 0;
+  return uint64_t{created.dwHighDateTime} << 32 | created.dwLowDateTime;
+}
+
+}  // namespace
+
+ProcessMark Win32OsFacts::thisProcess() {
+  return {static_cast<int64_t>(::GetCurrentProcessId()), creationTime(::GetCurrentProcess())};
+}
+
+// A process that ended is still opened while another holds a handle to it: it has signalled,
+// and its pid is not given again until the last handle goes.
+bool Win32OsFacts::running(const ProcessMark& mark) {
+  if (mark.pid <= 0 || mark.pid > 0xFFFFFFFFLL) return mark.pid <= 0;
+  const HANDLE process =
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(mark.pid));
+  if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;  // denied: another user's, running
+  const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  const uint64_t started = creationTime(process);
+  ::CloseHandle(process);
+  return !ended && (mark.started == 0 || started == 0 || started == mark.started);
+}
+
 }  // namespace quenvar

@@ -12,6 +12,8 @@ class Win32OsFacts : public OsFacts {
   std::string eventLogPlatform() override { return "WinNT"; }
   std::string userName() override;
   HomeFolder homeFolder() override;
+  ProcessMark thisProcess() override;
+  bool running(const ProcessMark& mark) override;
 };
 
 }  // namespace quenvar

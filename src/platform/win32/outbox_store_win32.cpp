@@ -410,6 +410,33 @@ void Win32OutboxStore::sync(const std::string& project) {
   if (record) ::FlushFileBuffers(record.get());
 }
 
+std::vector<std::string> Win32OutboxStore::stateKeys(const std::string& project, const std::string& prefix) {
+  const Folder folder = openFolder(folderOf(project));
+  if (!folder.handle) return {};
+  std::vector<std::string> keys;
+  for (const Entry& entry : filesIn(folder.path, kState))
+    if (entry.name.starts_with(prefix)) keys.push_back(entry.name);
+  return keys;
+}
+
+// A state another is removing at the same moment is no longer there to open: "access denied"
+// while its deletion is pending, then "not found". Either way this call did not remove it.
+bool Win32OutboxStore::removeState(const std::string& project, const std::string& key) {
+  checkName(key);
+  const Folder folder = openFolder(folderOf(project));
+  if (!folder.handle) return false;
+  const std::string path = folder.path + "\\" + key + std::string(kState);
+  if (::DeleteFileW(widen(path).c_str())) return true;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return false;
+  if (error == ERROR_ACCESS_DENIED) {
+    const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    refusePermission(path, "is not an ordinary file");
+  }
+  win32::raisePathError(error, path);
+}
+
 std::unique_ptr<OutboxStore::Claim> Win32OutboxStore::claim(const std::string& project, const std::string& name) {
   checkName(name);
   Folder folder = openFolder(folderOf(project));

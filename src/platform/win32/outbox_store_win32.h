@@ -22,6 +22,8 @@ class Win32OutboxStore : public OutboxStore {
   std::unique_ptr<Claim> claim(const std::string& project, const std::string& name) override;
   std::optional<std::string> state(const std::string& project, const std::string& key) override;
   void setState(const std::string& project, const std::string& key, std::string_view value, bool durable) override;
+  std::vector<std::string> stateKeys(const std::string& project, const std::string& prefix) override;
+  bool removeState(const std::string& project, const std::string& key) override;
   std::vector<Entry> listRejected(const std::string& project) override;
   void removeRejected(const std::string& project, const std::string& name) override;
   uint64_t sweep(const std::string& project, double seconds) override;

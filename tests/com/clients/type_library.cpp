@@ -141,6 +141,7 @@ const wchar_t* const kUserNamesHelp = L"Whether the login and machine names go w
 const wchar_t* const kConsentRequiredHelp = L"Whether reports wait for the user's consent";
 const wchar_t* const kConsentHelp = L"The user's consent for this collector: 0 not asked, 1 given, 2 refused";
 const wchar_t* const kCatchCrashesHelp = L"Whether a crash of the process leaves a report, sent by the next run";
+const wchar_t* const kTrackSessionsHelp = L"Whether each run of the process is counted as a session of release health";
 const Member kCollectorMembers[] = {
     {0x68030000, G, L"Dsn", "r", kDsnHelp},
     {0x68030000, P, L"Dsn", "i", kDsnHelp},
@@ -164,6 +165,8 @@ const Member kCollectorMembers[] = {
     {0x6803000B, P, L"CatchCrashes", "i", kCatchCrashesHelp},
     {0x6803000C, G, L"CrashedLastRun", "r", L"Whether the last run that ended did so by a crash caught here"},
     {0x6003000D, F, L"ClearCrashedLastRun", "", L"Forgets that the last run crashed"},
+    {0x6803000E, G, L"TrackSessions", "r", kTrackSessionsHelp},
+    {0x6803000E, P, L"TrackSessions", "i", kTrackSessionsHelp},
 };
 
 struct Attr {
