@@ -5,6 +5,8 @@
 //     HandleError without a collector;
 //   - draining 1,000 queued reports against Python's http.client posting the same envelope to
 //     the same receiver over one kept-alive connection;
+//   - HandleError with release-health sessions on against the same with them off, and a whole
+//     process (the collector set, a handler made, the exit) with sessions on against off;
 //   - with the argument "outage", in a process of its own so that nothing else moves its memory:
 //     10,000 reports while the collector refuses connections, the outbox within its caps and the
 //     growth of the process's memory.
@@ -16,12 +18,14 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -122,6 +126,32 @@ void BM_HandleErrorHangingVsNoCollector(benchmark::State& state) {
 
 BENCHMARK(BM_HandleErrorAnsweredVsNoCollector);
 BENCHMARK(BM_HandleErrorHangingVsNoCollector);
+
+// The same collector that answers, with sessions on and off: each counted error rewrites the
+// session's state in place.
+void BM_HandleErrorSessionsOnVsOff(benchmark::State& state) {
+  const int port = portFrom("QUENVAR_BENCH_HTTP_200_PORT");
+  if (port == 0) return state.SkipWithError("no receiver's port");
+  Collector on(withCollector(5)), off(withCollector(6));
+  off.TrackSessions(false);
+  for (Collector* c : {&on, &off}) {
+    c->Release("Orders@2.0.15");
+    c->Dsn(dsnFor(port, c == &on ? 5 : 6));
+  }
+  clsErrHandler subject(withCollector(5)), floor(withCollector(6));
+  subject.Destination(logFolder("5"));
+  floor.Destination(logFolder("6"));
+  for (int i = 0; i < 20; ++i) handle(subject), handle(floor);
+  alternate(state, 1, [&] { handle(subject); }, [&] { handle(floor); });
+  const int32_t left = on.Flush(30000) + off.Flush(30000);
+  const bool tracked = !std::filesystem::is_empty(outboxFolder(dsnFor(port, 5))) &&
+                       std::none_of(std::filesystem::directory_iterator(outboxFolder(dsnFor(port, 6))),
+                                    std::filesystem::directory_iterator(), [](const auto& entry) {
+                                      return entry.path().filename().string().starts_with("session-");
+                                    });
+  if (left != 0 || !tracked) state.SkipWithError("the receiver did not take every report, or no session was kept");
+}
+BENCHMARK(BM_HandleErrorSessionsOnVsOff);
 
 // A platform whose hub never starts its worker: the drain timed is Flush's alone, one sender on
 // one connection, as the floor is.
@@ -226,6 +256,61 @@ std::optional<double> drainVsPython(int port) {
   return ratios[ratios.size() / 2];
 }
 
+// The run "session-run on|off <port>" makes in a process of its own: the collector set with its
+// release, one handler made, and the normal exit that ends the session.
+int sessionRun(bool tracking, int port) {
+  Collector collector;
+  collector.TrackSessions(tracking);
+  collector.Release("Orders@2.0.15");
+  collector.Dsn(dsnFor(port, tracking ? 7 : 8));
+  clsErrHandler h;
+  h.Destination(logFolder(tracking ? "7" : "8"));
+  std::exit(0);
+}
+
+// Whole processes with sessions on and off taking turns; the median of the pairs' ratios, and
+// what sessions add to each process in milliseconds.
+std::optional<double> processSessionsOnVsOff(int port) {
+  constexpr int kPairs = 30;
+  if (port == 0) return std::nullopt;
+  const auto runOnce = [&](bool tracking) -> std::optional<double> {
+    const std::string portText = std::to_string(port);
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::execl("/proc/self/exe", "quenvar_collector_bench", "session-run", tracking ? "on" : "off", portText.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "session-run %s: status %d\n", tracking ? "on" : "off", status);
+      return std::nullopt;
+    }
+    return seconds(std::chrono::steady_clock::now() - t0);
+  };
+  std::vector<double> ratios;
+  double on = 0, off = 0;
+  for (int pair = 0; pair < kPairs; ++pair) {
+    const bool onFirst = pair % 2 == 0;
+    const std::optional<double> first = runOnce(onFirst), second = runOnce(!onFirst);
+    if (!first || !second) return std::nullopt;
+    const double a = onFirst ? *first : *second, b = onFirst ? *second : *first;
+    on += a;
+    off += b;
+    ratios.push_back(a / b);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  const size_t sessions = static_cast<size_t>(std::count_if(
+      std::filesystem::directory_iterator(outboxFolder(dsnFor(port, 7))), std::filesystem::directory_iterator(),
+      [](const auto& entry) { return entry.path().extension() == ".report"; }));
+  notes["process"] = "with sessions " + std::to_string(on / kPairs * 1000) + " ms, without " +
+                     std::to_string(off / kPairs * 1000) + " ms a process (start, collector, handler, exit), " +
+                     "the pairs' median ratio " + std::to_string(ratios[ratios.size() / 2]) + "; " +
+                     std::to_string(sessions) + " session updates waiting for a next run";
+  return ratios[ratios.size() / 2];
+}
+
 struct Figure {
   std::string name;
   double measured;
@@ -310,6 +395,13 @@ int outage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "session-run") {
+    // The parent's scratch folder, as its environment names it.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state == nullptr || !std::string_view(state).ends_with("/state")) return 2;
+    scratch = std::string(state, std::strlen(state) - 6);
+    return sessionRun(std::string(argv[2]) == "on", std::atoi(argv[3]));
+  }
   // TMPDIR puts the outbox on another file system: what a file's creation costs is the file
   // system's, and this tells it apart from ours.
   const char* tmp = std::getenv("TMPDIR");
@@ -337,11 +429,16 @@ int main(int argc, char** argv) {
       return Figure{name, measured.value_or(0), target, measured && *measured <= target};
     };
     const std::optional<double> drain = drainVsPython(portFrom("QUENVAR_BENCH_HTTP_200_PORT"));
+    // A cost to be told, with no target: the process figure is a note, and a run that failed
+    // (a child that did not end with 0) is a missed figure.
+    const std::optional<double> process = processSessionsOnVsOff(portFrom("QUENVAR_BENCH_HTTP_200_PORT"));
     status = report({figure("native_handle_error_collector_answering_vs_none_x",
                             ratio("BM_HandleErrorAnsweredVsNoCollector"), 1.3),
                      figure("native_handle_error_collector_hanging_vs_none_x",
                             ratio("BM_HandleErrorHangingVsNoCollector"), 1.3),
-                     figure("native_collector_drain_1000_vs_python_keepalive_x", drain, 1.5)});
+                     figure("native_collector_drain_1000_vs_python_keepalive_x", drain, 1.5),
+                     figure("native_handle_error_sessions_on_vs_off_x", ratio("BM_HandleErrorSessionsOnVsOff"), 1.05),
+                     figure("native_session_process_runs_failed", process ? 0 : std::optional<double>(), 0)});
   }
   std::filesystem::remove_all(scratch);
   // The worker may still wait on the collector that never answers: the process does not.

@@ -31,7 +31,7 @@ constexpr const char* kCrashedState = "crashed";
 // The longest the capture's thread waits for a lock a dying thread may hold.
 constexpr double kCrashLockWait = 2;
 // The longest the exit handler tries for a lock a worker the system ended may have left held.
-constexpr double kExitLockWait = 0.02;
+constexpr double kExitLockWait = 0.25;
 // The longest a wait goes before it looks at the clock again.
 constexpr double kLongestWaitStep = 60;
 constexpr double kLongestRequest = 30;
@@ -541,6 +541,14 @@ void Hub::wake() {
     return;
   }
   working_ = true;
+  try {
+    // The worker's connection is made here, on the caller's thread, while no worker runs: the
+    // HTTP library's one-time set-up (natively libcurl's, which sets up OpenSSL for libssh2 and
+    // registers its exit handler) would otherwise run on the worker, racing the exit of a short
+    // process, and crash in what that exit had already torn down.
+    if (!workerClient_) workerClient_ = platform_.http->openClient();
+  } catch (...) {
+  }
   try {
     platform_.module->runDetached([this] { work(); });
   } catch (...) {

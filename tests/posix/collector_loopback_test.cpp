@@ -202,20 +202,21 @@ TEST(PosixCollectorLoopback, NothingLostNothingTwice) {
       << "the killed sender's report again, with its own id";
 }
 
-// The process's own collector, ended by exit() while its worker waits out an absurd rate limit
-// or a send the collector never answers: the process ends at once, and as it asked.
+// The process's own collector, ended by exit() while its worker waits out an absurd rate limit,
+// while it waits on a send the collector never answers, or just as it starts: the process ends
+// at once, and as it asked.
 TEST(PosixCollectorLoopback, EndingTheProcessNeverWaitsNorAborts) {
   Surroundings s;
   Receiver receiver;
   receiver.start();
   const std::string dsn = "http://key@127.0.0.1:" + std::to_string(receiver.port()) + "/8";
-  for (const bool limiting : {true, false}) {
-    receiver.limiting = limiting;
-    receiver.holding = !limiting;
-    for (int run = 0; run < 5; ++run) {
-      SCOPED_TRACE(std::string(limiting ? "rate limited" : "mid-send") + ", run " + std::to_string(run));
+  for (const std::string role : {"ending-limited", "ending", "ending-now"}) {
+    receiver.limiting = role == "ending-limited";
+    receiver.holding = role == "ending";
+    for (int run = 0; run < (role == "ending-now" ? 12 : 5); ++run) {
+      SCOPED_TRACE(role + ", run " + std::to_string(run));
       const double start = PosixSocket::systemClock().seconds();
-      EXPECT_EQ(inChild(s, dsn, limiting ? "ending-limited" : "ending"), 2);
+      EXPECT_EQ(inChild(s, dsn, role), 2);
       EXPECT_LT(PosixSocket::systemClock().seconds() - start, 8);
     }
   }
@@ -236,6 +237,11 @@ TEST(PosixCollectorLoopback, Child) {
   if (platform.outbox == &outbox) hub.emplace(platform);
   Collector collector(platform);
   collector.Dsn(std::getenv("QUENVAR_TEST_DSN"));
+  if (kind == "ending-now") {  // as the worker, just woken, starts: a moment that differs by run
+    ::usleep(static_cast<useconds_t>(::getpid() % 8) * 500);
+    childEnding = true;
+    std::exit(42);
+  }
   clsErrHandler handler(platform);
   handler.Destination(folder + "/logs");
   int answer = 0;

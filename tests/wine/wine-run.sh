@@ -60,7 +60,8 @@ esac
 export LC_ALL=C.UTF-8
 WINEPREFIX=${QUENVAR_WINEPREFIX:-$PWD/wineprefix}
 WINEDEBUG=${WINEDEBUG:--all}
-WINEDLLOVERRIDES="mscoree,mshtml="
+# QUENVAR_WINEDLLOVERRIDES adds a caller's own (winedbg.exe=d: no debugger for a crash).
+WINEDLLOVERRIDES="mscoree,mshtml=${QUENVAR_WINEDLLOVERRIDES:+;$QUENVAR_WINEDLLOVERRIDES}"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 
 # Wine's background services inherit the standard handles of the command that starts them and

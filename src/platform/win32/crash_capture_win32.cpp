@@ -33,7 +33,6 @@ using PureCallHandler = void(__cdecl*)();
 using SetPureCall = PureCallHandler(__cdecl*)(PureCallHandler);
 using InvalidParameterHandler = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t);
 using SetInvalidParameter = InvalidParameterHandler(__cdecl*)(InvalidParameterHandler);
-using InvokeWatson = void(__cdecl*)(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t);
 constexpr int kSigAbrt = 22;
 const SignalHandler kSigDfl = nullptr, kSigIgn = reinterpret_cast<SignalHandler>(1);
 
@@ -44,7 +43,6 @@ struct Runtime {
   SetSignal setSignal = nullptr;
   SetPureCall setPureCall = nullptr;
   SetInvalidParameter setInvalidParameter = nullptr;
-  InvokeWatson invokeWatson = nullptr;
   SignalHandler abort = nullptr;
   PureCallHandler pureCall = nullptr;
   InvalidParameterHandler invalidParameter = nullptr;
@@ -215,9 +213,11 @@ void __cdecl onInvalidParameter(const wchar_t* expression, const wchar_t* functi
   });
   const Runtime& runtime = c->runtimes[R];
   if (passOn && runtime.invalidParameter != nullptr) return runtime.invalidParameter(expression, function, file, line, reserved);
-  // With no handler the runtime ends the process its own way; a handler that returns would let
-  // the call fail with EINVAL and the program go on.
-  if (runtime.invokeWatson != nullptr) runtime.invokeWatson(expression, function, file, line, reserved);
+  // With no handler, the end the runtime's own _invoke_watson makes (Wine's ucrtbase has none, and
+  // its stub would end the process otherwise): a fast fail where the processor offers it, else
+  // the runtime's status. A handler that returned would let the call fail with EINVAL and the
+  // program go on.
+  if (::IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) asm volatile("int $0x29" : : "c"(FAST_FAIL_INVALID_ARG));
   ::TerminateProcess(::GetCurrentProcess(), kStatusInvalidParameter);
 }
 
@@ -319,7 +319,6 @@ void Win32CrashCapture::install(OnCrash onCrash) {
     runtime.setSignal = entry<SetSignal>(runtime.module, "signal");
     runtime.setPureCall = entry<SetPureCall>(runtime.module, "_set_purecall_handler");
     runtime.setInvalidParameter = entry<SetInvalidParameter>(runtime.module, "_set_invalid_parameter_handler");
-    runtime.invokeWatson = entry<InvokeWatson>(runtime.module, "_invoke_watson");
     if (runtime.setSignal)
       if (const SignalHandler was = runtime.setSignal(kSigAbrt, kAbortHandlers[r]); was != kAbortHandlers[r])
         runtime.abort = was;

@@ -72,8 +72,8 @@ MemoryRecord Win32OsFacts::memory() {
 
 HomeFolder Win32OsFacts::homeFolder() {
   // Looked up once a process when found: every report queued asks, and the lookup reads the
-  // registry.
-  static const std::string found = profileFolder();
+  // registry. Never destroyed, as the DLL's exit handlers may still ask.
+  static const std::string& found = *new std::string(profileFolder());
   return {found.empty() ? profileFolder() : found, "%USERPROFILE%", true};
 }
 

@@ -76,9 +76,10 @@ std::string lookUpRoot() {
 }
 
 // Looked up once a process, and again after a failure: the lookup reads the registry and costs
-// more than the write of a report, which asks for it several times.
+// more than the write of a report, which asks for it several times. Never destroyed: the DLL's
+// exit handlers, which tell the run's end, come after its other statics are gone.
 const std::string& defaultRoot() {
-  static const std::string root = lookUpRoot();
+  static const std::string& root = *new std::string(lookUpRoot());
   return root;
 }
 

@@ -5,7 +5,12 @@
 //   crash.exe <dsn> <fault> on|off|chained|over   chained: its own unhandled-exception filter,
 //                                            set first, writes "client filter ran" to stderr;
 //                                            over: the same set over ours, then capture set again
-//   crash.exe <dsn> send                     prints "crashed last run: 0|1", sends what waits
+//   crash.exe <dsn> send [consent]           prints "crashed last run: 0|1", sends what waits
+//                                            (consent: given first)
+//   crash.exe <dsn> handled|untracked|refused|terminate   a run that handles one error and ends
+//                                            normally (untracked: sessions turned off first;
+//                                            refused: consent refused first), or ends by
+//                                            TerminateProcess
 
 #include "client_support.h"
 
@@ -85,8 +90,11 @@ int main(int argc, char** argv) {
   CHECK_EQ(CoCreateInstance(CLSID_Collector, nullptr, CLSCTX_INPROC_SERVER, IID__Collector, collector.putVoid()), S_OK);
   if (!collector) return finish("crash");
   const std::wstring dsn(argv[1], argv[1] + std::strlen(argv[1]));
+  if (fault == "untracked") CHECK_EQ(collector->put_TrackSessions(VARIANT_FALSE), S_OK);
   CHECK_EQ(collector->put_Dsn(Bstr(dsn.c_str()).get()), S_OK);
+  if (fault == "refused") CHECK_EQ(collector->put_Consent(2), S_OK);
   if (fault == "send") {
+    if (mode == "consent") CHECK_EQ(collector->put_Consent(1), S_OK);
     VARIANT_BOOL crashed = VARIANT_FALSE;
     CHECK_EQ(collector->get_CrashedLastRun(&crashed), S_OK);
     std::printf("crashed last run: %d\n", crashed ? 1 : 0);
@@ -125,6 +133,14 @@ int main(int argc, char** argv) {
   push(L"PostInvoice", {{L"InvoiceId", L"1042"}, {L"Password", L"hunter2"}});
   push(L"WriteLedger", {{L"Account", L"4000"}});
   if (failures > 0) return finish("crash");
+  if (fault == "handled" || fault == "untracked" || fault == "refused") {
+    Bstr description(L"Could not post");
+    LONG status = -1;
+    CHECK_EQ(h->HandleError(description.get(), 1042, 30, nullptr, &status), S_OK);
+    CHECK_EQ(status, 0L);
+    return finish("crash");
+  }
   std::fflush(stdout);
+  if (fault == "terminate") TerminateProcess(GetCurrentProcess(), 9);
   return die(fault);
 }
