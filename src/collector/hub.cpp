@@ -163,6 +163,14 @@ Hub& Hub::of(Platform& platform) {
   return *new Hub(platform);  // registers itself; the process's own lives as long as it
 }
 
+void Hub::handlerMade(Platform& platform) {
+  {
+    const std::lock_guard held(registryLock());
+    if (!registry().contains(&platform) && environmentVariable("SENTRY_DSN").empty()) return;
+  }
+  of(platform).beginSession();
+}
+
 // Never waits longer than a few tries: on Windows a worker the system ended before the DLL's
 // exit handlers may have left the lock held for ever; one still running holds it only for moments,
 // and a run whose end went untold would count as abnormal.

@@ -28,6 +28,9 @@ namespace quenvar::collector {
 class Hub {
  public:
   static Hub& of(Platform& platform);
+  // A handler was made: with SENTRY_DSN set the first one brings the collector into effect, and
+  // the run's session begins. Makes no hub where there is none to begin.
+  static void handlerMade(Platform& platform);
   explicit Hub(Platform& platform);
   // Waits for the worker: for a hub that is not the process's (tests).
   ~Hub();

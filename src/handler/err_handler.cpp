@@ -26,7 +26,7 @@ clsErrHandler::clsErrHandler(Platform& platform)
   }
   // With SENTRY_DSN the first handler is the collector's coming into effect, and the run's start.
   if (platform_.outbox != nullptr) try {
-      collector::Hub::of(platform_).beginSession();
+      collector::Hub::handlerMade(platform_);
     } catch (...) {
     }
 }
