@@ -133,13 +133,22 @@ int main(int argc, char** argv) {
   push(L"PostInvoice", {{L"InvoiceId", L"1042"}, {L"Password", L"hunter2"}});
   push(L"WriteLedger", {{L"Account", L"4000"}});
   if (failures > 0) return finish("crash");
+  // Each run ends with its worker idle: Wine 8 now and then fails an assertion of its own while
+  // a process exits with a thread in a send (exit code 0xC0000029 or 1, and our exit handler never
+  // runs), which is no fault of the table's.
+  const auto idle = [&] {
+    LONG left = -1;
+    collector->Flush(20000, &left);
+  };
   if (fault == "handled" || fault == "untracked" || fault == "refused") {
     Bstr description(L"Could not post");
     LONG status = -1;
     CHECK_EQ(h->HandleError(description.get(), 1042, 30, nullptr, &status), S_OK);
     CHECK_EQ(status, 0L);
+    idle();
     return finish("crash");
   }
+  idle();
   std::fflush(stdout);
   if (fault == "terminate") TerminateProcess(GetCurrentProcess(), 9);
   return die(fault);
