@@ -444,9 +444,7 @@ std::string Hub::put(EventInput event, bool fatal) {
     std::snprintf(id, sizeof id, "%016llx%016llx", static_cast<unsigned long long>(random_()),
                   static_cast<unsigned long long>(random_()));
     event.eventId = id;
-    if (release_ && !release_->empty()) event.release = *release_;
-    else if (const std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
-      event.release = fromEnvironment;
+    if (std::string configured = configuredRelease(); !configured.empty()) event.release = std::move(configured);
     if (!fatal && !event.release.empty() && known_.release.empty()) known_.release = event.release;
     if (!fatal && platform_.crash != nullptr && platform_.crash->installed()) {
       known_.contexts = event.contexts;
@@ -620,11 +618,14 @@ void Hub::trackSessions(bool value) {
   else dropSession();
 }
 
-std::string Hub::sessionRelease() {
+std::string Hub::configuredRelease() {
   if (release_ && !release_->empty()) return *release_;
-  if (std::string fromEnvironment = environmentVariable("SENTRY_RELEASE"); !fromEnvironment.empty())
-    return fromEnvironment;
-  return known_.release;
+  return environmentVariable("SENTRY_RELEASE");
+}
+
+std::string Hub::sessionRelease() {
+  std::string configured = configuredRelease();
+  return configured.empty() ? known_.release : configured;
 }
 
 bool Hub::mayKeep(const InEffect& target, bool consentRequired) {

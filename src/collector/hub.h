@@ -124,6 +124,8 @@ class Hub {
   };
   std::string environmentNow();  // under lock_
   // The release a session update carries: the setting's, SENTRY_RELEASE, or the application's.
+  // The release set, else SENTRY_RELEASE; empty when neither names one. Under lock_.
+  std::string configuredRelease();
   std::string sessionRelease();  // under lock_
   // After a handled error was queued (`error`) or the release became known.
   void sessionChanged(bool error);
