@@ -71,12 +71,23 @@ install_packages() {
   echo "setup: installing ${#missing[@]} packages and what they need: ${missing[*]}"
   # The tests run private Postfix instances; the system-wide one stays unconfigured and stopped.
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+  # A mirror in the middle of a sync serves an index that disagrees with its Release file, and
+  # apt then skips that list but says it failed. The lists it did read may well hold every
+  # package needed (the skipped one is often the security updates of one architecture), so
+  # the installation, not the update, decides; one more try gives a sync time to finish.
+  local lists=read
   if ! apt-get update -q; then
-    fail "cannot read the package lists from the registry in /etc/apt/sources.list*: is the network up?"
+    echo "setup: some package lists could not be read (above); trying again in 30 s"
+    sleep 30
+    apt-get update -q || lists=partial
   fi
+  [[ $lists == read ]] || echo "setup: going on with the package lists that were read" >&2
   # No recommendations: what is needed is named above, so a fresh machine and a developer's agree.
-  apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+  apt-get install -y -q --no-install-recommends "${missing[@]}" || {
+    [[ $lists == read ]] ||
+      fail "installing the packages failed, and some package lists could not be read from the registry in /etc/apt/sources.list* (see apt's messages above): is the network up, or is the mirror in the middle of a sync?"
     fail "installing the packages failed (see apt's messages above)"
+  }
   for p in "${packages[@]}"; do installed "$p" || provided "$p" || fail "$p is still not installed"; done
   echo "setup: the packages are installed"
 }
