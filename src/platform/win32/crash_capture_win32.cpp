@@ -27,6 +27,8 @@ constexpr DWORD kStatusFatalAppExit = 0x40000015, kStatusInvalidParameter = 0xC0
 
 using WriteDump = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
                                 PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
+using GetSymOptions = DWORD(WINAPI*)();
+using SetSymOptions = DWORD(WINAPI*)(DWORD);
 using SignalHandler = void(__cdecl*)(int);
 using SetSignal = SignalHandler(__cdecl*)(int, SignalHandler);
 using PureCallHandler = void(__cdecl*)();
@@ -56,6 +58,8 @@ struct Capture {
   HANDLE wake = nullptr, done = nullptr;
   DWORD worker = 0;
   WriteDump writeDump = nullptr;
+  GetSymOptions getSymOptions = nullptr;
+  SetSymOptions setSymOptions = nullptr;
   HMODULE pinned = nullptr;
   LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
   Runtime runtimes[2] = {{L"msvcrt.dll"}, {L"ucrtbase.dll"}};
@@ -237,6 +241,11 @@ std::string minidump(Capture& c) {
   const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
+  // A dump needs no symbols, but Wine's dbghelp loads every module's when it first sees the
+  // process, most of its seconds before it writes a byte. The process is ending: whose options
+  // these were no longer matters.
+  if (c.getSymOptions != nullptr && c.setSymOptions != nullptr)
+    c.setSymOptions(c.getSymOptions() | SYMOPT_DEFERRED_LOADS);
   MINIDUMP_EXCEPTION_INFORMATION exception{c.facts.thread ? static_cast<DWORD>(c.facts.thread) : 0, c.pointers, FALSE};
   std::string bytes;
   LARGE_INTEGER size{};
@@ -262,8 +271,8 @@ DWORD WINAPI work(void* argument) {
       onCrash = c->onCrash;
       c->lock.unlock();
     }
-    // The report first, the dump after: a dump can take seconds (Wine's dbghelp writes it in tens
-    // of thousands of small writes), and one the wait does not see finish must not cost the report.
+    // The report first, the dump after: a dump can take seconds on a busy machine, and one the
+    // wait does not see finish must not cost the report.
     try {
       if (onCrash) onCrash(c->facts, {});
       if (const std::string dump = minidump(*c); onCrash && !dump.empty()) onCrash(c->facts, dump);
@@ -289,8 +298,11 @@ Capture& made() {
   c->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
   c->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   // Loaded now: loading a module while the process dies could wait on the loader's lock.
-  if (const HMODULE dbghelp = ::LoadLibraryW(L"dbghelp.dll"))
+  if (const HMODULE dbghelp = ::LoadLibraryW(L"dbghelp.dll")) {
     c->writeDump = entry<WriteDump>(dbghelp, "MiniDumpWriteDump");
+    c->getSymOptions = entry<GetSymOptions>(dbghelp, "SymGetOptions");
+    c->setSymOptions = entry<SetSymOptions>(dbghelp, "SymSetOptions");
+  }
   const HANDLE thread = c->wake && c->done ? ::CreateThread(nullptr, kWorkerStack, work, c,
                                                             STACK_SIZE_PARAM_IS_A_RESERVATION, &c->worker)
                                           : nullptr;

@@ -3,9 +3,8 @@
 # on, and (for the faults a filter sees) with a filter of its own set first or over ours. The
 # exit codes are the fault's own, the client's filter still runs, the next process finds CrashedLastRun and
 # sends to Sentry's Spotlight, where check_event.py reads the fatal events, and Wine's debugger
-# opens the minidump they carry. A crash under Wine takes some seven seconds, nearly all of it
-# Wine's dbghelp writing the dump: the client's filters and the debugger are tried on the rows
-# marked.
+# opens the minidump they carry. A crash under Wine takes a second or two, most of it Wine's
+# dbghelp making the dump: the client's filters and the debugger are tried on the rows marked.
 #
 #   crash.sh <wine-run.sh> <crash.exe>
 set -u
