@@ -510,6 +510,12 @@ int32_t Hub::flush(int32_t timeoutMs) {
       waitFor(held, std::min(0.05, deadline - now()), [] { return false; });
       if (stopping_) break;
     }
+    // Returned only once the worker is between passes too: a client that exits right after
+    // Flush then ends no thread of ours in the middle of a file or socket call (Wine's process
+    // exit, killing a thread in the middle of fetching a file's descriptor, leaves it for the
+    // next fetch, which our exit handler makes, and fails an assertion).
+    std::unique_lock held(lock_);
+    waitFor(held, deadline - now(), [this] { return !working_ || resting_; });
   }
   return pending();
 }
@@ -596,7 +602,12 @@ void Hub::work() {
     }
     std::unique_lock held(lock_);
     if (!more && !wakeAgain_) break;
-    if (more) waitFor(held, due - now(), [this] { return wakeAgain_; });
+    if (more) {
+      resting_ = true;
+      changed_.notify_all();
+      waitFor(held, due - now(), [this] { return wakeAgain_; });
+      resting_ = false;
+    }
     if (stopping_) break;
   }
   const std::lock_guard held(lock_);

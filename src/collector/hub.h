@@ -164,6 +164,7 @@ class Hub {
   bool sendUserName_ = false, consentRequired_ = false;
   std::string lastError_;
   bool working_ = false, stopping_ = false, wakeAgain_ = false;
+  bool resting_ = false;  // the worker waits out a limit or a backoff, touching nothing
   std::unique_ptr<HttpClient> workerClient_;  // the worker's alone, one worker at a time
   std::mt19937_64 random_;
   // What a crash report knows of the application, read when it was safe: the system's facts at

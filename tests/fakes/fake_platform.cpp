@@ -288,6 +288,7 @@ struct OutboxStore::HeldClaim : Claim {
 };
 
 std::vector<quenvar::OutboxStore::Entry> OutboxStore::list(const std::string& project) {
+  if (listing) listing();
   const std::lock_guard held(lock);
   ++lists;
   std::vector<Entry> out;

@@ -305,6 +305,7 @@ class OutboxStore : public quenvar::OutboxStore {
   std::set<std::string> unsynced;  // put and not yet synced
   std::map<std::string, std::pair<uint64_t, double>> temporaries;  // bytes, age in seconds
   size_t lists = 0;  // how often the reports were listed
+  std::function<void()> listing;  // called as each listing begins, before the lock
 
   std::vector<Entry> list(const std::string& project) override;
   void put(const std::string& project, const std::string& name, std::string_view bytes) override;

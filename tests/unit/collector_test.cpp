@@ -5,9 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -193,6 +195,26 @@ TEST_F(CollectorTest, TheWorkerSendsAndFlushRetriesAtOnce) {
   EXPECT_EQ(settings.Flush(2000), 0) << "an explicit flush does not wait out the backoff";
   EXPECT_EQ(settings.LastError(), "");
   EXPECT_EQ(services.http.sent().size(), 2u);
+
+  // Flush returns with the worker between passes, not in the middle of one: a process that
+  // exits right after it must not end the worker inside a file call.
+  struct Listing {
+    std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> armed{true}, inside{false};
+  };
+  const auto worker = std::make_shared<Listing>();
+  services.outbox.listing = [worker] {
+    if (std::this_thread::get_id() == worker->caller || !worker->armed.exchange(false)) return;
+    worker->inside = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    worker->inside = false;
+  };
+  handler.Push("P");
+  handler.HandleError("second", 7, 0);
+  for (int i = 0; i < 200 && !worker->inside; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(worker->inside) << "the worker never listed";
+  EXPECT_EQ(settings.Flush(5000), 0);
+  EXPECT_FALSE(worker->inside) << "the worker was still in its pass";
 }
 
 TEST_F(CollectorTest, SettingsConsentAndTheirRefusals) {
