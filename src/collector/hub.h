@@ -123,10 +123,10 @@ class Hub {
     std::string userName;  // the did, when the user's names may be sent
   };
   std::string environmentNow();  // under lock_
-  // The release a session update carries: the setting's, SENTRY_RELEASE, or the application's.
   // The release set, else SENTRY_RELEASE; empty when neither names one. Under lock_.
   std::string configuredRelease();
-  std::string sessionRelease();  // under lock_
+  // The release a session update carries: the configured one, else the application's. Under lock_.
+  std::string sessionRelease();
   // After a handled error was queued (`error`) or the release became known.
   void sessionChanged(bool error);
   // `status` "exited" or "crashed"; `lockWait` bounds the wait for lock_.
