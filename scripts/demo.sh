@@ -10,7 +10,8 @@ cmake --build --preset win32 --target Quenvar
 
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# The logs stay for the reader; the prefix is 1.3 GB, and every run would leave one.
+trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
 mkdir -p "$work/logs"
 echo "--- creating a Wine prefix and registering Quenvar.dll"
 wine wineboot -i >"$work/wineboot.log" 2>&1

@@ -53,17 +53,13 @@ if ! command -v debootstrap >/dev/null; then
     fail "could not install debootstrap from the package registry"
 fi
 
-work=$(mktemp -d "${TMPDIR:-/var/tmp}/quenvar-fresh.XXXXXX")
-root=$work/root
-mounted=()
+mounts_below() { awk -v r="$1" '$5 == r || index($5, r "/") == 1 { print $5 }' /proc/self/mountinfo; }
 
-mounts_below() { awk -v r="$root" '$5 == r || index($5, r "/") == 1 { print $5 }' /proc/self/mountinfo; }
-
-cleanup() {
-  local status=$? pid i
-  trap - EXIT INT TERM HUP
-  set +e
-  # Servers, Wine and Xvfb started in the root would keep its mounts busy.
+# Stops what still runs in the root at $1 (servers, Wine and Xvfb would keep its mounts busy),
+# unmounts everything below it and removes its folder $2; leaves the folder, saying so, when a
+# mount stays.
+remove_root() {
+  local root=$1 work=$2 pid i mounts
   for i in 1 2 3 4 5 6 7 8 9 10; do
     local left=()
     for pid in /proc/[0-9]*; do
@@ -73,12 +69,40 @@ cleanup() {
     if ((i < 10)); then kill -TERM "${left[@]}" 2>/dev/null; else kill -KILL "${left[@]}" 2>/dev/null; fi
     sleep 0.5
   done
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -R -l "${mounted[i]}" 2>/dev/null; done
-  if [[ -n $(mounts_below) ]]; then
-    say "still mounted, so $work is left in place:"; mounts_below >&2
+  # Private first: a root killed between a bind and making it a slave would pass its unmounts
+  # on to the host's own /dev and /sys.
+  while read -r i; do mount --make-private "$i" 2>/dev/null; done < <(mounts_below "$root")
+  while read -r i; do umount -l "$i" 2>/dev/null; done < <(mounts_below "$root" | sort -r)
+  mounts=$(mounts_below "$root")
+  if [[ -n $mounts ]]; then
+    say "still mounted, so $work is left in place:"; echo "$mounts" >&2
   else
     rm -rf --one-file-system "$work"
   fi
+}
+
+# A run killed outright (SIGKILL, a lost session) leaves its root behind, 20 GB once the tests
+# have run in it, mounts and all. Each run holds a lock on its folder, so the next run can tell
+# such a folder from one in use; one made in the last minutes may not hold its lock yet.
+while read -r stale; do
+  exec {lock}>>"$stale/lock" || continue
+  if flock -n "$lock"; then
+    say "removing $stale, left by a run that was killed"
+    remove_root "$stale/root" "$stale"
+  fi
+  exec {lock}>&-
+done < <(find "${TMPDIR:-/var/tmp}" -maxdepth 1 -name 'quenvar-fresh.*' -type d -mmin +5)
+
+work=$(mktemp -d "${TMPDIR:-/var/tmp}/quenvar-fresh.XXXXXX")
+exec {lock}>"$work/lock"
+flock -n "$lock"
+root=$work/root
+
+cleanup() {
+  local status=$?
+  trap - EXIT INT TERM HUP
+  set +e
+  remove_root "$root" "$work"
   exit "$status"
 }
 trap cleanup EXIT
@@ -117,9 +141,9 @@ git clone -q --no-hardlinks "$repo" "$root/src/quenvar"
 git -C "$root/src/quenvar" checkout -q --detach "$(git -C "$repo" rev-parse HEAD)"
 say "clean clone of $(git -C "$repo" rev-parse --short HEAD) at /src/quenvar"
 
-mount -t proc proc "$root/proc" && mounted+=("$root/proc")
-mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys" && mounted+=("$root/sys")
-mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" && mounted+=("$root/dev")
+mount -t proc proc "$root/proc"
+mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
+mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
 for sub in pts shm; do
   # Where the host's /dev holds no separate mount for them, give the root its own.
   if ! mountpoint -q "$root/dev/$sub"; then
@@ -128,7 +152,6 @@ for sub in pts shm; do
       pts) mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts" ;;
       shm) mount -t tmpfs -o mode=1777 shm "$root/dev/shm" ;;
     esac
-    mounted+=("$root/dev/$sub")
   fi
 done
 
@@ -136,7 +159,7 @@ say "running: $run"
 start=$SECONDS
 set +e
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  TERM="${TERM:-dumb}" /bin/bash -c "cd /src/quenvar && $run"
+  TERM="${TERM:-dumb}" /bin/bash -c "cd /src/quenvar && $run" {lock}>&-
 status=$?
 set -e
 say "the command ended with status $status after $((SECONDS - start)) s"

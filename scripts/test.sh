@@ -10,6 +10,26 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
+# A full disk fails the Wine suites far from the cause, so say it first. The builds take about
+# 17 GB (twelve Wine prefixes of 1.3 GB among them) and the scratch prefixes of the installer
+# and main-job tests about 4 more, in the temporary folder; a later run needs only what its
+# builds still lack.
+gb=$((1024 * 1024))
+built_kb=0
+[[ -d build ]] && built_kb=$(du -sk build | cut -f1)
+need_build=$((built_kb < 17 * gb ? 17 * gb - built_kb : 0)) need_tmp=$((4 * gb))
+tmp=${TMPDIR:-/tmp}
+if [[ $(stat -c %d .) == $(stat -c %d "$tmp") ]]; then need_build=$((need_build + need_tmp)) need_tmp=0; fi
+check_free() {
+  local free
+  free=$(df -Pk "$1" | awk 'NR == 2 { print $4 }')
+  ((free >= $2)) && return
+  echo "scripts/test.sh needs about $((($2 + gb - 1) / gb)) GB free where $(cd "$1" && pwd) is; there are $((free / gb)) GB" >&2
+  exit 1
+}
+check_free . "$need_build"
+check_free "$tmp" "$need_tmp"
+
 echo "=== layers"
 python3 scripts/check-layers.py
 python3 scripts/check-layers-test.py
@@ -25,7 +45,9 @@ echo "=== fuzzing, short"
 scripts/fuzz.sh 10
 
 echo "=== native demo client"
-folder="$(mktemp -d)/logs"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+folder="$scratch/logs"
 build/native/demo/quenvar_demo "$folder" --trace >"$folder.out"
 grep -q "Orders Database Error Information" "$folder.out"
 grep -q "Password : \*\*\*\*\*\*\*\*" "$folder.out"
