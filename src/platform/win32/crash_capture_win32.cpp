@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -16,7 +17,10 @@ namespace quenvar {
 
 namespace {
 
-constexpr DWORD kLongestWaitMs = 10000;
+// The crashing thread waits while the capture moves: ten seconds without a step end the wait,
+// as does a minute in all. Wine writes a 64-bit process's dump slowly but steadily (the
+// unwind data of every function of every module, a server call each): 7 s on a quiet machine.
+constexpr DWORD kStalledMs = 10000, kLongestWaitMs = 60000, kLookMs = 200;
 constexpr SIZE_T kWorkerStack = 256 * 1024;
 // What a thread keeps of its stack for the filter after an overflow.
 constexpr ULONG kStackGuarantee = 64 * 1024;
@@ -64,6 +68,11 @@ struct Capture {
   LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
   Runtime runtimes[2] = {{L"msvcrt.dll"}, {L"ucrtbase.dll"}};
   std::atomic<DWORD> crashing{0};
+  // The capture's progress as the waiting thread sees it: steps, and the dump file dbghelp grows
+  // without calling back (by name: its handle is the capture thread's to close).
+  std::atomic<unsigned> steps{0};
+  std::atomic<bool> dumping{false};
+  wchar_t dumpPath[MAX_PATH + 64] = {};
   std::atomic<int> filterEntries{0};
   void* vectored = nullptr;
   // The crashing thread's, written by it alone once it won `crashing`.
@@ -138,6 +147,34 @@ void describeRuntimeEnd(Capture& c, const char* type, const char* words, const c
   c.pointers = &c.made;
 }
 
+struct Progress {
+  unsigned steps;
+  ULONGLONG dumped;
+  bool operator!=(const Progress& o) const { return steps != o.steps || dumped != o.dumped; }
+};
+
+Progress progress(Capture& c) {
+  Progress seen{c.steps.load(), 0};
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (c.dumping.load() && ::GetFileAttributesExW(c.dumpPath, GetFileExInfoStandard, &data))
+    seen.dumped = ULONGLONG{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+  return seen;
+}
+
+void awaitReport(Capture& c) {
+  const ULONGLONG start = ::GetTickCount64();
+  ULONGLONG moved = start;
+  Progress last = progress(c);
+  while (::WaitForSingleObject(c.done, kLookMs) == WAIT_TIMEOUT) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (const Progress seen = progress(c); seen != last) {
+      last = seen;
+      moved = now;
+    }
+    if (now - moved >= kStalledMs || now - start >= kLongestWaitMs) return;
+  }
+}
+
 // Hands the crash over and waits for the report. False when this thread must not go on to
 // what was there before: the report itself faulted, or what we passed on to called us again.
 template <class Describe>
@@ -149,11 +186,11 @@ bool handOver(Capture& c, Describe describe) {
     describe(c);
     c.facts.thread = self;
     ::SetEvent(c.wake);
-    ::WaitForSingleObject(c.done, kLongestWaitMs);
+    awaitReport(c);
     return true;
   }
   if (first == self) return false;
-  ::WaitForSingleObject(c.done, kLongestWaitMs);  // another thread's crash is being reported
+  awaitReport(c);  // another thread's crash is being reported
   return true;
 }
 
@@ -229,6 +266,21 @@ constexpr SignalHandler kAbortHandlers[] = {onAbort<0>, onAbort<1>};
 constexpr PureCallHandler kPureCallHandlers[] = {onPureCall<0>, onPureCall<1>};
 constexpr InvalidParameterHandler kInvalidParameterHandlers[] = {onInvalidParameter<0>, onInvalidParameter<1>};
 
+// Each thread and module dbghelp meets is a step; it writes all it would without us.
+BOOL CALLBACK onDumpStep(void* held, PMINIDUMP_CALLBACK_INPUT input, PMINIDUMP_CALLBACK_OUTPUT) {
+  static_cast<Capture*>(held)->steps++;
+  switch (input->CallbackType) {
+    case IncludeThreadCallback:
+    case IncludeModuleCallback:
+    case ThreadCallback:
+    case ThreadExCallback:
+    case ModuleCallback:
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
 // The dump of the process as the crashing thread left it: threads, their stacks and contexts,
 // modules and the exception; no heap. Through a file of the user's own, gone when closed.
 std::string minidump(Capture& c) {
@@ -241,16 +293,19 @@ std::string minidump(Capture& c) {
   const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
+  path.copy(c.dumpPath, std::size(c.dumpPath) - 1);
+  c.dumping = true;
   // A dump needs no symbols, but Wine's dbghelp loads every module's when it first sees the
   // process, most of its seconds before it writes a byte. The process is ending: whose options
   // these were no longer matters.
   if (c.getSymOptions != nullptr && c.setSymOptions != nullptr)
     c.setSymOptions(c.getSymOptions() | SYMOPT_DEFERRED_LOADS);
   MINIDUMP_EXCEPTION_INFORMATION exception{c.facts.thread ? static_cast<DWORD>(c.facts.thread) : 0, c.pointers, FALSE};
+  MINIDUMP_CALLBACK_INFORMATION callback{onDumpStep, &c};
   std::string bytes;
   LARGE_INTEGER size{};
   if (c.writeDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file, MiniDumpNormal,
-                  c.pointers != nullptr ? &exception : nullptr, nullptr, nullptr) &&
+                  c.pointers != nullptr ? &exception : nullptr, nullptr, &callback) &&
       ::GetFileSizeEx(file, &size) && size.QuadPart <= kLargestMinidump &&
       ::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
     bytes.resize(static_cast<size_t>(size.QuadPart));
@@ -274,7 +329,9 @@ DWORD WINAPI work(void* argument) {
     // The report first, the dump after: a dump can take seconds on a busy machine, and one the
     // wait does not see finish must not cost the report.
     try {
+      c->steps++;
       if (onCrash) onCrash(c->facts, {});
+      c->steps++;
       if (const std::string dump = minidump(*c); onCrash && !dump.empty()) onCrash(c->facts, dump);
     } catch (...) {
     }

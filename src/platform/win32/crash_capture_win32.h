@@ -7,7 +7,8 @@ namespace quenvar {
 // The process's unhandled-exception filter, and the abort, pure-call and invalid-parameter
 // handlers of each C runtime loaded in it (msvcrt, ucrtbase). Each hands over to a thread made
 // at install, which writes a minidump with dbghelp (loaded at install) while the crashing
-// thread waits at most ten seconds; then what was there before runs. The module stays loaded
+// thread waits, as long as the capture moves (a minute at most); then what was there
+// before runs. The module stays loaded
 // while capture is installed: a filter pointing into an unloaded DLL would fault in its turn.
 class Win32CrashCapture : public CrashCapture {
  public:

@@ -2,9 +2,11 @@
 // drives it: one process per fault, with capture on or off, or with a filter of its own
 // installed first; and a later process that sends what the crash left.
 //
-//   crash.exe <dsn> <fault> on|off|chained|over   chained: its own unhandled-exception filter,
-//                                            set first, writes "client filter ran" to stderr;
-//                                            over: the same set over ours, then capture set again
+//   crash.exe <dsn> <fault> on|off|chained|over|large   chained: its own unhandled-exception
+//                                            filter, set first, writes "client filter ran" to
+//                                            stderr; over: the same set over ours, then capture
+//                                            set again; large: the modules of a large program
+//                                            loaded first
 //   crash.exe <dsn> send [consent]           prints "crashed last run: 0|1", sends what waits
 //                                            (consent: given first)
 //   crash.exe <dsn> handled|untracked|refused|terminate   a run that handles one error and ends
@@ -84,6 +86,14 @@ int main(int argc, char** argv) {
   // The runtimes a fault of the table goes through, loaded before capture, as an application
   // that uses them has them.
   for (const wchar_t* runtime : {L"ucrtbase.dll", L"vcruntime140.dll"}) LoadLibraryW(runtime);
+  // A large application's modules, a desktop database program's among them: each adds its
+  // functions' unwind data to a 64-bit dump under Wine.
+  if (mode == "large")
+    for (const wchar_t* module : {L"shell32.dll", L"comctl32.dll", L"comdlg32.dll", L"msxml3.dll", L"windowscodecs.dll",
+                                  L"gdiplus.dll", L"riched20.dll", L"wininet.dll", L"urlmon.dll", L"crypt32.dll",
+                                  L"msvcp140.dll", L"odbc32.dll", L"winspool.drv", L"msi.dll", L"jscript.dll",
+                                  L"vbscript.dll", L"quartz.dll", L"d3d9.dll"})
+      CHECK(LoadLibraryW(module) != nullptr);
   if (mode == "chained") clientPrevious = SetUnhandledExceptionFilter(clientFilter);
   Apartment apartment;
   Ptr<_Collector> collector;
