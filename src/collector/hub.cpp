@@ -352,6 +352,7 @@ void Hub::clearCrashedLastRun() {
 }
 
 void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
+  capturing_ = true;
   // The dump of the crash just reported: the report, already kept, is replaced by one with it.
   if (reported_ && !minidump.empty() && reported_->thread == facts.thread &&
       reported_->event.type == std::string_view(facts.type, strnlen(facts.type, sizeof facts.type))) {
@@ -535,7 +536,7 @@ Hub::Pass Hub::drainOnce(const InEffect& target, HttpClient& client, bool explic
   };
   const Outbox::Result result = outbox.drain(send, explicitFlush, [&] {
     const std::lock_guard held(lock_);
-    return stopping_ || now() >= deadline;
+    return stopping_ || capturing_ || now() >= deadline;
   });
   if (result.sent > 0 || result.rejected > 0 || !result.lastError.empty()) {
     const std::lock_guard held(lock_);
@@ -574,7 +575,7 @@ void Hub::work() {
     {
       const std::lock_guard held(lock_);
       wakeAgain_ = false;
-      target = stopping_ ? std::nullopt : inEffect();
+      target = stopping_ || capturing_ ? std::nullopt : inEffect();
     }
     bool more = false;
     double due = 0;

@@ -171,6 +171,9 @@ class Hub {
   // install, then the contexts and release of each handled error.
   EventInput known_;
   std::atomic<bool> crashedHere_{false};
+  // Set as a crash's report begins: the dying process sends nothing more, so its report cannot
+  // leave before the dump that follows it (a collector drops the second copy of an event).
+  std::atomic<bool> capturing_{false};
   // The crash reported last, the capture's thread's alone: its dump, when it comes, is added to it.
   struct Reported {
     EventInput event;

@@ -313,6 +313,8 @@ TEST_F(CollectorTest, ACrashLeavesOneFatalReportThatTheNextRunSees) {
     std::thread capture([&] {
       services.crash.onCrash(facts, "");
       EXPECT_EQ(services.outbox.waiting().size(), 1u) << "kept before the dump is made";
+      settings.Flush(1000);
+      EXPECT_TRUE(services.http.sent().empty()) << "nothing leaves before the dump";
       services.crash.onCrash(facts, std::string(dump, 'M'));
     });
     capture.join();

@@ -61,9 +61,11 @@ while read -r fault type whole off; do
   with_dump=$("$python" - "$dir/taken" "$last" "$reports" "$dir/crash.mdmp" <<'PY'
 import json, sys
 taken, last, reports, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-for n in range(last, last - reports, -1):
+events = 0
+for n in range(last, 0, -1):  # the row's events, its runs' sessions among them
     data = open("%s.%d" % (taken, n), "rb").read()
     at = data.index(b"\n") + 1
+    first = json.loads(data[at:data.index(b"\n", at)])
     while at < len(data):
         end = data.index(b"\n", at)
         header = json.loads(data[at:end])
@@ -72,6 +74,9 @@ for n in range(last, last - reports, -1):
             open(out, "wb").write(payload)
             sys.exit(print(n))
         at = end + 2 + header["length"]
+    events += first.get("type") != "session"
+    if events == reports:
+        break
 sys.exit(1)
 PY
   ) || { fail "no minidump in the row's reports"; continue; }
