@@ -63,10 +63,11 @@ TEST(Win32HttpLoopback, CollectorsAnswerAsTheyShould) {
     const std::string url =
         std::string(row.scheme) + "://127.0.0.1:" + std::to_string(ports.at(row.peer)) + "/api/1/envelope/";
     const HttpAnswer got = client.post(
-        {url, {{"Content-Type", "application/x-sentry-envelope"}, {"X-Split", "a\r\nX-Injected: 1"}}, body, row.caFile, 1});
+        {url, {{"Content-Type", "application/x-sentry-envelope"}, {"X-Split", "a\r\nX-Injected: 1"}}, body, row.caFile,
+         testing::tls_peers::timeoutFor(row.peer)});
     const double took = seconds() - start;
     testing::tls_peers::expectAnswer(got, row.answer);
-    EXPECT_LT(took, 3);
+    EXPECT_LT(took, testing::tls_peers::timeoutFor(row.peer) + 2);
     std::printf("%-11s %-6s %-11s -> %d %s (%.2f s)\n", row.peer, row.scheme,
                 row.caFile.substr(row.caFile.find_last_of('\\') + 1).c_str(), got.status, got.failure.c_str(), took);
   }
@@ -74,7 +75,7 @@ TEST(Win32HttpLoopback, CollectorsAnswerAsTheyShould) {
   // certificate checked and passes.
   for (int i = 0; i < 3; ++i) {
     const HttpAnswer again = client.post({"https://127.0.0.1:" + std::to_string(ports.at("https-200")) + "/api/1/envelope/",
-                                          {}, body, dir + "\\ca.pem", 1});
+                                          {}, body, dir + "\\ca.pem", testing::tls_peers::timeoutFor("https-200")});
     EXPECT_EQ(again.status, 200) << again.failure;
   }
   // Wine writes the request's head before a refusal in the callback takes hold; never the body,
