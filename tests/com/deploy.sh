@@ -111,7 +111,7 @@ per_user() {
   done
   nothing_of_ours "$user" "after refused arguments"
 
-  wine regsvr32 /s /n /i:user "$dll" || fail "regsvr32 /n /i:user: $(cat "$work/out" "$work/err")"
+  wine regsvr32 /s /n /i:user "$dll" || fail "regsvr32 /n /i:user: exit $?: $(cat "$work/out" "$work/err")"
   for entry in $classes; do
     progid=${entry%%=*} class="$user\\CLSID\\${entry#*=}"
     value_is "$class\\InprocServer32" /ve "$(echo "$dll" | tr / '\\')" ||
@@ -141,7 +141,7 @@ per_user() {
   fi
   wine reg delete "$user\\Quenvar.PerUserProbe" /f
 
-  wine regsvr32 /s /u /n /i:user "$dll" || fail "regsvr32 /u /n /i:user: $(cat "$work/out" "$work/err")"
+  wine regsvr32 /s /u /n /i:user "$dll" || fail "regsvr32 /u /n /i:user: exit $?: $(cat "$work/out" "$work/err")"
   nothing_of_ours "$user" "after per-user unregistration"
   for entry in $classes; do
     creates "${entry%%=*}" && fail "the script host still creates ${entry%%=*} after unregistration"
@@ -166,11 +166,11 @@ reg_free() {
 # and /u /n /i removes it all.
 per_machine() {
   machine='HKLM\Software\Classes'
-  wine regsvr32 /s /n /i "$dll" || fail "regsvr32 /n /i: $(cat "$work/out" "$work/err")"
+  wine regsvr32 /s /n /i "$dll" || fail "regsvr32 /n /i: exit $?: $(cat "$work/out" "$work/err")"
   value_is "$machine\\Quenvar.clsErrHandler\\CLSID" /ve "$clsid" || fail "machine-wide ProgID: $(output)"
   wine reg query "$event_source" /v EventMessageFile
   output | grep -qiF "REG_EXPAND_SZ    $(echo "$dll" | tr / '\\')" || fail "event source after regsvr32 /n /i: $(output)"
-  wine regsvr32 /s /u /n /i "$dll" || fail "regsvr32 /u /n /i: $(cat "$work/out" "$work/err")"
+  wine regsvr32 /s /u /n /i "$dll" || fail "regsvr32 /u /n /i: exit $?: $(cat "$work/out" "$work/err")"
   nothing_of_ours "$machine" "after machine-wide unregistration"
   key_exists "$event_source" && fail "the event source outlived machine-wide unregistration"
 }
