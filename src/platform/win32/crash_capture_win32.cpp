@@ -150,7 +150,7 @@ void describeRuntimeEnd(Capture& c, const char* type, const char* words, const c
 struct Progress {
   unsigned steps;
   ULONGLONG dumped;
-  bool operator!=(const Progress& o) const { return steps != o.steps || dumped != o.dumped; }
+  bool operator==(const Progress&) const = default;
 };
 
 Progress progress(Capture& c) {
