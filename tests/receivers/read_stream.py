@@ -8,9 +8,12 @@ Writes OUT, one JSON line per envelope in the order Spotlight took them:
 Spotlight's own reading of it (an attachment's payload is {"data": <text>}); and OUT.1, OUT.2, ...
 the bytes of each as they arrived (from /envelope/<id>).
 
-Spotlight replays everything it holds to a new reader at once, so reading ends when the stream
-has been quiet for half a second. With --sent-by and --event-id it first waits, 10 s at most, for
-an envelope of that event id from a sender whose User-Agent begins with AGENT.
+Spotlight replays everything it holds to a new reader, in the order taken, and then what comes.
+So once the stream is open this reader sends a marker envelope of its own: the replay has ended
+when the marker comes back (a replay of many dumps can take seconds to begin, so no quiet time
+can tell it), and reading ends half a second after the last envelope since. Markers are never
+written to OUT. With --sent-by and --event-id it also waits for an envelope of that event id from
+a sender whose User-Agent begins with AGENT. Either wait is bounded; a bound reached is a failure.
 """
 import argparse
 import http.client
@@ -19,8 +22,28 @@ import socket
 import sys
 import threading
 import time
+import uuid
 
 QUIET, LONGEST = 0.5, 10.0
+MARKER_AGENT = "quenvar-tests-marker/1"
+
+
+def is_marker(header):
+    return str(header.get("__spotlight_sender_user_agent", "")).startswith(MARKER_AGENT)
+
+
+def send_marker(port, marker):
+    item = json.dumps({"timestamp": time.time(), "discarded_events": []}).encode()
+    body = b"%s\n%s\n%s\n" % (json.dumps({"event_id": marker}).encode(),
+                               json.dumps({"type": "client_report", "length": len(item)}).encode(), item)
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=LONGEST)
+    connection.request("POST", "/api/0/envelope/", body,
+                       {"Content-Type": "application/x-sentry-envelope", "User-Agent": MARKER_AGENT})
+    answer = connection.getresponse()
+    answer.read()
+    connection.close()
+    if answer.status != 200:
+        sys.exit("read_stream.py: the marker envelope was answered %d" % answer.status)
 
 
 def same_id(a, b):
@@ -65,28 +88,34 @@ def main():
     reader = threading.Thread(target=read, daemon=True)
     reader.start()
 
-    def awaited():
-        if not args.sent_by:
-            return True
+    marker = uuid.uuid4().hex
+    send_marker(args.port, marker)
+
+    def seen(agent, event_id):
         for _, data in received:
             header = json.loads(data)[0]
-            if (str(header.get("__spotlight_sender_user_agent", "")).startswith(args.sent_by)
-                    and same_id(header.get("event_id"), args.event_id)):
+            if (str(header.get("__spotlight_sender_user_agent", "")).startswith(agent)
+                    and same_id(header.get("event_id"), event_id)):
                 return True
         return False
 
-    start = time.monotonic()
-    while time.monotonic() - start < LONGEST:
+    start, done = time.monotonic(), False
+    while not done and time.monotonic() - start < LONGEST:
         time.sleep(0.05)
         with lock:
-            if awaited() and time.monotonic() - last[0] >= QUIET:
-                break
+            done = (seen(MARKER_AGENT, marker) and (not args.sent_by or seen(args.sent_by, args.event_id))
+                    and time.monotonic() - last[0] >= QUIET)
     connection.sock.shutdown(socket.SHUT_RDWR)
     reader.join(2)
     connection.close()
+    if not done:
+        with lock:
+            sys.exit("read_stream.py: within %d s, %s (%d envelopes read)" % (
+                LONGEST, "Spotlight's replay did not end" if not seen(MARKER_AGENT, marker)
+                else "no envelope %s from %s" % (args.event_id, args.sent_by), len(received)))
 
     with lock:
-        taken = list(received)
+        taken = [(kind, data) for kind, data in received if not is_marker(json.loads(data)[0])]
     with open(args.out, "w") as out:
         for n, (kind, data) in enumerate(taken, 1):
             envelope = json.loads(data)
