@@ -58,7 +58,7 @@ def main():
     parser.add_argument("--event-id")
     args = parser.parse_args()
 
-    received = []  # (content type, data text)
+    received = []  # (content type, data text, envelope header), each read once as it comes
     lock = threading.Lock()
     last = [time.monotonic()]
     connection = http.client.HTTPConnection("127.0.0.1", args.port, timeout=LONGEST)
@@ -75,7 +75,8 @@ def main():
                 if line == "":
                     if data:
                         with lock:
-                            received.append((kind, "\n".join(data)))
+                            text = "\n".join(data)
+                            received.append((kind, text, json.loads(text)[0]))
                             last[0] = time.monotonic()
                     kind, data = "message", []
                 elif line.startswith("event:"):
@@ -92,8 +93,7 @@ def main():
     send_marker(args.port, marker)
 
     def seen(agent, event_id):
-        for _, data in received:
-            header = json.loads(data)[0]
+        for _, _, header in received:
             if (str(header.get("__spotlight_sender_user_agent", "")).startswith(agent)
                     and same_id(header.get("event_id"), event_id)):
                 return True
@@ -115,7 +115,7 @@ def main():
                 else "no envelope %s from %s" % (args.event_id, args.sent_by), len(received)))
 
     with lock:
-        taken = [(kind, data) for kind, data in received if not is_marker(json.loads(data)[0])]
+        taken = [(kind, data) for kind, data, header in received if not is_marker(header)]
     with open(args.out, "w") as out:
         for n, (kind, data) in enumerate(taken, 1):
             envelope = json.loads(data)
