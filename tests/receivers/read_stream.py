@@ -28,8 +28,8 @@ QUIET, LONGEST = 0.5, 10.0
 MARKER_AGENT = "quenvar-tests-marker/1"
 
 
-def is_marker(header):
-    return str(header.get("__spotlight_sender_user_agent", "")).startswith(MARKER_AGENT)
+def sent_by(header, agent):
+    return str(header.get("__spotlight_sender_user_agent", "")).startswith(agent)
 
 
 def send_marker(port, marker):
@@ -58,7 +58,7 @@ def main():
     parser.add_argument("--event-id")
     args = parser.parse_args()
 
-    received = []  # (content type, data text, envelope header), each read once as it comes
+    received = []  # (content type, envelope), each parsed once as it comes
     lock = threading.Lock()
     last = [time.monotonic()]
     connection = http.client.HTTPConnection("127.0.0.1", args.port, timeout=LONGEST)
@@ -75,8 +75,7 @@ def main():
                 if line == "":
                     if data:
                         with lock:
-                            text = "\n".join(data)
-                            received.append((kind, text, json.loads(text)[0]))
+                            received.append((kind, json.loads("\n".join(data))))
                             last[0] = time.monotonic()
                     kind, data = "message", []
                 elif line.startswith("event:"):
@@ -93,11 +92,8 @@ def main():
     send_marker(args.port, marker)
 
     def seen(agent, event_id):
-        for _, _, header in received:
-            if (str(header.get("__spotlight_sender_user_agent", "")).startswith(agent)
-                    and same_id(header.get("event_id"), event_id)):
-                return True
-        return False
+        return any(sent_by(envelope[0], agent) and same_id(envelope[0].get("event_id"), event_id)
+                   for _, envelope in received)
 
     start, done = time.monotonic(), False
     while not done and time.monotonic() - start < LONGEST:
@@ -115,10 +111,9 @@ def main():
                 else "no envelope %s from %s" % (args.event_id, args.sent_by), len(received)))
 
     with lock:
-        taken = [(kind, data) for kind, data, header in received if not is_marker(header)]
+        taken = [(kind, envelope) for kind, envelope in received if not sent_by(envelope[0], MARKER_AGENT)]
     with open(args.out, "w") as out:
-        for n, (kind, data) in enumerate(taken, 1):
-            envelope = json.loads(data)
+        for n, (kind, envelope) in enumerate(taken, 1):
             out.write(json.dumps({"content_type": kind, "envelope": envelope}) + "\n")
             fetch = http.client.HTTPConnection("127.0.0.1", args.port, timeout=LONGEST)
             fetch.request("GET", "/envelope/" + envelope[0]["__spotlight_envelope_id"])
