@@ -704,8 +704,10 @@ void Hub::sessionChanged(bool error) {
   try {
     if (announce) {
       const std::string name = queueSession(session, "ok", true, After::wake, required);
+      // Not queued (a full outbox keeps its events): the next change or the end begins it.
+      session.announced = !name.empty();
       const std::lock_guard held(lock_);
-      if (session_ && session_->sid == session.sid) session_->announcedAs = name;
+      if (session_ && session_->sid == session.sid) session_->announcedAs = name, session_->announced = session.announced;
     }
     keepSessionState(session);
   } catch (const AutomationError& e) {
@@ -815,8 +817,9 @@ std::string Hub::queueSession(const Session& session, const char* status, bool i
           outbox.add(sessionReportId(hex(threadRandom()(), threadRandom()())), sessionEnvelope(update), &name);
       dropped > 0 && after == After::wake) {
     const std::lock_guard held(lock_);
-    lastError_ = std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
-                 " dropped: the outbox was full";
+    lastError_ = name.empty() ? "a session update was not kept: the outbox was full of reports"
+                              : std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
+                                    " dropped: the outbox was full";
   }
   if (after == After::sync) platform_.outbox->sync(session.target.project);
   if (after == After::wake) wake();

@@ -111,25 +111,39 @@ size_t Outbox::add(const std::string& eventId, std::string_view envelope, std::s
   uint64_t total = envelope.size() + store_.sweep(project_, kStaleTemporary);
   for (const auto& entry : waiting) total += entry.bytes;
   size_t left = waiting.size() + 1, dropped = 0;
-  double first = now;
-  for (const auto& entry : waiting) {
-    const bool old = now - queuedAt(entry.name) > caps_.days * 86400;
-    if (!old && left <= caps_.reports && total <= caps_.bytes) {
-      first = std::min(first, queuedAt(entry.name));
-      break;
-    }
+  std::vector<bool> gone(waiting.size());
+  const auto over = [&] { return left > caps_.reports || total > caps_.bytes; };
+  const auto drop = [&](size_t i) {
     // One being sent is left to its sender, and counts while it is there.
-    const auto claim = store_.claim(project_, entry.name);
-    if (!claim) continue;
+    const auto claim = store_.claim(project_, waiting[i].name);
+    if (!claim) return;
     claim->remove();
+    gone[i] = true;
     ++dropped;
     --left;
-    total -= entry.bytes;
+    total -= waiting[i].bytes;
+  };
+  // Past their days every report goes. Past the count or the bytes, session updates go before
+  // events, oldest first: a long offline spell of short runs would otherwise push out the error
+  // reports, which are worth more than a run's count.
+  for (size_t i = 0; i < waiting.size(); ++i)
+    if (now - queuedAt(waiting[i].name) > caps_.days * 86400 || (over() && isSession(waiting[i].name))) drop(i);
+  // A session update itself is the one that goes when only events are left to make room.
+  const bool queued = !(over() && isSession(name));
+  if (!queued) {
+    if (stored != nullptr) stored->clear();
+    --left;
+    total -= envelope.size();
   }
-  store_.put(project_, name, envelope);
+  for (size_t i = 0; i < waiting.size() && over(); ++i)
+    if (!gone[i]) drop(i);
+  double first = now;
+  for (size_t i = 0; i < waiting.size(); ++i)
+    if (!gone[i]) first = std::min(first, queuedAt(waiting[i].name));
+  if (queued) store_.put(project_, name, envelope);
   keepSize(left, total, first);
   trimRejected();
-  return dropped;
+  return dropped + (queued ? 0 : 1);
 }
 
 uint64_t Outbox::largestEnvelope() const { return std::min<uint64_t>(caps_.bytes, kLargestEnvelope); }

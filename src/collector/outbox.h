@@ -30,9 +30,10 @@ class Outbox {
 
   Outbox(OutboxStore& store, std::string project, Clock now, Random random, Caps caps = {});
 
-  // Queues an envelope; the oldest reports go first when the caps would be passed. Returns how
-  // many went. One the caps cannot hold is refused alone (AutomationError). The folder is
-  // listed only when the count and size kept in the state say the caps are reached.
+  // Queues an envelope; the oldest reports go first when the caps would be passed, session
+  // updates before events. Returns how many went, a session update not queued among them (then
+  // `stored` is empty). One the caps cannot hold is refused alone (AutomationError). The folder
+  // is listed only when the count and size kept in the state say the caps are reached.
   size_t add(const std::string& eventId, std::string_view envelope, std::string* stored = nullptr);
   size_t pending();
   // The largest envelope add takes.

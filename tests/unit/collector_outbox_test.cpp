@@ -131,6 +131,14 @@ TEST(CollectorOutbox, TheQueueGoesOnAndStaysWithinItsCaps) {
   q.store.heldElsewhere.clear();
   EXPECT_EQ(q.outbox.add("h", "x"), 2u) << "past their days";
   EXPECT_EQ(names(), (std::vector<std::string>{"h"}));
+
+  std::string stored;
+  q.outbox.add(sessionReportId("s"), "x"), q.add("i");
+  EXPECT_EQ(q.outbox.add("j", "x"), 1u);
+  EXPECT_EQ(names(), (std::vector<std::string>{"h", "i", "j"})) << "a session update goes before an older event";
+  EXPECT_EQ(q.outbox.add(sessionReportId("t"), "x", &stored), 1u);
+  EXPECT_EQ(names(), (std::vector<std::string>{"h", "i", "j"})) << "nor pushes one out itself";
+  EXPECT_EQ(stored, "");
 }
 
 // While the collector takes no attachments, events go without their report; later ones with it.

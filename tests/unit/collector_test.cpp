@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "collector/hub.h"
+#include "collector/outbox.h"
 #include "test_support.h"
 
 namespace quenvar {
@@ -411,12 +412,14 @@ TEST_F(SessionTest, ARunIsOneSessionEndedAtExitWithItsErrors) {
     bool appObject, sendUserName;
     int errors;
     std::string expectRelease;  // empty: nothing told
+    bool fullOfEvents = false;  // at the start: the first update waits for room, made by a Flush
   };
   const Case cases[] = {
       {"release set, no errors", "Orders@9", false, false, 0, "Orders@9"},
       {"release of the application object, learnt after the start", "", true, false, 2, "Orders@2.0.15"},
       {"the user's name as did only when asked", "Orders@9", false, true, 1, "Orders@9"},
       {"no release ever known: the collector would drop it", "", false, false, 1, ""},
+      {"an outbox full of events: begun with the end", "Orders@9", false, false, 0, "Orders@9", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -428,8 +431,18 @@ TEST_F(SessionTest, ARunIsOneSessionEndedAtExitWithItsErrors) {
     each.Release(c.release);
     each.SendUserName(c.sendUserName);
     each.Environment("staging");
+    if (c.fullOfEvents) {
+      collector::Outbox full{services.outbox, collector::outboxName(collector::parseDsn(kDsn)->project()),
+                             [] { return 1'800'000'000.0; }, [] { return 0.5; }};
+      for (int i = 0; i < 100; ++i) full.add(std::to_string(i), collector::envelope({}, "1"));
+    }
     each.Dsn(kDsn);
     ASSERT_EQ(states().size(), 1u) << "its state from the start";
+    if (c.fullOfEvents) {
+      EXPECT_TRUE(updates().empty()) << "not in the place of an event";
+      services.http.answer = [](const fake::HttpService::Sent&) { return HttpAnswer{200, "", "", ""}; };
+      EXPECT_EQ(each.Flush(5000), 0);
+    }
     clsErrHandler h{services.platform};
     h.Destination("/logs");
     if (c.appObject) h.AppObject(application());
