@@ -9,9 +9,8 @@
 #include <map>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "collector/crash_report.h"
+#include "collector/ids.h"
 #include "collector/outbox.h"
 #include "platform/platform.h"
 #include "quenvar/automation_error.h"
@@ -90,51 +89,6 @@ void hideHome(EventInput& event, const HomeFolder& home) {
   for (auto& [name, value] : event.tags) value = withoutHome(value, home);
 }
 
-std::mt19937_64& threadRandom() {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  return generator;
-}
-
-double randomFraction() { return std::uniform_real_distribution<double>(0, 1)(threadRandom()); }
-
-std::string hex(uint64_t a, uint64_t b) {
-  char text[33];
-  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(a),
-                static_cast<unsigned long long>(b));
-  return text;
-}
-
-// A version 4 UUID.
-std::string uuid() {
-  const uint64_t a = (threadRandom()() & ~0xF000ULL) | 0x4000ULL;
-  const uint64_t b = (threadRandom()() & ~(3ULL << 62)) | (2ULL << 62);
-  const std::string h = hex(a, b);
-  return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) + "-" + h.substr(20);
-}
-
-// A running session's state is "session-<host>-<pid>-<process start>-<n>": whether its process
-// still runs is told from the name alone, so a state a power cut left half written is still
-// known for a vanished run's. The host keeps apart the runs of machines sharing one home.
-constexpr const char* kSessionState = "session-";
-std::atomic<uint64_t> sessionsMade{0};
-
-std::string hostTag(const std::string& hostName) { return hex(0, checkOf(hostName)).substr(24); }
-
-std::string sessionKey(const std::string& host, const ProcessMark& self) {
-  return kSessionState + hostTag(host) + "-" + std::to_string(self.pid) + "-" + std::to_string(self.started) + "-" +
-         std::to_string(++sessionsMade);
-}
-
-// The process a session's state names, when it is this host's.
-std::optional<ProcessMark> processOf(const std::string& key, const std::string& host) {
-  const std::string ours = kSessionState + hostTag(host) + "-";
-  if (!key.starts_with(ours)) return std::nullopt;
-  long long pid = 0;
-  unsigned long long started = 0;
-  if (std::sscanf(key.c_str() + ours.size(), "%lld-%llu-", &pid, &started) != 2 || pid <= 0) return std::nullopt;
-  return ProcessMark{pid, started};
-}
-
 }  // namespace
 
 std::string outboxName(const std::string& project) {
@@ -197,7 +151,7 @@ void Hub::waitFor(std::unique_lock<std::mutex>& held, double seconds, Until unti
     changed_.wait_for(held, std::chrono::duration<double>(std::min(left, kLongestWaitStep)));
 }
 
-Hub::Hub(Platform& platform) : platform_(platform), random_(std::random_device{}()) {
+Hub::Hub(Platform& platform) : platform_(platform) {
   const std::lock_guard held(registryLock());
   registry()[&platform] = this;
 }
@@ -307,6 +261,14 @@ std::optional<Hub::InEffect> Hub::current() {
   return inEffect();
 }
 
+Outbox Hub::outboxOf(const std::string& project) {
+  return Outbox(*platform_.outbox, project, [this] { return now(); }, randomFraction);
+}
+
+std::string Hub::storedConsent(const InEffect& target) {
+  return platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
+}
+
 bool Hub::catchCrashes() { return platform_.crash != nullptr && platform_.crash->installed(); }
 
 void Hub::catchCrashes(bool value) {
@@ -359,7 +321,7 @@ void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
     EventInput event = reported_->event;
     event.fault->minidump = minidump;
     const std::string bytes = envelope(event, sdkVersion());
-    Outbox outbox(*platform_.outbox, reported_->project, [this] { return now(); }, randomFraction);
+    Outbox outbox = outboxOf(reported_->project);
     if (bytes.size() > outbox.largestEnvelope()) return;
     platform_.outbox->put(reported_->project, reported_->name, bytes);
     platform_.outbox->sync(reported_->project);
@@ -377,15 +339,13 @@ void Hub::crashed(const CrashFacts& facts, std::string_view minidump) {
 
 bool Hub::collecting() {
   const std::optional<InEffect> target = current();
-  return target &&
-         platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") != "2";
+  return target && storedConsent(*target) != "2";
 }
 
 int32_t Hub::consent() {
   const std::optional<InEffect> target = current();
   if (!target) return 0;
-  const std::string stored =
-      platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0");
+  const std::string stored = storedConsent(*target);
   return stored == "1" ? 1 : stored == "2" ? 2 : 0;
 }
 
@@ -398,7 +358,7 @@ void Hub::consent(int32_t value) {
   if (value == 2) {
     // Refused: what waits is not kept either, nor what was set aside.
     dropSession();
-    Outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction).clear();
+    outboxOf(target->project).clear();
   } else {
     beginSession();
   }
@@ -406,8 +366,7 @@ void Hub::consent(int32_t value) {
 }
 
 bool Hub::sendingAllowed(const InEffect& target) {
-  const std::string stored =
-      platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
+  const std::string stored = storedConsent(target);
   if (stored == "1") return true;
   if (stored == "2") return false;
   {
@@ -441,10 +400,7 @@ std::string Hub::put(EventInput event, bool fatal) {
     const std::lock_guard held(lock_);
     target = inEffect();
     if (!target) return {};
-    char id[33];
-    std::snprintf(id, sizeof id, "%016llx%016llx", static_cast<unsigned long long>(random_()),
-                  static_cast<unsigned long long>(random_()));
-    event.eventId = id;
+    event.eventId = randomHex();
     if (std::string configured = configuredRelease(); !configured.empty()) event.release = std::move(configured);
     if (!fatal && !event.release.empty() && known_.release.empty()) known_.release = event.release;
     if (!fatal && platform_.crash != nullptr && platform_.crash->installed()) {
@@ -460,7 +416,7 @@ std::string Hub::put(EventInput event, bool fatal) {
   event.environment = environment();
   try {
     if (!mayKeep(*target, consentRequired())) return {};
-    Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+    Outbox outbox = outboxOf(target->project);
     event.timestamp = now();
     std::string bytes = envelope(event, sdkVersion());
     // A crash's dump larger than the outbox takes: the crash is still told, without it.
@@ -495,7 +451,7 @@ int32_t Hub::flush(int32_t timeoutMs) {
   if (!target) return 0;
   const double deadline = now() + std::max(0, timeoutMs) / 1000.0;
   if (sendingAllowed(*target)) {
-    Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+    Outbox outbox = outboxOf(target->project);
     // A rate limit is waited out only when it ends in time; nothing is sent while it holds.
     const double limitEnd = outbox.rateLimitEnd();
     if (limitEnd > now() && limitEnd <= deadline) {
@@ -522,7 +478,7 @@ int32_t Hub::flush(int32_t timeoutMs) {
 }
 
 Hub::Pass Hub::drainOnce(const InEffect& target, HttpClient& client, bool explicitFlush, double deadline) {
-  Outbox outbox(*platform_.outbox, target.project, [this] { return now(); }, randomFraction);
+  Outbox outbox = outboxOf(target.project);
   const std::string url = target.dsn.envelopeUrl();
   const std::string auth = target.dsn.authHeader(sdkVersion());
   const std::string anchors = caFile();
@@ -581,7 +537,7 @@ void Hub::work() {
     double due = 0;
     try {
       if (target && sendingAllowed(*target)) {
-        Outbox outbox(*platform_.outbox, target->project, [this] { return now(); }, randomFraction);
+        Outbox outbox = outboxOf(target->project);
         // While the backoff after a failure holds, nothing would be sent: its end is waited for
         // without listing the outbox again for every report queued meanwhile.
         if (const double backoffEnd = outbox.backoffEnd(); backoffEnd > now()) {
@@ -616,104 +572,18 @@ void Hub::work() {
   changed_.notify_all();
 }
 
-bool Hub::trackSessions() {
-  const std::lock_guard held(lock_);
-  return trackSessions_;
-}
-
-void Hub::trackSessions(bool value) {
-  {
-    const std::lock_guard held(lock_);
-    trackSessions_ = value;
-  }
-  if (value) beginSession();
-  else dropSession();
-}
-
 std::string Hub::configuredRelease() {
   if (release_ && !release_->empty()) return *release_;
   return environmentVariable("SENTRY_RELEASE");
 }
 
-std::string Hub::sessionRelease() {
-  std::string configured = configuredRelease();
-  return configured.empty() ? known_.release : configured;
-}
-
 bool Hub::mayKeep(const InEffect& target, bool consentRequired) {
-  const std::string consent =
-      platform_.settings->get(kSettingsApp, kConsentSection, target.dsn.project()).value_or("0");
+  const std::string consent = storedConsent(target);
   if (consent == "2") return false;
   if (consent != "1" && consentRequired &&
       platform_.outbox->state(target.project, kConsentState).value_or("") != kConsentRequired)
     platform_.outbox->setState(target.project, kConsentState, kConsentRequired, true);
   return true;
-}
-
-void Hub::beginSession() {
-  std::optional<InEffect> target;
-  {
-    const std::lock_guard held(lock_);
-    if (!trackSessions_ || session_ || stopping_) return;
-    target = inEffect();
-  }
-  if (!target || platform_.os == nullptr) return;
-  try {
-    if (platform_.settings->get(kSettingsApp, kConsentSection, target->dsn.project()).value_or("0") == "2") return;
-    const ProcessMark self = platform_.os->thisProcess();
-    const std::string host = platform_.network != nullptr ? platform_.network->host().hostName() : "";
-    Session session;
-    session.target = *target;
-    session.sid = uuid();
-    session.started = session.timestamp = now();
-    if (self.pid > 0) session.key = sessionKey(host, self);
-    session.userName = platform_.os->userName();
-    {
-      const std::lock_guard held(lock_);
-      if (!trackSessions_ || session_ || stopping_) return;
-      session_ = session;
-    }
-    keepSessionState(session);
-    sessionChanged(false);  // told at once when the release is known
-    tellVanished(*target, host);
-  } catch (const AutomationError& e) {
-    const std::lock_guard held(lock_);
-    lastError_ = "the session could not be kept: " + e.description();
-  }
-}
-
-void Hub::sessionChanged(bool error) {
-  Session session;
-  bool announce = false, required = false;
-  {
-    const std::lock_guard held(lock_);
-    if (!session_) return;
-    if (session_->release.empty()) session_->release = sessionRelease();
-    announce = !session_->announced && !session_->release.empty();
-    if (!error && !announce) return;
-    if (error) ++session_->errors;
-    if (announce) {
-      session_->announced = true;
-      session_->environment = environmentNow();
-      session_->did = sendUserName_ ? session_->userName : "";
-    }
-    session_->timestamp = now();
-    session = *session_;
-    required = consentRequired_;
-  }
-  try {
-    if (announce) {
-      const std::string name = queueSession(session, "ok", true, After::wake, required);
-      // Not queued (a full outbox keeps its events): the next change or the end begins it.
-      session.announced = !name.empty();
-      const std::lock_guard held(lock_);
-      if (session_ && session_->sid == session.sid) session_->announcedAs = name, session_->announced = session.announced;
-    }
-    keepSessionState(session);
-  } catch (const AutomationError& e) {
-    const std::lock_guard held(lock_);
-    lastError_ = "the session could not be kept: " + e.description();
-  }
 }
 
 bool Hub::lockWithin(std::unique_lock<std::mutex>& held, double seconds) {
@@ -722,127 +592,6 @@ bool Hub::lockWithin(std::unique_lock<std::mutex>& held, double seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
-}
-
-void Hub::endSession(const char* status, double lockWait) {
-  std::unique_lock held(lock_, std::defer_lock);
-  // Not had: the process ends all the same, and the next run tells the session as abnormal.
-  if (!lockWithin(held, lockWait)) return;
-  if (!session_) return;
-  Session session = std::move(*session_);
-  session_.reset();
-  const bool crashed = std::string_view(status) == "crashed";
-  if (crashed) ++session.errors;
-  if (session.release.empty()) session.release = sessionRelease();
-  if (!session.announced) {
-    session.environment = environmentNow();
-    session.did = sendUserName_ ? session.userName : "";
-  }
-  session.timestamp = now();
-  const bool required = consentRequired_;
-  held.unlock();
-  try {
-    bool init = !session.announced;
-    // A first update still waiting (a short run, or one offline) goes as one with the end.
-    if (!init && !session.announcedAs.empty())
-      if (const auto waiting = platform_.outbox->claim(session.target.project, session.announcedAs)) {
-        waiting->remove();
-        init = true;
-      }
-    // The process is ending: no worker is woken, the update goes with the next run.
-    queueSession(session, status, init, crashed ? After::sync : After::nothing, required);
-    if (!session.key.empty()) platform_.outbox->removeState(session.target.project, session.key);
-  } catch (...) {
-  }
-}
-
-void Hub::dropSession() {
-  std::optional<Session> session;
-  {
-    const std::lock_guard held(lock_);
-    session.swap(session_);
-  }
-  if (session && !session->key.empty()) try {
-      platform_.outbox->removeState(session->target.project, session->key);
-    } catch (...) {
-    }
-}
-
-void Hub::keepSessionState(const Session& session) {
-  if (session.key.empty()) return;
-  const std::string text = nlohmann::json{{"sid", session.sid},
-                                          {"started", session.started},
-                                          {"timestamp", session.timestamp},
-                                          {"errors", session.errors},
-                                          {"init", session.announced},
-                                          {"release", session.release},
-                                          {"environment", session.environment},
-                                          {"did", session.did}}
-                               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  // Rewritten in place: an abnormal end is to keep the count, a power cut may take it.
-  platform_.outbox->setState(session.target.project, session.key, text + "\n" + std::to_string(checkOf(text)), false);
-}
-
-std::optional<Hub::Session> Hub::sessionFrom(const std::string& state) {
-  const size_t line = state.rfind('\n');
-  if (line == std::string::npos) return std::nullopt;
-  const std::string text = state.substr(0, line);
-  if (state.substr(line + 1) != std::to_string(checkOf(text))) return std::nullopt;
-  const nlohmann::json kept = nlohmann::json::parse(text, nullptr, false);
-  try {
-    Session session;
-    session.sid = kept.at("sid").get<std::string>();
-    session.started = kept.at("started").get<double>();
-    session.timestamp = kept.at("timestamp").get<double>();
-    session.errors = kept.at("errors").get<int64_t>();
-    session.announced = kept.at("init").get<bool>();
-    session.release = kept.at("release").get<std::string>();
-    session.environment = kept.at("environment").get<std::string>();
-    session.did = kept.at("did").get<std::string>();
-    return session;
-  } catch (const nlohmann::json::exception&) {
-    return std::nullopt;
-  }
-}
-
-std::string Hub::queueSession(const Session& session, const char* status, bool init, After after,
-                              bool consentRequired) {
-  // The collector drops a session without a release: one that never learnt it is not told.
-  if (session.release.empty() || !mayKeep(session.target, consentRequired)) return {};
-  SessionUpdate update{session.sid,   init,           session.started,     session.timestamp, status,
-                       session.errors, session.release, session.environment, session.did};
-  Outbox outbox(*platform_.outbox, session.target.project, [this] { return now(); }, randomFraction);
-  std::string name;
-  if (const size_t dropped =
-          outbox.add(sessionReportId(hex(threadRandom()(), threadRandom()())), sessionEnvelope(update), &name);
-      dropped > 0 && after == After::wake) {
-    const std::lock_guard held(lock_);
-    lastError_ = name.empty() ? "a session update was not kept: the outbox was full of reports"
-                              : std::to_string(dropped) + " waiting report" + (dropped == 1 ? "" : "s") +
-                                    " dropped: the outbox was full";
-  }
-  if (after == After::sync) platform_.outbox->sync(session.target.project);
-  if (after == After::wake) wake();
-  return name;
-}
-
-void Hub::tellVanished(const InEffect& target, const std::string& host) {
-  bool required = false;
-  {
-    const std::lock_guard held(lock_);
-    required = consentRequired_;
-  }
-  for (const std::string& key : platform_.outbox->stateKeys(target.project, kSessionState)) {
-    const std::optional<ProcessMark> process = processOf(key, host);
-    if (!process || platform_.os->running(*process)) continue;
-    const std::optional<std::string> state = platform_.outbox->state(target.project, key);
-    // Of several runs that found it, the one that removed it tells it.
-    if (!platform_.outbox->removeState(target.project, key)) continue;
-    std::optional<Session> gone = state ? sessionFrom(*state) : std::nullopt;
-    if (!gone) continue;  // half written when the power went: nothing left to tell
-    gone->target = target;
-    queueSession(*gone, "abnormal", !gone->announced, After::wake, required);
-  }
 }
 
 }  // namespace quenvar::collector

@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "collector/dsn.h"
@@ -24,6 +23,8 @@ struct Platform;
 }
 
 namespace quenvar::collector {
+
+class Outbox;
 
 class Hub {
  public:
@@ -102,6 +103,9 @@ class Hub {
   };
   std::optional<InEffect> inEffect();  // under lock_
   std::optional<InEffect> current();  // inEffect() under lock_
+  Outbox outboxOf(const std::string& project);
+  // What the user answered for `target`'s project: "0" not asked, "1" given, "2" refused.
+  std::string storedConsent(const InEffect& target);
   // Queues `event`; a fatal one is made durable at once, as no worker will come for it.
   std::string put(EventInput event, bool fatal);
   // On the capture's thread, the crashing one waiting.
@@ -111,6 +115,7 @@ class Hub {
   // consent is required and not given.
   bool mayKeep(const InEffect& target, bool consentRequired);
 
+  // The run's release-health session: these members are defined in session.cpp.
   struct Session {
     InEffect target;
     std::string key;  // its state's; empty when this system cannot tell a vanished run
@@ -166,7 +171,6 @@ class Hub {
   bool working_ = false, stopping_ = false, wakeAgain_ = false;
   bool resting_ = false;  // the worker waits out a limit or a backoff, touching nothing
   std::unique_ptr<HttpClient> workerClient_;  // the worker's alone, one worker at a time
-  std::mt19937_64 random_;
   // What a crash report knows of the application, read when it was safe: the system's facts at
   // install, then the contexts and release of each handled error.
   EventInput known_;
