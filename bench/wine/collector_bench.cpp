@@ -4,6 +4,8 @@
 // QUENVAR_BENCH_HTTP_200_PORT and QUENVAR_BENCH_HTTP_HANG_PORT. The collector is the process's
 // own, so the two sides take turns by setting its Dsn between batches (outside the timing); which
 // side goes first alternates, so drift falls on both alike.
+// Then whole processes, this program started again, with sessions on and off taking turns: what
+// a session's beginning and end add to a process's start and exit is told, with no target.
 // Prints a FIGURE line per target; exit status 1 when one is missed, 2 when it could not run.
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "quenvar.h"
@@ -30,17 +33,40 @@ int portFrom(const char* variable) {
   return value == nullptr ? 0 : std::atoi(value);
 }
 
-// The outbox folders of the bench's projects, from an earlier run in this prefix: each run
-// starts from an empty outbox.
-void removeOutboxesOf(const wchar_t* project) {
+// The outbox folders of a project id of the bench's, whatever the port: each is named for the
+// project's address, "..._<id>-<hash>".
+std::vector<std::filesystem::path> outboxesOf(const wchar_t* project) {
+  std::vector<std::filesystem::path> found;
   PWSTR known = nullptr;
-  if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known))) return;
+  if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known))) return found;
   const std::filesystem::path outbox = std::filesystem::path(known) / L"Quenvar" / L"Outbox";
   CoTaskMemFree(known);
   std::error_code ignored;
-  const std::wstring prefix = std::wstring(project) + L"-";
-  for (const auto& entry : std::filesystem::directory_iterator(outbox, ignored))
-    if (entry.path().filename().wstring().rfind(prefix, 0) == 0) std::filesystem::remove_all(entry.path(), ignored);
+  const std::wstring tail = L"_" + std::wstring(project);
+  for (const auto& entry : std::filesystem::directory_iterator(outbox, ignored)) {
+    const std::wstring name = entry.path().filename().wstring();
+    const size_t dash = name.rfind(L'-');
+    if (dash != std::wstring::npos && dash >= tail.size() && name.compare(dash - tail.size(), tail.size(), tail) == 0)
+      found.push_back(entry.path());
+  }
+  return found;
+}
+
+// Those from an earlier run in this prefix: each run starts from an empty outbox.
+void removeOutboxesOf(const wchar_t* project) {
+  std::error_code ignored;
+  for (const auto& folder : outboxesOf(project)) std::filesystem::remove_all(folder, ignored);
+}
+
+// The session updates waiting in a project's outbox.
+size_t sessionUpdatesOf(const wchar_t* project) {
+  size_t count = 0;
+  std::error_code ignored;
+  for (const auto& folder : outboxesOf(project))
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+      count += entry.path().extension() == L".report" &&
+               entry.path().filename().wstring().find(L"-session-") != std::wstring::npos;
+  return count;
 }
 
 struct Bstr {
@@ -154,9 +180,75 @@ double row(_Collector* c, const char* label, int port, const wchar_t* project, b
   return ours / without;
 }
 
+// The run "session-run on|off <port>" makes in a process of its own: the collector set with its
+// release, one handler made, and the normal exit, whose unloading ends the session.
+int sessionRun(bool tracking, int port) {
+  CoInitialize(nullptr);
+  _Collector* c = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_Collector, nullptr, CLSCTX_INPROC_SERVER, IID__Collector,
+                              reinterpret_cast<void**>(&c))))
+    return 2;
+  Bstr release(L"Orders@2.0.15"), dsn(L"http://benchkey@127.0.0.1:" + std::to_wstring(port) + (tracking ? L"/73" : L"/74"));
+  const bool set = SUCCEEDED(c->put_TrackSessions(tracking ? VARIANT_TRUE : VARIANT_FALSE)) &&
+                   SUCCEEDED(c->put_Release(release.b)) && SUCCEEDED(c->put_Dsn(dsn.b));
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  _clsErrHandler* h = handlerWritingTo(std::filesystem::path(std::wstring(temp, length)) / L"quenvar-session-bench");
+  if (h) h->Release();
+  c->Release();
+  CoUninitialize();
+  return set && h ? 0 : 2;
+}
+
+// Whole processes with sessions on and off taking turns; what sessions add to each, in
+// milliseconds, or a negative number when a run failed or the sessions were not as set.
+double processSessionsOnVsOff(int port) {
+  constexpr int kPairs = 20;
+  if (port == 0) return -1;
+  removeOutboxesOf(L"73");
+  removeOutboxesOf(L"74");
+  wchar_t self[MAX_PATH + 1];
+  GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+  const auto runOnce = [&](bool tracking) {
+    std::wstring command = L"\"" + std::wstring(self) + L"\" session-run " + (tracking ? L"on " : L"off ") +
+                           std::to_wstring(port);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const double t0 = seconds();
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      return -1.0;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    const double took = seconds() - t0;
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0 ? took : -1.0;
+  };
+  double on = 0, off = 0;
+  for (int pair = 0; pair < kPairs; ++pair) {
+    const bool onFirst = pair % 2 == 0;
+    const double first = runOnce(onFirst), second = runOnce(!onFirst);
+    if (first < 0 || second < 0) {
+      std::printf("process: a run failed\n");
+      return -1;
+    }
+    on += onFirst ? first : second;
+    off += onFirst ? second : first;
+  }
+  // The last run with sessions ends its session where no later run sends it; none without.
+  const size_t tracked = sessionUpdatesOf(L"73"), untracked = sessionUpdatesOf(L"74");
+  std::printf("process: with sessions %.1f ms, without %.1f ms a process (start, collector, handler, exit); "
+              "%zu session updates waiting with them, %zu without\n",
+              on / kPairs * 1000, off / kPairs * 1000, tracked, untracked);
+  return tracked > 0 && untracked == 0 ? (on - off) / kPairs * 1000 : -1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "session-run") return sessionRun(std::string(argv[2]) == "on", std::atoi(argv[3]));
   CoInitialize(nullptr);
   _Collector* c = nullptr;
   if (FAILED(CoCreateInstance(CLSID_Collector, nullptr, CLSCTX_INPROC_SERVER, IID__Collector,
@@ -170,8 +262,12 @@ int main() {
       std::filesystem::path(std::wstring(temp, length)) / (L"quenvar-collector-bench-" + std::to_wstring(GetCurrentProcessId()));
   const double answered = row(c, "answered", portFrom("QUENVAR_BENCH_HTTP_200_PORT"), L"71", true, logs);
   const double hanging = row(c, "hanging", portFrom("QUENVAR_BENCH_HTTP_HANG_PORT"), L"72", false, logs);
+  c->Release();
+  // A cost to be told, with no target: a failed run, or sessions not as set, is a missed figure.
+  const double sessionCost = processSessionsOnVsOff(portFrom("QUENVAR_BENCH_HTTP_200_PORT"));
   const bool met = figure("wine_handle_error_collector_answering_vs_none_x", answered, kTarget) &
-                   figure("wine_handle_error_collector_hanging_vs_none_x", hanging, kTarget);
+                   figure("wine_handle_error_collector_hanging_vs_none_x", hanging, kTarget) &
+                   figure("wine_session_process_runs_failed", sessionCost < 0 ? 1 : 0, 0, true);
   std::error_code ignored;
   std::filesystem::remove_all(logs, ignored);
   std::fflush(stdout);
