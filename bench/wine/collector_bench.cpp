@@ -218,7 +218,8 @@ double processSessionsOnVsOff(int port) {
     const double t0 = seconds();
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
       return -1.0;
-    WaitForSingleObject(process.hProcess, INFINITE);
+    // A run that hangs is a failed one, not a bench that never ends.
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
     const double took = seconds() - t0;
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
